@@ -1,0 +1,59 @@
+// Exception types of the host component framework, and the library's own
+// EDorvConduitError. Everything the library raises derives from Exception,
+// which derives from std::exception.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+namespace fernwick {
+
+// Root of the library's exceptions: a message text.
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+
+  // The message text, as shown to the user or written to the HotSync log.
+  const std::string& Message() const noexcept { return message_; }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// A conversion between text, numbers and dates failed (Format with arguments
+// that do not match, a date outside the handheld's range, ...).
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// A variant value could not be converted to the kind asked for.
+class EVariantError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The registry (or, on POSIX, the registry file) could not be read as asked,
+// for instance a value of the wrong type.
+class ERegistryException : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+// The library's one exception type: a message and a signed 32-bit ErrorCode.
+// A failed Sync Manager call carries its status unchanged as ErrorCode; the
+// library's own checks use 0.
+class EDorvConduitError : public Exception {
+ public:
+  explicit EDorvConduitError(std::string message, std::int32_t error_code = 0)
+      : Exception(std::move(message)), error_code_(error_code) {}
+
+  std::int32_t ErrorCode() const noexcept { return error_code_; }
+
+ private:
+  std::int32_t error_code_;
+};
+
+}  // namespace fernwick
