@@ -1,0 +1,35 @@
+// The HotSync installation path, byte-order reversal between the desktop and
+// the handheld, and the conduit information enumerations.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace fernwick {
+
+enum TConduitInfoEnum : std::uint32_t {
+  cieConduitName = 0,
+  cieMfcVersion = 1,
+  cieDefaultAction = 2,
+};
+
+enum TConduitCfgEnum : std::uint32_t {
+  cceConfig1 = 0,
+};
+
+// The HotSync installation folder with a trailing delimiter, from the value
+// "HotSyncPath" under "Software\U.S. Robotics\Pilot Desktop\Core" of the
+// current user (the path of a file in that folder), or "" when there is none.
+// Raises ERegistryException when the value is not a string.
+std::string PalmDllPath();
+
+// Each returns its argument's bit pattern with the bytes reversed.
+std::int16_t ByteSwapSmallint(std::int16_t value);
+std::int32_t ByteSwapLongint(std::int32_t value);
+float ByteSwapSingle(float value);
+double ByteSwapDouble(double value);
+
+void InitializeDorvConduitApi();
+void FinalizeDorvConduitApi();
+
+}  // namespace fernwick
