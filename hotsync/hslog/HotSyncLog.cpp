@@ -49,7 +49,8 @@ std::string LogPath(const LogState& s) {
   return kDefaultLogFile;
 }
 
-std::string LocalTime(const char* format) {
+// The local time as "YYYY-MM-DD HH:MM:SS", or "HH:MM:SS" alone.
+std::string LocalTime(bool with_date) {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
 #if defined(_WIN32)
@@ -58,7 +59,8 @@ std::string LocalTime(const char* format) {
   localtime_r(&now, &local);
 #endif
   char text[32];
-  const std::size_t n = std::strftime(text, sizeof text, format, &local);
+  const std::size_t n = with_date ? std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local)
+                                  : std::strftime(text, sizeof text, "%H:%M:%S", &local);
   return std::string(text, n);
 }
 
@@ -76,7 +78,7 @@ std::int32_t StartRun(LogState& s) {
   s.file.open(s.path, std::ios::out | std::ios::trunc | std::ios::binary);
   if (!s.file) return leBadStream;
   s.running = true;
-  const std::string heading = "HotSync started " + LocalTime("%Y-%m-%d %H:%M:%S");
+  const std::string heading = "HotSync started " + LocalTime(true);
   s.file << heading << '\n';
   s.file.flush();
   s.lines.push_back(heading);
@@ -133,7 +135,7 @@ std::int32_t LogAddEntry(const char* text, TActivity activity, std::uint8_t time
     if (activity == slSyncAborted || activity == slWarning) ++s.alerts;
     std::string line = Render(text != nullptr ? text : "", activity);
     if (line.empty()) return static_cast<std::int32_t>(leNoError);
-    if (timestamp != 0) line = LocalTime("%H:%M:%S ") + line;
+    if (timestamp != 0) line = LocalTime(false) + " " + line;
     s.file << line << '\n';
     s.file.flush();
     s.lines.push_back(line);
