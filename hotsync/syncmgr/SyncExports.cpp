@@ -59,7 +59,7 @@ std::int32_t Guarded(const char* name, Body&& body) noexcept {
   try {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
     try {
-      auto fault = g_faults.find(name);
+      auto fault = g_faults.empty() ? g_faults.end() : g_faults.find(name);
       if (fault != g_faults.end()) {
         const std::int32_t status = fault->second;
         g_faults.erase(fault);
