@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::int64_t kMSecsPerDay = 24LL * 60 * 60 * 1000;
 // Days from 1 January 0001 to 30 December 1899, the origin of TDateTime.
-constexpr std::int64_t kDateDelta = 693594;
+constexpr std::int64_t kDateDelta = 693593;
 
 // Days from 1 January 0001 to the given date (1 January 0001 is day 0).
 std::int64_t DaysFromYearOne(int year, int month, int day) {
