@@ -118,12 +118,14 @@ class Variant {
   void MoveFrom(Variant& other) noexcept;
   [[noreturn]] void ConversionFailed(TVarType target) const;
 
+  union Number {
+    std::int64_t i64;  // varInteger and varNativeInt (sign-extended)
+    double d;          // varDouble
+  };
+
   TVarType type_;
   union {
-    union {
-      std::int64_t i64;  // varInteger and varNativeInt (sign-extended)
-      double d;          // varDouble
-    } num_;
+    Number num_;
     std::string str_;           // varString
     std::vector<Variant> arr_;  // varArray
   };
