@@ -194,16 +194,6 @@ void TDorvPalmField::SetAsDateTime(TDateTime value) {
   }
 }
 
-Variant* TDorvPalmField::ElementSlot(std::int32_t index) {
-  if (array_size_ == 1) return index == 0 ? &value_ : nullptr;
-  if (!value_.IsArray() || index < 0 || index >= value_.ArrayLength()) return nullptr;
-  return &value_.Element(index);
-}
-
-const Variant* TDorvPalmField::ElementSlot(std::int32_t index) const {
-  return const_cast<TDorvPalmField*>(this)->ElementSlot(index);
-}
-
 Variant TDorvPalmField::GetArrayValue(std::int32_t index) const {
   const Variant* slot = ElementSlot(index);
   return slot != nullptr ? *slot : Variant::Null();

@@ -153,8 +153,14 @@ class TDorvPalmField : public TCollectionItem {
  private:
   friend class TDorvConduitDb;
   // The element `index` for the codec, or null when there is none.
-  Variant* ElementSlot(std::int32_t index);
-  const Variant* ElementSlot(std::int32_t index) const;
+  Variant* ElementSlot(std::int32_t index) {
+    if (array_size_ == 1) return index == 0 ? &value_ : nullptr;
+    if (!value_.IsArray() || index < 0 || index >= value_.ArrayLength()) return nullptr;
+    return &value_.Element(index);
+  }
+  const Variant* ElementSlot(std::int32_t index) const {
+    return const_cast<TDorvPalmField*>(this)->ElementSlot(index);
+  }
   // Gives the value the shape ArraySize says (the codec fills every element).
   void RebuildElementList();
 

@@ -136,11 +136,7 @@ Variant Variant::Array(int count) {
   return v;
 }
 
-Variant::Variant(const Variant& other) : type_(TVarType::varEmpty) { CopyFrom(other); }
-
-Variant::Variant(Variant&& other) noexcept : type_(TVarType::varEmpty) { MoveFrom(other); }
-
-Variant& Variant::operator=(const Variant& other) {
+Variant& Variant::CopyAssign(const Variant& other) {
   if (this == &other) return *this;
   if (type_ == TVarType::varString && other.type_ == TVarType::varString) {
     str_ = other.str_;  // reuses this text's storage
@@ -153,7 +149,7 @@ Variant& Variant::operator=(const Variant& other) {
   return *this;
 }
 
-Variant& Variant::operator=(Variant&& other) noexcept {
+Variant& Variant::MoveAssign(Variant& other) noexcept {
   if (this == &other) return *this;
   if (type_ == TVarType::varArray) {
     // `other` may live inside this array: take it out before freeing.
@@ -227,7 +223,7 @@ void Variant::ConversionFailed(TVarType target) const {
                       ") into type (" + TypeName(target) + ")");
 }
 
-bool Variant::TryAsInteger(std::int32_t& out) const noexcept {
+bool Variant::TryAsIntegerSlow(std::int32_t& out) const noexcept {
   switch (type_) {
     case TVarType::varEmpty:
       out = 0;
@@ -273,7 +269,7 @@ bool Variant::TryAsDouble(double& out) const noexcept {
   return false;
 }
 
-std::int32_t Variant::AsInteger() const {
+std::int32_t Variant::AsIntegerSlow() const {
   std::int32_t value = 0;
   if (!TryAsInteger(value)) ConversionFailed(TVarType::varInteger);
   return value;
@@ -324,10 +320,6 @@ void Variant::AssignText(std::string_view text) {
   Reset();
   new (&str_) std::string(std::move(value));
   type_ = TVarType::varString;
-}
-
-int Variant::ArrayLength() const noexcept {
-  return type_ == TVarType::varArray ? static_cast<int>(arr_.size()) : 0;
 }
 
 void Variant::ResizeArray(int count) { arr_.resize(static_cast<std::size_t>(count < 0 ? 0 : count)); }

@@ -62,11 +62,36 @@ class Variant {
   // An array of `count` empty elements, bounds 0 to count - 1 (count >= 0).
   static Variant Array(int count);
 
-  Variant(const Variant& other);
-  Variant(Variant&& other) noexcept;
-  Variant& operator=(const Variant& other);
-  Variant& operator=(Variant&& other) noexcept;
-  ~Variant() { Reset(); }
+  // Numbers are copied inline; text and arrays take the out-of-line paths.
+  Variant(const Variant& other) : type_(other.type_) {
+    if (other.HoldsStorage()) {
+      type_ = TVarType::varEmpty;
+      CopyFrom(other);
+    } else {
+      num_ = other.num_;
+    }
+  }
+  Variant(Variant&& other) noexcept : type_(TVarType::varEmpty) { MoveFrom(other); }
+  Variant& operator=(const Variant& other) {
+    if (!HoldsStorage() && !other.HoldsStorage()) {
+      type_ = other.type_;
+      num_ = other.num_;
+      return *this;
+    }
+    return CopyAssign(other);
+  }
+  Variant& operator=(Variant&& other) noexcept {
+    if (!HoldsStorage() && !other.HoldsStorage()) {
+      type_ = other.type_;
+      num_ = other.num_;
+      other.type_ = TVarType::varEmpty;
+      return *this;
+    }
+    return MoveAssign(other);
+  }
+  ~Variant() {
+    if (HoldsStorage()) Reset();
+  }
 
   TVarType VarType() const noexcept { return type_; }
   bool IsEmpty() const noexcept { return type_ == TVarType::varEmpty; }
@@ -74,7 +99,10 @@ class Variant {
   bool IsArray() const noexcept { return type_ == TVarType::varArray; }
 
   // Conversions; each raises EVariantError when the value has no such form.
-  std::int32_t AsInteger() const;
+  std::int32_t AsInteger() const {
+    if (type_ == TVarType::varInteger) return static_cast<std::int32_t>(num_.i64);
+    return AsIntegerSlow();
+  }
   double AsDouble() const;
   std::string AsString() const;
   // The pointer-wide integer held by a varNativeInt or varInteger variant
@@ -83,7 +111,13 @@ class Variant {
 
   // Non-raising conversions: store the result and answer true, or answer
   // false and leave `out` untouched.
-  bool TryAsInteger(std::int32_t& out) const noexcept;
+  bool TryAsInteger(std::int32_t& out) const noexcept {
+    if (type_ == TVarType::varInteger) {
+      out = static_cast<std::int32_t>(num_.i64);
+      return true;
+    }
+    return TryAsIntegerSlow(out);
+  }
   bool TryAsDouble(double& out) const noexcept;
 
   // Makes this a varString variant holding `text`; a variant that already
@@ -94,7 +128,9 @@ class Variant {
   const std::string& StringRef() const noexcept { return str_; }
 
   // Array access. ArrayLength is 0 for a variant that is not an array.
-  int ArrayLength() const noexcept;
+  int ArrayLength() const noexcept {
+    return type_ == TVarType::varArray ? static_cast<int>(arr_.size()) : 0;
+  }
   // Highest index of the array (ArrayLength() - 1).
   int ArrayHighBound() const noexcept { return ArrayLength() - 1; }
   // Element `index` of the array. REQUIRES: IsArray() and 0 <= index < ArrayLength().
@@ -113,6 +149,13 @@ class Variant {
   static const char* TypeName(TVarType type) noexcept;
 
  private:
+  bool HoldsStorage() const noexcept {
+    return type_ == TVarType::varString || type_ == TVarType::varArray;
+  }
+  Variant& CopyAssign(const Variant& other);
+  Variant& MoveAssign(Variant& other) noexcept;
+  bool TryAsIntegerSlow(std::int32_t& out) const noexcept;
+  std::int32_t AsIntegerSlow() const;
   void Reset() noexcept;
   void CopyFrom(const Variant& other);
   void MoveFrom(Variant& other) noexcept;
