@@ -18,7 +18,9 @@ class CodecTest : public ::testing::Test {
  protected:
   TDorvPalmField* Add(TDorvPalmFieldType type, std::int32_t size = 0, std::int32_t array_size = 1) {
     TDorvPalmField* f = db_.Fields().Add();
-    f->SetFieldName("F" + std::to_string(db_.Fields().Count() - 1));
+    std::string name = "F";
+    name += std::to_string(db_.Fields().Count() - 1);
+    f->SetFieldName(name);
     f->SetDataType(type);
     f->SetSize(size);
     f->SetArraySize(array_size);
