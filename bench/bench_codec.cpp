@@ -40,11 +40,11 @@ constexpr std::int32_t kBufferLength = TDorvConduitDb::kMaxLayoutLength;
 // company offset, a category byte, a date, a time, a flags word, a small
 // counter, then eight short strings.
 void AddressLayout(TDorvConduitDb& db) {
-  const TDorvPalmFieldType numbers[] = {pftLongint, pftLongint, pftByte, pftByte,
+  const TDorvPalmFieldType numbers[] = {pftLongint, pftLongint, pftByte,     pftByte,
                                         pftDate,    pftTime,    pftSmallint, pftSmallint};
   for (TDorvPalmFieldType type : numbers) db.Fields().Add()->SetDataType(type);
-  const char* texts[] = {"Fernsby", "Avery", "Wickham Ltd", "555-0100",
-                         "555-0199", "12 High St", "Bristol", "BS1 4DJ"};
+  const char* texts[] = {"Fernsby",  "Avery",      "Wickham Ltd", "555-0100",
+                         "555-0199", "12 High St", "Bristol",     "BS1 4DJ"};
   for (int i = 0; i < 8; ++i) db.Fields().Add();
   std::uint8_t buffer[256] = {};
   std::uint32_t used = 0;

@@ -179,7 +179,9 @@ class ElementAnswers {
 
  private:
   static constexpr std::size_t kInlineWords = 64;
-  std::uint64_t& Word(std::size_t w) { return w < kInlineWords ? inline_[w] : heap_[w - kInlineWords]; }
+  std::uint64_t& Word(std::size_t w) {
+    return w < kInlineWords ? inline_[w] : heap_[w - kInlineWords];
+  }
   std::uint64_t Word(std::size_t w) const {
     return w < kInlineWords ? inline_[w] : heap_[w - kInlineWords];
   }
@@ -236,8 +238,7 @@ bool TDorvConduitDb::TestFieldExistsForWrite(TDorvPalmField& Field, std::int32_t
   return exists;
 }
 
-void TDorvConduitDb::GetFieldValuesFromBuffer(const std::uint8_t* Buffer,
-                                              std::int32_t BufferLength,
+void TDorvConduitDb::GetFieldValuesFromBuffer(const std::uint8_t* Buffer, std::int32_t BufferLength,
                                               TDorvPalmFields& FieldList, bool TestExists) {
   CheckFieldSizes(FieldList);
   const std::int64_t length = UsableLength(Buffer, BufferLength);
@@ -271,8 +272,7 @@ void TDorvConduitDb::GetFieldValuesFromBuffer(const std::uint8_t* Buffer,
           pos = end < length ? end + 1 : end;  // step over the zero byte
         }
       } else {
-        const std::int64_t size =
-            type == pftBlob ? field.Size() : DorvPalmFieldTypeWidth(type);
+        const std::int64_t size = type == pftBlob ? field.Size() : DorvPalmFieldTypeWidth(type);
         if (start + size > length) {
           if (slot != nullptr) *slot = Variant();
           pos = Advance(start, size);
@@ -290,8 +290,8 @@ void TDorvConduitDb::GetFieldValuesFromBuffer(const std::uint8_t* Buffer,
 }
 
 void TDorvConduitDb::SetBufferFromFieldValues(std::uint8_t* Buffer, std::int32_t BufferLength,
-                                              TDorvPalmFields& FieldList,
-                                              std::uint32_t& UsedLength, bool TestExists) {
+                                              TDorvPalmFields& FieldList, std::uint32_t& UsedLength,
+                                              bool TestExists) {
   CheckFieldSizes(FieldList);
   ElementAnswers answers;
   if (TestExists) {
@@ -332,8 +332,7 @@ void TDorvConduitDb::SetBufferFromFieldValues(std::uint8_t* Buffer, std::int32_t
           pos = start + taken;
         }
       } else {
-        const std::int64_t size =
-            type == pftBlob ? field.Size() : DorvPalmFieldTypeWidth(type);
+        const std::int64_t size = type == pftBlob ? field.Size() : DorvPalmFieldTypeWidth(type);
         if (start + size > length)
           throw EDorvConduitError("Attempting to write past end of record buffer");
         if (type != pftBlob) EncodeNumber(type, value, Buffer + start);

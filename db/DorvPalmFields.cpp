@@ -51,8 +51,7 @@ std::int32_t PropertyInteger(std::string_view text) {
 }
 
 constexpr TPropertyInfo<TDorvPalmField> kPublished[] = {
-    {"FieldName", "string", "", false,
-     [](const TDorvPalmField& f) { return f.FieldName(); },
+    {"FieldName", "string", "", false, [](const TDorvPalmField& f) { return f.FieldName(); },
      [](TDorvPalmField& f, std::string_view text) { f.SetFieldName(std::string(text)); }},
     {"DataType", "TDorvPalmFieldType", "pftString", true,
      [](const TDorvPalmField& f) { return std::string(DorvPalmFieldTypeName(f.DataType())); },
@@ -62,8 +61,7 @@ constexpr TPropertyInfo<TDorvPalmField> kPublished[] = {
          throw EConvertError("'" + std::string(text) + "' is not a valid TDorvPalmFieldType value");
        f.SetDataType(type);
      }},
-    {"Size", "Integer", "0", true,
-     [](const TDorvPalmField& f) { return std::to_string(f.Size()); },
+    {"Size", "Integer", "0", true, [](const TDorvPalmField& f) { return std::to_string(f.Size()); },
      [](TDorvPalmField& f, std::string_view text) { f.SetSize(PropertyInteger(text)); }},
     {"ArraySize", "Integer", "1", false,
      [](const TDorvPalmField& f) { return std::to_string(f.ArraySize()); },

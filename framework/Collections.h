@@ -127,8 +127,7 @@ class TCollection : public TPersistent {
 // A collection that belongs to a persistent object, such as a component.
 class TOwnedCollection : public TCollection {
  public:
-  TOwnedCollection(TPersistent* owner, ItemFactory factory)
-      : TCollection(factory), owner_(owner) {}
+  TOwnedCollection(TPersistent* owner, ItemFactory factory) : TCollection(factory), owner_(owner) {}
 
   TPersistent* GetOwner() const override { return owner_; }
   std::string ClassName() const override { return "TOwnedCollection"; }

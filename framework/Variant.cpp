@@ -322,7 +322,9 @@ void Variant::AssignText(std::string_view text) {
   type_ = TVarType::varString;
 }
 
-void Variant::ResizeArray(int count) { arr_.resize(static_cast<std::size_t>(count < 0 ? 0 : count)); }
+void Variant::ResizeArray(int count) {
+  arr_.resize(static_cast<std::size_t>(count < 0 ? 0 : count));
+}
 
 bool operator==(const Variant& a, const Variant& b) noexcept {
   if (a.type_ != b.type_) return false;

@@ -47,7 +47,9 @@ class Variant {
   Variant() noexcept : type_(TVarType::varEmpty) { num_.i64 = 0; }
   Variant(std::int32_t value) noexcept : type_(TVarType::varInteger) { num_.i64 = value; }
   Variant(double value) noexcept : type_(TVarType::varDouble) { num_.d = value; }
-  Variant(std::string value) : type_(TVarType::varString) { new (&str_) std::string(std::move(value)); }
+  Variant(std::string value) : type_(TVarType::varString) {
+    new (&str_) std::string(std::move(value));
+  }
   Variant(std::string_view value) : Variant(std::string(value)) {}
   Variant(const char* value) : Variant(std::string(value)) {}
   // Not a kind of its own: say Variant(int32_t{b}) to store a truth value.

@@ -14,8 +14,8 @@
 //   the rest: the record bytes (zero-filled up to BufferLength)
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "db/DorvConduitDb.h"

@@ -162,8 +162,8 @@ TEST_F(CodecTest, EveryTypeRoundTrips) {
   Add(pftDouble)->SetArrayValue(0, Variant(1.5));
   Add(pftTime)->SetAsDateTime(EncodeTime(13, 45, 0, 0));
   Add(pftString)->SetAsString("x");
-  const Bytes expected = {0xFF, 0xFF, 0xFE, 0x80, 0, 0, 0, 1, 0x3F, 0xC0, 0, 0,
-                          0x3F, 0xF8, 0, 0, 0, 0, 0, 0, 0x0D, 0x2D, 'x', 0};
+  const Bytes expected = {0xFF, 0xFF, 0xFE, 0x80, 0, 0, 0, 1, 0x3F, 0xC0, 0,   0,
+                          0x3F, 0xF8, 0,    0,    0, 0, 0, 0, 0x0D, 0x2D, 'x', 0};
   EXPECT_EQ(Encode(), expected);
   std::vector<Variant> before;
   for (int i = 0; i < db_.Fields().Count(); ++i) before.push_back(F(i)->Value());
@@ -240,8 +240,7 @@ TEST_F(CodecTest, WriteAnswersAreGatheredBeforeAnyByteIsWritten) {
     if (++asked == 2) throw Exception("handler failed");
   };
   std::uint32_t used = 77;
-  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 4, db_.Fields(), used, true),
-               Exception);
+  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 4, db_.Fields(), used, true), Exception);
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(used, 77u);
   EXPECT_EQ(buffer, Bytes(4, 0xEE));
@@ -401,9 +400,9 @@ TEST(TDorvConduitDb, NewComponentAndItsPublishedProperties) {
   const auto props = TDorvConduitDb::PublishedProperties();
   std::vector<std::string> names;
   for (const auto& p : props) names.emplace_back(p.Name);
-  EXPECT_EQ(names, (std::vector<std::string>{"Fields", "AlignOnWord", "AppInfoFields",
-                                             "SortInfoFields", "OnTestFieldExistsForRead",
-                                             "OnTestFieldExistsForWrite"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"Fields", "AlignOnWord", "AppInfoFields", "SortInfoFields",
+                                      "OnTestFieldExistsForRead", "OnTestFieldExistsForWrite"}));
   props[1].Set(*db, "True");
   EXPECT_TRUE(db->GetAlignOnWord());
   EXPECT_EQ(props[1].Get(*db), "True");

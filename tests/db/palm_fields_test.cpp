@@ -1,7 +1,6 @@
-#include "db/DorvPalmFields.h"
-
 #include <gtest/gtest.h>
 
+#include "db/DorvPalmFields.h"
 #include "framework/Exceptions.h"
 
 namespace fernwick {
@@ -38,11 +37,11 @@ TEST_F(PalmFieldTest, TypeOrdinalsAndWidthsAreFixed) {
     int ordinal;
     int width;
     const char* name;
-  } table[] = {{pftUnknown, 0, 0, "pftUnknown"}, {pftByte, 1, 1, "pftByte"},
+  } table[] = {{pftUnknown, 0, 0, "pftUnknown"},   {pftByte, 1, 1, "pftByte"},
                {pftSmallint, 2, 2, "pftSmallint"}, {pftLongint, 3, 4, "pftLongint"},
-               {pftBoolean, 4, 1, "pftBoolean"}, {pftSingle, 5, 4, "pftSingle"},
-               {pftDouble, 6, 8, "pftDouble"}, {pftDate, 7, 2, "pftDate"},
-               {pftTime, 8, 2, "pftTime"}, {pftString, 9, 0, "pftString"},
+               {pftBoolean, 4, 1, "pftBoolean"},   {pftSingle, 5, 4, "pftSingle"},
+               {pftDouble, 6, 8, "pftDouble"},     {pftDate, 7, 2, "pftDate"},
+               {pftTime, 8, 2, "pftTime"},         {pftString, 9, 0, "pftString"},
                {pftBlob, 10, 0, "pftBlob"}};
   for (const auto& row : table) {
     EXPECT_EQ(static_cast<int>(row.type), row.ordinal);
