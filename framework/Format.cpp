@@ -154,9 +154,13 @@ std::string FormatExponent(double value, int digits) {
     mantissa += '.';
     for (int i = 1; i < digits; ++i) mantissa += d.DigitOf(d.exponent - i);
   }
-  std::string exponent = std::to_string(d.exponent < 0 ? -d.exponent : d.exponent);
-  while (exponent.size() < 3) exponent.insert(0, "0");
-  return d.Sign() + mantissa + "E" + (d.exponent < 0 ? "-" : "+") + exponent;
+  const std::string magnitude = std::to_string(d.exponent < 0 ? -d.exponent : d.exponent);
+  std::string out = d.Sign();
+  out += mantissa;
+  out += d.exponent < 0 ? "E-" : "E+";
+  if (magnitude.size() < 3) out.append(3 - magnitude.size(), '0');
+  out += magnitude;
+  return out;
 }
 
 // General: fixed when the value has no more integer digits than `digits` and
@@ -172,7 +176,10 @@ std::string FormatGeneral(double value, int digits) {
     return d.Sign() + FixedDigits(d, std::max(0, count - 1 - d.exponent));
   }
   std::string mantissa = d.digits.substr(0, 1);
-  if (count > 1) mantissa += "." + d.digits.substr(1);
+  if (count > 1) {
+    mantissa += '.';
+    mantissa.append(d.digits, 1);
+  }
   return d.Sign() + mantissa + "E" + std::to_string(d.exponent);
 }
 
@@ -353,7 +360,9 @@ class Formatter {
     } else {
       Invalid(fmt_);
     }
-    return (negative ? "-" : "") + PadDigits(std::to_string(magnitude), precision);
+    std::string out = negative ? "-" : "";
+    out += PadDigits(std::to_string(magnitude), precision);
+    return out;
   }
 
   std::string Unsigned(const FormatArg& arg, long precision) {
