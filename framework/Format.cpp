@@ -70,7 +70,8 @@ struct DecimalReal {
     digits.resize(static_cast<std::size_t>(keep));
     if (up) {
       int i = keep - 1;
-      while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9') digits[static_cast<std::size_t>(i--)] = '0';
+      while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9')
+        digits[static_cast<std::size_t>(i--)] = '0';
       if (i >= 0) {
         ++digits[static_cast<std::size_t>(i)];
       } else {
@@ -86,8 +87,9 @@ struct DecimalReal {
   // The digit standing for 10^power.
   char DigitOf(int power) const {
     const int index = exponent - power;
-    return (index >= 0 && index < static_cast<int>(digits.size())) ? digits[static_cast<std::size_t>(index)]
-                                                                   : '0';
+    return (index >= 0 && index < static_cast<int>(digits.size()))
+               ? digits[static_cast<std::size_t>(index)]
+               : '0';
   }
 
   std::string Sign() const { return negative && !IsZero() ? "-" : ""; }
@@ -240,8 +242,9 @@ class Formatter {
       if (arg.GetKind() == FormatArg::Kind::kSigned) {
         v = arg.Signed();
       } else if (arg.GetKind() == FormatArg::Kind::kUnsigned) {
-        v = arg.Unsigned() > static_cast<std::uint64_t>(kMaxWidth) ? kMaxWidth + 1
-                                                                     : static_cast<std::int64_t>(arg.Unsigned());
+        v = arg.Unsigned() > static_cast<std::uint64_t>(kMaxWidth)
+                ? kMaxWidth + 1
+                : static_cast<std::int64_t>(arg.Unsigned());
       } else {
         Invalid(fmt_);
       }
