@@ -9,6 +9,9 @@
 // heap bytes in use while a database is open and walked, divided by the
 // file's size; close_ms is the write-back alone.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -17,12 +20,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <malloc.h>
 #include <new>
 #include <random>
 #include <string>
-#include <unistd.h>
-#include <fcntl.h>
 #include <vector>
 
 #include "hotsync/pdb/PdbFile.h"
@@ -47,12 +47,16 @@ void* operator new(std::size_t size) {
   if (g_heap_in_use > g_heap_peak) g_heap_peak = g_heap_in_use;
   return p;
 }
+// operator new above takes its memory from malloc, so free is the match.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void operator delete(void* p) noexcept {
   if (p == nullptr) return;
   g_heap_in_use -= malloc_usable_size(p);
   std::free(p);
 }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+#pragma GCC diagnostic pop
 
 namespace {
 
@@ -120,7 +124,8 @@ TRawRecordInfo Rec(std::uint8_t handle) {
 
 std::vector<std::uint8_t> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                   std::istreambuf_iterator<char>());
 }
 
 // Baseline: read the file into memory and touch every record once (its
@@ -133,7 +138,8 @@ void BM_FileReadAndTouch(benchmark::State& state) {
     std::uint64_t sum = 0;
     for (std::size_t i = 0; i < count; ++i) {
       const std::uint8_t* entry = bytes.data() + 78 + 8 * i;
-      const std::uint32_t offset = (std::uint32_t{entry[0]} << 24) | (entry[1] << 16) | (entry[2] << 8) | entry[3];
+      const std::uint32_t offset =
+          (std::uint32_t{entry[0]} << 24) | (entry[1] << 16) | (entry[2] << 8) | entry[3];
       sum += bytes[offset];
     }
     benchmark::DoNotOptimize(sum);
@@ -237,7 +243,8 @@ void BM_EmuWriteNewRecordsAndClose(benchmark::State& state) {
     }
     const auto start = std::chrono::steady_clock::now();
     if (SyncCloseDB(handle) != 0) std::abort();
-    close_ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    close_ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     state.PauseTiming();
     EmuDetachHandheld();
     state.ResumeTiming();
@@ -254,13 +261,15 @@ void BM_FileWriteInOneCall(benchmark::State& state) {
   EnsureDatabase(n);
   pdb::PdbDatabase db = pdb::ReadPdbFile(DbFile(n));
   for (std::int64_t i = 0; i < n; ++i) {
-    db.records.push_back({eRecAttrDirty, static_cast<std::uint32_t>(n + 1 + i), std::vector<std::uint8_t>(100, 'w')});
+    db.records.push_back({eRecAttrDirty, static_cast<std::uint32_t>(n + 1 + i),
+                          std::vector<std::uint8_t>(100, 'w')});
   }
   const std::vector<std::uint8_t> bytes = pdb::SerializePdb(db);
   const fs::path target = BenchFolder() / "baseline.pdb";
   for (auto _ : state) {
     const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+      std::abort();
     ::fsync(fd);
     ::close(fd);
   }
@@ -279,7 +288,11 @@ BENCHMARK(BM_PdbReadFile)->Apply(Sizes);
 BENCHMARK(BM_EmuOpenWalkByIndexClose)->Apply(Sizes);
 BENCHMARK(BM_EmuNextModifiedWalk)->Apply(Sizes);
 BENCHMARK(BM_EmuReadById)->Arg(2000)->Arg(20000)->Arg(60000);
-BENCHMARK(BM_EmuWriteNewRecordsAndClose)->Arg(2000)->Arg(20000)->Arg(30000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EmuWriteNewRecordsAndClose)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->Arg(30000)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FileWriteInOneCall)->Arg(2000)->Arg(20000)->Arg(30000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -87,7 +87,8 @@ std::int32_t StartRun(LogState& s) {
 
 // The line an entry shows in the log; empty when it shows none.
 std::string Render(std::string text, TActivity activity) {
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  std::replace_if(
+      text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
   switch (activity) {
     case slSyncStarted:
       // A conduit marks its start with an empty text; only a text shows.

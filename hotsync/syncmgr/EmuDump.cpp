@@ -52,7 +52,8 @@ std::string Hex(const std::uint8_t* bytes, std::size_t n) {
 [[noreturn]] void Fail(const char* call, std::int32_t status) {
   char message[512];
   EmuGetLastMessage(message, sizeof message);
-  std::fprintf(stderr, "fernwick-emudump: %s answered 0x%x: %s\n", call, static_cast<unsigned>(status), message);
+  std::fprintf(stderr, "fernwick-emudump: %s answered 0x%x: %s\n", call,
+               static_cast<unsigned>(status), message);
   std::exit(1);
 }
 
@@ -62,7 +63,8 @@ std::string InfoBlock(std::uint8_t handle, bool app) {
   TDbGenInfo info{};
   info.TotalBytes = sizeof g_buffer;
   info.Bytes = g_buffer;
-  const std::int32_t status = app ? SyncReadDBAppInfoBlock(handle, &info) : SyncReadDBSortInfoBlock(handle, &info);
+  const std::int32_t status =
+      app ? SyncReadDBAppInfoBlock(handle, &info) : SyncReadDBSortInfoBlock(handle, &info);
   if (status == SYNCERR_NOT_FOUND) return "none";
   if (status != 0) Fail(app ? "SyncReadDBAppInfoBlock" : "SyncReadDBSortInfoBlock", status);
   return Hex(g_buffer, info.BytesRead);
@@ -86,7 +88,8 @@ int main(int argc, char** argv) {
     Fail("SyncFindDbByName", s);
   }
   std::uint8_t handle = 0;
-  if (const std::int32_t s = SyncOpenDB(argv[2], 0, &handle, eDbRead | eDbShowSecret); s != 0) Fail("SyncOpenDB", s);
+  if (const std::int32_t s = SyncOpenDB(argv[2], 0, &handle, eDbRead | eDbShowSecret); s != 0)
+    Fail("SyncOpenDB", s);
 
   std::printf("name %s\n", Quote(info.szName).c_str());
   std::printf("attributes 0x%04x\n", info.wAttributes);
@@ -98,7 +101,8 @@ int main(int argc, char** argv) {
   std::printf("appinfo %s\n", InfoBlock(handle, true).c_str());
   std::printf("sortinfo %s\n", InfoBlock(handle, false).c_str());
   std::uint16_t count = 0;
-  if (const std::int32_t s = SyncGetDBRecordCount(handle, &count); s != 0) Fail("SyncGetDBRecordCount", s);
+  if (const std::int32_t s = SyncGetDBRecordCount(handle, &count); s != 0)
+    Fail("SyncGetDBRecordCount", s);
   const bool resources = (info.wAttributes & eDbAttrResDB) != 0;
   std::printf("%s %u\n", resources ? "resources" : "records", count);
   for (std::uint16_t i = 0; i < count; ++i) {
@@ -108,11 +112,14 @@ int main(int argc, char** argv) {
     rec.TotalBytes = sizeof g_buffer;
     rec.Bytes = g_buffer;
     if (resources) {
-      if (const std::int32_t s = SyncReadResRecordByIndex(&rec, 1); s != 0) Fail("SyncReadResRecordByIndex", s);
+      if (const std::int32_t s = SyncReadResRecordByIndex(&rec, 1); s != 0)
+        Fail("SyncReadResRecordByIndex", s);
       std::printf("resource type=%s id=%u data=%s\n", Quote(pdb::FourCCToString(rec.RecId)).c_str(),
-                  static_cast<unsigned>(static_cast<std::uint16_t>(rec.CatId)), Hex(g_buffer, rec.RecSize).c_str());
+                  static_cast<unsigned>(static_cast<std::uint16_t>(rec.CatId)),
+                  Hex(g_buffer, rec.RecSize).c_str());
     } else {
-      if (const std::int32_t s = SyncReadRecordByIndex(&rec); s != 0) Fail("SyncReadRecordByIndex", s);
+      if (const std::int32_t s = SyncReadRecordByIndex(&rec); s != 0)
+        Fail("SyncReadRecordByIndex", s);
       const std::uint8_t flags = rec.Attribs & 0xF0;
       std::uint8_t attr = flags;
       if ((flags & (eRecAttrDeleted | eRecAttrBusy)) != 0) {

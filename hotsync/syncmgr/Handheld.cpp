@@ -35,9 +35,7 @@ std::uint32_t Get4(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
          std::uint32_t{p[3]};
 }
-std::uint16_t Get2(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
-}
+std::uint16_t Get2(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
 
 // Days from 1 January 1970 to the given civil date (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -169,7 +167,8 @@ std::uint32_t HandheldNow() {
 #endif
   const std::int64_t local_unix =
       DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                    static_cast<unsigned>(local.tm_mday)) * 86400 +
+                    static_cast<unsigned>(local.tm_mday)) *
+          86400 +
       local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
   return pdb::UnixToPalmDate(local_unix);
 }
@@ -208,7 +207,8 @@ std::optional<std::size_t> OpenDatabase::FindRecord(std::uint32_t id) {
 std::uint32_t OpenDatabase::NewUniqueId() {
   if (!index_valid_) RebuildIndex();
   if (index_.size() >= 0xFFFFFF) {
-    throw SyncStatusError(SYNCERR_REMOTE_NO_SPACE, "database \"" + db_.name + "\" has no free record id");
+    throw SyncStatusError(SYNCERR_REMOTE_NO_SPACE,
+                          "database \"" + db_.name + "\" has no free record id");
   }
   std::uint32_t id = db_.unique_id_seed & 0xFFFFFF;
   do {
@@ -227,7 +227,8 @@ std::size_t OpenDatabase::AppendRecord(pdb::PdbRecord record) {
   return db_.records.size() - 1;
 }
 
-void OpenDatabase::ReplaceRecord(std::size_t index, std::uint8_t attributes, std::vector<std::uint8_t> data) {
+void OpenDatabase::ReplaceRecord(std::size_t index, std::uint8_t attributes,
+                                 std::vector<std::uint8_t> data) {
   auto& record = db_.records.at(index);
   record.attributes = attributes;
   record.data = std::move(data);
@@ -255,7 +256,8 @@ void OpenDatabase::WriteBack() {
     throw;
   } catch (const std::exception& e) {
     throw SyncStatusError(SYNCERR_UNKNOWN,
-                          "database \"" + db.name + "\" could not be written back: " + e.what(), true);
+                          "database \"" + db.name + "\" could not be written back: " + e.what(),
+                          true);
   }
   content_changed_ = false;
   flags_changed_ = false;
@@ -268,7 +270,8 @@ void OpenDatabase::WriteBack() {
 Handheld::Handheld(fs::path folder) : folder_(std::move(folder)) {
   std::error_code ec;
   if (!fs::is_directory(folder_, ec)) {
-    throw SyncStatusError(SYNCERR_BAD_ARG, "handheld folder \"" + folder_.string() + "\" does not exist");
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          "handheld folder \"" + folder_.string() + "\" does not exist");
   }
   const fs::path profile_path = folder_ / kProfileFileName;
   if (fs::exists(profile_path, ec)) {
@@ -304,7 +307,8 @@ void Handheld::Rescan() {
   for (const fs::path& path : files) {
     auto entry = ReadDatabaseHeader(path);
     if (!entry || entry->name.empty()) {
-      ReportMessage(path.filename().string() + ": not a handheld database (no readable header); ignored");
+      ReportMessage(path.filename().string() +
+                    ": not a handheld database (no readable header); ignored");
       continue;
     }
     auto same = std::find_if(found.begin(), found.end(),
@@ -352,7 +356,9 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
                               std::to_string(profile_.max_open_databases));
   }
   if ((mode & eDbWrite) != 0 && (entry->attributes & eDbAttrReadOnly) != 0) {
-    throw SyncStatusError(SYNCERR_READ_ONLY, "database \"" + name + "\" is read-only and cannot be opened for writing");
+    throw SyncStatusError(
+        SYNCERR_READ_ONLY,
+        "database \"" + name + "\" is read-only and cannot be opened for writing");
   }
   pdb::PdbDatabase db;
   try {
@@ -360,7 +366,8 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
-    throw SyncStatusError(SYNCERR_UNKNOWN, "database \"" + name + "\" cannot be opened: " + e.what(), true);
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          "database \"" + name + "\" cannot be opened: " + e.what(), true);
   }
   std::uint8_t handle = 1;
   while (open_.count(handle) != 0) ++handle;
@@ -380,11 +387,13 @@ std::uint8_t Handheld::Create(const CDbCreateDB& params) {
     throw SyncStatusError(SYNCERR_FILE_ALREADY_EXIST, "database \"" + name + "\" already exists");
   }
   if (static_cast<int>(open_.size()) >= profile_.max_open_databases) {
-    throw SyncStatusError(SYNCERR_TOO_MANY_OPEN_FILES, "cannot create \"" + name + "\": too many open databases");
+    throw SyncStatusError(SYNCERR_TOO_MANY_OPEN_FILES,
+                          "cannot create \"" + name + "\": too many open databases");
   }
   pdb::PdbDatabase db;
   db.name = name;
-  db.attributes = static_cast<std::uint16_t>(params.m_Flags) & static_cast<std::uint16_t>(~eDbAttrOpen);
+  db.attributes =
+      static_cast<std::uint16_t>(params.m_Flags) & static_cast<std::uint16_t>(~eDbAttrOpen);
   db.version = params.m_Version;
   db.creation_date = db.modification_date = HandheldNow();
   db.type = params.m_Type;
@@ -393,13 +402,15 @@ std::uint8_t Handheld::Create(const CDbCreateDB& params) {
   const std::string ext = db.IsResourceDatabase() ? ".prc" : ".pdb";
   fs::path path = folder_ / (stem + ext);
   std::error_code ec;
-  for (int n = 2; fs::exists(path, ec); ++n) path = folder_ / (stem + "-" + std::to_string(n) + ext);
+  for (int n = 2; fs::exists(path, ec); ++n)
+    path = folder_ / (stem + "-" + std::to_string(n) + ext);
   try {
     pdb::WritePdbFileAtomically(path, db);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
-    throw SyncStatusError(SYNCERR_UNKNOWN, "database \"" + name + "\" cannot be created: " + e.what());
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          "database \"" + name + "\" cannot be created: " + e.what());
   }
   Rescan();
   return Open(name, eDbRead | eDbWrite | eDbExclusive);
@@ -412,11 +423,13 @@ void Handheld::Delete(const std::string& name) {
     throw SyncStatusError(SYNCERR_NOT_FOUND, "no database named \"" + name + "\" on the handheld");
   }
   if (HandleOf(entry->path) != 0) {
-    throw SyncStatusError(SYNCERR_FILE_ALREADY_OPEN, "database \"" + name + "\" is open and cannot be deleted");
+    throw SyncStatusError(SYNCERR_FILE_ALREADY_OPEN,
+                          "database \"" + name + "\" is open and cannot be deleted");
   }
   std::error_code ec;
   if (!fs::remove(entry->path, ec)) {
-    throw SyncStatusError(SYNCERR_UNKNOWN, "database \"" + name + "\" cannot be deleted: " + ec.message());
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          "database \"" + name + "\" cannot be deleted: " + ec.message());
   }
   Rescan();
 }
@@ -424,7 +437,8 @@ void Handheld::Delete(const std::string& name) {
 OpenDatabase& Handheld::Get(std::uint8_t handle) {
   auto it = open_.find(handle);
   if (it == open_.end()) {
-    throw SyncStatusError(SYNCERR_FILE_NOT_OPEN, "no database is open under handle " + std::to_string(handle));
+    throw SyncStatusError(SYNCERR_FILE_NOT_OPEN,
+                          "no database is open under handle " + std::to_string(handle));
   }
   return *it->second;
 }
@@ -432,7 +446,8 @@ OpenDatabase& Handheld::Get(std::uint8_t handle) {
 void Handheld::Close(std::uint8_t handle) {
   auto it = open_.find(handle);
   if (it == open_.end()) {
-    throw SyncStatusError(SYNCERR_FILE_NOT_OPEN, "no database is open under handle " + std::to_string(handle));
+    throw SyncStatusError(SYNCERR_FILE_NOT_OPEN,
+                          "no database is open under handle " + std::to_string(handle));
   }
   std::unique_ptr<OpenDatabase> db = std::move(it->second);
   open_.erase(it);
@@ -452,7 +467,8 @@ std::optional<std::string> Handheld::CloseAll() {
   return failure;
 }
 
-void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes, SyncDatabaseInfoType& info) const {
+void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes,
+                        SyncDatabaseInfoType& info) const {
   info = SyncDatabaseInfoType{};
   info.wAttributes = entry.attributes;
   info.wVersion = entry.version;
@@ -464,9 +480,14 @@ void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes, SyncDatabas
   info.dwModNumber = entry.modification_number;
   if (with_sizes) {
     info.dwNumRecords = entry.record_count;
-    info.dwTotalBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(entry.file_size, 0xFFFFFFFFu));
-    const std::uint64_t overhead = 78 + std::uint64_t{entry.record_count} * ((entry.attributes & eDbAttrResDB) ? 10 : 8);
-    info.dwDataBytes = entry.file_size > overhead ? static_cast<std::uint32_t>(std::min<std::uint64_t>(entry.file_size - overhead, 0xFFFFFFFFu)) : 0;
+    info.dwTotalBytes =
+        static_cast<std::uint32_t>(std::min<std::uint64_t>(entry.file_size, 0xFFFFFFFFu));
+    const std::uint64_t overhead =
+        78 + std::uint64_t{entry.record_count} * ((entry.attributes & eDbAttrResDB) ? 10 : 8);
+    info.dwDataBytes = entry.file_size > overhead
+                           ? static_cast<std::uint32_t>(
+                                 std::min<std::uint64_t>(entry.file_size - overhead, 0xFFFFFFFFu))
+                           : 0;
   }
   info.wCardNo = 0;
   std::copy_n(entry.name.c_str(), std::min(entry.name.size(), SYNC_DB_NAMELEN - 1), info.szName);
@@ -497,7 +518,8 @@ void Handheld::FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseIn
     if (db.app_info) data += db.app_info->size();
     if (db.sort_info) data += db.sort_info->size();
     info.dwDataBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu));
-    const std::uint64_t total = 78 + 2 + data + std::uint64_t{info.dwNumRecords} * (db.IsResourceDatabase() ? 10 : 8);
+    const std::uint64_t total =
+        78 + 2 + data + std::uint64_t{info.dwNumRecords} * (db.IsResourceDatabase() ? 10 : 8);
     info.dwTotalBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
   }
 }

@@ -7,5 +7,7 @@ __declspec(dllexport)
 #else
 __attribute__((visibility("default")))
 #endif
-int FernwickPlaceholderLibrary() { return 0; }
+    int FernwickPlaceholderLibrary() {
+  return 0;
+}
 }

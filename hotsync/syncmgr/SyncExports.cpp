@@ -23,8 +23,7 @@ using fernwick::emulator::SyncStatusError;
 
 // The declarations of link/SyncApi.h, exported: a definition below whose
 // signature differs from its declaration fails to compile.
-#define FERNWICK_EXPORT_DECL(name, result, params) \
-  extern "C" FW_EXPORT result FW_CDECL name params;
+#define FERNWICK_EXPORT_DECL(name, result, params) extern "C" FW_EXPORT result FW_CDECL name params;
 FERNWICK_SYNC_FUNCTIONS(FERNWICK_EXPORT_DECL)
 #undef FERNWICK_EXPORT_DECL
 
@@ -90,8 +89,9 @@ Handheld& Hh() {
   if (!g_handheld) {
     const char* folder = std::getenv(kHandheldEnvVar);
     if (folder == nullptr || *folder == '\0') {
-      throw SyncStatusError(SYNCERR_BAD_OPERATION,
-                            std::string("no handheld attached (EmuAttachHandheld or ") + kHandheldEnvVar + ")");
+      throw SyncStatusError(
+          SYNCERR_BAD_OPERATION,
+          std::string("no handheld attached (EmuAttachHandheld or ") + kHandheldEnvVar + ")");
     }
     g_handheld = std::make_unique<Handheld>(folder);
   }
@@ -106,19 +106,22 @@ void Require(bool condition, const char* what) {
 
 void RequireRecordDatabase(const OpenDatabase& db) {
   if (db.Db().IsResourceDatabase()) {
-    throw SyncStatusError(SYNCERR_BAD_OPERATION, "database \"" + db.Db().name + "\" holds resources, not records");
+    throw SyncStatusError(SYNCERR_BAD_OPERATION,
+                          "database \"" + db.Db().name + "\" holds resources, not records");
   }
 }
 
 void RequireResourceDatabase(const OpenDatabase& db) {
   if (!db.Db().IsResourceDatabase()) {
-    throw SyncStatusError(SYNCERR_BAD_OPERATION, "database \"" + db.Db().name + "\" holds records, not resources");
+    throw SyncStatusError(SYNCERR_BAD_OPERATION,
+                          "database \"" + db.Db().name + "\" holds records, not resources");
   }
 }
 
 std::int16_t CheckedCategory(std::int32_t category) {
   if (category < 0 || category > 15) {
-    throw SyncStatusError(SYNCERR_BAD_ARG, "category " + std::to_string(category) + " is not 0 to 15");
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          "category " + std::to_string(category) + " is not 0 to 15");
   }
   return static_cast<std::int16_t>(category);
 }
@@ -128,9 +131,12 @@ std::int16_t CheckedCategory(std::int32_t category) {
 // and the category in CatId. A deleted record's low nibble holds the archived
 // bit and three bits of category.
 bool IsDeleted(std::uint8_t attributes) { return (attributes & eRecAttrDeleted) != 0; }
-bool IsArchived(std::uint8_t attributes) { return IsDeleted(attributes) && (attributes & 0x08) != 0; }
+bool IsArchived(std::uint8_t attributes) {
+  return IsDeleted(attributes) && (attributes & 0x08) != 0;
+}
 std::uint8_t ReportedAttribs(std::uint8_t attributes) {
-  return static_cast<std::uint8_t>((attributes & 0xF0) | (IsArchived(attributes) ? eRecAttrArchived : 0));
+  return static_cast<std::uint8_t>((attributes & 0xF0) |
+                                   (IsArchived(attributes) ? eRecAttrArchived : 0));
 }
 std::int16_t ReportedCategory(std::uint8_t attributes) {
   return static_cast<std::int16_t>(attributes & (IsDeleted(attributes) ? 0x07 : 0x0F));
@@ -150,7 +156,8 @@ std::uint8_t StoredAttributes(std::uint8_t attribs, std::int16_t category) {
 // when it claims one.
 void CheckReadTarget(const TRawRecordInfo* rec) {
   Require(rec != nullptr, "null record structure");
-  Require(rec->Bytes != nullptr || rec->TotalBytes == 0, "null record buffer with a non-zero TotalBytes");
+  Require(rec->Bytes != nullptr || rec->TotalBytes == 0,
+          "null record buffer with a non-zero TotalBytes");
 }
 
 // Copies `data` into the caller's buffer, cut to TotalBytes, and reports the
@@ -160,9 +167,9 @@ void Deliver(const std::vector<std::uint8_t>& data, TRawRecordInfo* rec) {
   const std::size_t fits = std::min<std::size_t>(data.size(), rec->TotalBytes);
   if (fits > 0) std::memcpy(rec->Bytes, data.data(), fits);
   if (fits < data.size()) {
-    throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL,
-                          "record of " + std::to_string(data.size()) + " bytes cut to the buffer's " +
-                              std::to_string(rec->TotalBytes));
+    throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL, "record of " + std::to_string(data.size()) +
+                                                            " bytes cut to the buffer's " +
+                                                            std::to_string(rec->TotalBytes));
   }
 }
 
@@ -204,7 +211,8 @@ std::int32_t ReadNextModified(TRawRecordInfo* rec, bool in_category) {
 
 void CheckInfoBlockTarget(const TDbGenInfo* info) {
   Require(info != nullptr, "null info block structure");
-  Require(info->Bytes != nullptr || info->TotalBytes == 0, "null info block buffer with a non-zero TotalBytes");
+  Require(info->Bytes != nullptr || info->TotalBytes == 0,
+          "null info block buffer with a non-zero TotalBytes");
 }
 
 std::int32_t ReadInfoBlock(std::uint8_t handle, TDbGenInfo* info, bool app) {
@@ -213,16 +221,17 @@ std::int32_t ReadInfoBlock(std::uint8_t handle, TDbGenInfo* info, bool app) {
   const auto& block = app ? db.Db().app_info : db.Db().sort_info;
   if (!block) {
     info->BytesRead = 0;
-    throw SyncStatusError(SYNCERR_NOT_FOUND, std::string("database \"") + db.Db().name + "\" has no " +
-                                                 (app ? "application" : "sort") + " info block");
+    throw SyncStatusError(SYNCERR_NOT_FOUND, std::string("database \"") + db.Db().name +
+                                                 "\" has no " + (app ? "application" : "sort") +
+                                                 " info block");
   }
   const std::size_t fits = std::min<std::size_t>(block->size(), info->TotalBytes);
   if (fits > 0) std::memcpy(info->Bytes, block->data(), fits);
   info->BytesRead = static_cast<std::uint16_t>(fits);
   if (fits < block->size()) {
     throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL,
-                          "info block of " + std::to_string(block->size()) + " bytes cut to the buffer's " +
-                              std::to_string(info->TotalBytes));
+                          "info block of " + std::to_string(block->size()) +
+                              " bytes cut to the buffer's " + std::to_string(info->TotalBytes));
   }
   return SYNCERR_NONE;
 }
@@ -253,7 +262,8 @@ void CopyName(const std::string& name, char (&target)[SYNC_DB_NAMELEN]) {
 // The index of resource (type, id), or the count when there is none.
 std::size_t FindResource(const pdb::PdbDatabase& db, std::uint32_t type, std::uint16_t id) {
   std::size_t i = 0;
-  while (i < db.resources.size() && !(db.resources[i].type == type && db.resources[i].id == id)) ++i;
+  while (i < db.resources.size() && !(db.resources[i].type == type && db.resources[i].id == id))
+    ++i;
   return i;
 }
 
@@ -261,14 +271,16 @@ template <typename T>
 T SwapIfLittle(T value) {
   if constexpr (std::endian::native == std::endian::little) {
     if constexpr (sizeof(T) == 2) return static_cast<T>((value >> 8) | (value << 8));
-    return static_cast<T>((value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24));
+    return static_cast<T>((value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) |
+                          (value << 24));
   }
   return value;
 }
 
 std::int32_t Unsupported(const char* name) {
   return Guarded(name, [name]() -> std::int32_t {
-    throw SyncStatusError(SYNCERR_UNKNOWN_REQUEST, std::string(name) + " is not supported by the handheld emulator");
+    throw SyncStatusError(SYNCERR_UNKNOWN_REQUEST,
+                          std::string(name) + " is not supported by the handheld emulator");
   });
 }
 
@@ -311,7 +323,8 @@ std::int32_t SyncRegisterConduit(std::uint32_t* handle) {
 std::int32_t SyncUnRegisterConduit(std::uint32_t handle) {
   return Guarded(__func__, [&] {
     if (handle == 0 || handle != g_registered) {
-      throw SyncStatusError(SYNCERR_BAD_ARG, "conduit handle " + std::to_string(handle) + " is not registered");
+      throw SyncStatusError(SYNCERR_BAD_ARG,
+                            "conduit handle " + std::to_string(handle) + " is not registered");
     }
     g_registered = 0;
     return SYNCERR_NONE;
@@ -340,7 +353,8 @@ std::int32_t SyncReadUserID(TUserIDInfo* info) {
     Require(info != nullptr, "null user info");
     const auto& profile = Hh().Profile();
     *info = TUserIDInfo{};
-    const std::size_t length = std::min<std::size_t>(profile.user_name.size(), sizeof info->m_pName - 1);
+    const std::size_t length =
+        std::min<std::size_t>(profile.user_name.size(), sizeof info->m_pName - 1);
     std::memcpy(info->m_pName, profile.user_name.data(), length);
     info->m_NameLength = static_cast<std::int32_t>(length + 1);
     info->m_Id = profile.user_id;
@@ -387,7 +401,8 @@ std::int32_t SyncMaxRemoteRecSize(std::uint32_t* max_size) {
 std::int32_t SyncReadSingleCardInfo(CCardInfo* info) {
   return Guarded(__func__, [&] {
     Require(info != nullptr, "null card info");
-    if (info->m_CardNo != 0) throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
+    if (info->m_CardNo != 0)
+      throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
     Handheld& hh = Hh();
     hh.Rescan();
     const std::uint8_t card = info->m_CardNo;
@@ -401,24 +416,29 @@ std::int32_t SyncReadSingleCardInfo(CCardInfo* info) {
     info->m_RAMSize = 16u << 20;
     std::uint64_t used = 0;
     for (const auto& e : hh.Databases()) used += e.file_size;
-    info->m_FreeRam = used >= info->m_RAMSize ? 0 : info->m_RAMSize - static_cast<std::uint32_t>(used);
-    info->m_ramDbCount = static_cast<std::uint16_t>(std::min<std::size_t>(hh.Databases().size(), 0xFFFF));
+    info->m_FreeRam =
+        used >= info->m_RAMSize ? 0 : info->m_RAMSize - static_cast<std::uint32_t>(used);
+    info->m_ramDbCount =
+        static_cast<std::uint16_t>(std::min<std::size_t>(hh.Databases().size(), 0xFFFF));
     return SYNCERR_NONE;
   });
 }
 
-std::int32_t SyncReadDBList(std::uint8_t card_num, std::uint16_t start_index, std::int32_t ram, CDbList* list,
-                            std::int32_t* count) {
+std::int32_t SyncReadDBList(std::uint8_t card_num, std::uint16_t start_index, std::int32_t ram,
+                            CDbList* list, std::int32_t* count) {
   return Guarded(__func__, [&] {
     Require(list != nullptr && count != nullptr && *count > 0, "null list or no room in it");
     const std::int32_t room = *count;
     *count = 0;
     Handheld& hh = Hh();
-    if (card_num != 0 || ram == 0) throw SyncStatusError(SYNCERR_NOT_FOUND, "no databases on that card or in ROM");
+    if (card_num != 0 || ram == 0)
+      throw SyncStatusError(SYNCERR_NOT_FOUND, "no databases on that card or in ROM");
     hh.Rescan();
     const auto& dbs = hh.Databases();
-    if (start_index >= dbs.size()) throw SyncStatusError(SYNCERR_NOT_FOUND, "no database at that index");
-    const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(room), dbs.size() - start_index);
+    if (start_index >= dbs.size())
+      throw SyncStatusError(SYNCERR_NOT_FOUND, "no database at that index");
+    const std::size_t n =
+        std::min<std::size_t>(static_cast<std::size_t>(room), dbs.size() - start_index);
     for (std::size_t i = 0; i < n; ++i) {
       const auto& e = dbs[start_index + i];
       CDbList& out = list[i];
@@ -440,8 +460,9 @@ std::int32_t SyncReadDBList(std::uint8_t card_num, std::uint16_t start_index, st
   });
 }
 
-std::int32_t SyncFindDbByName(SyncFindDbByNameParams* params, std::uint32_t* card_num, std::uint32_t* local_id,
-                              std::uint32_t* open_ref, SyncDatabaseInfoType* info) {
+std::int32_t SyncFindDbByName(SyncFindDbByNameParams* params, std::uint32_t* card_num,
+                              std::uint32_t* local_id, std::uint32_t* open_ref,
+                              SyncDatabaseInfoType* info) {
   return Guarded(__func__, [&] {
     Require(params != nullptr && params->pcDatabaseName != nullptr, "null parameters or name");
     Handheld& hh = Hh();
@@ -450,7 +471,8 @@ std::int32_t SyncFindDbByName(SyncFindDbByNameParams* params, std::uint32_t* car
     const std::string name = params->pcDatabaseName;
     auto it = std::find_if(dbs.begin(), dbs.end(), [&](const auto& e) { return e.name == name; });
     if (params->dwCardNum != 0 || it == dbs.end()) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no database named \"" + name + "\" on the handheld");
+      throw SyncStatusError(SYNCERR_NOT_FOUND,
+                            "no database named \"" + name + "\" on the handheld");
     }
     const std::uint8_t handle = hh.HandleOf(it->path);
     if (card_num != nullptr) *card_num = 0;
@@ -468,7 +490,8 @@ std::int32_t SyncFindDbByName(SyncFindDbByNameParams* params, std::uint32_t* car
   });
 }
 
-std::int32_t SyncFindDbByTypeCreator(SyncFindDbByTypeCreatorParams* params, SyncDatabaseInfoType* info) {
+std::int32_t SyncFindDbByTypeCreator(SyncFindDbByTypeCreatorParams* params,
+                                     SyncDatabaseInfoType* info) {
   return Guarded(__func__, [&] {
     Require(params != nullptr, "null parameters");
     Handheld& hh = Hh();
@@ -499,7 +522,8 @@ std::int32_t SyncReadOpenDbInfo(SyncReadOpenDbInfoParams* params, SyncDatabaseIn
   });
 }
 
-std::int32_t SyncOpenDB(const char* name, std::int32_t card_num, std::uint8_t* handle, std::uint8_t mode) {
+std::int32_t SyncOpenDB(const char* name, std::int32_t card_num, std::uint8_t* handle,
+                        std::uint8_t mode) {
   return Guarded(__func__, [&] {
     Require(name != nullptr && handle != nullptr, "null name or handle address");
     if (card_num != 0) throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
@@ -511,7 +535,8 @@ std::int32_t SyncOpenDB(const char* name, std::int32_t card_num, std::uint8_t* h
 std::int32_t SyncCreateDB(CDbCreateDB* create) {
   return Guarded(__func__, [&] {
     Require(create != nullptr, "null creation parameters");
-    if (create->m_CardNo != 0) throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
+    if (create->m_CardNo != 0)
+      throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
     create->m_FileHandle = Hh().Create(*create);
     return SYNCERR_NONE;
   });
@@ -597,7 +622,8 @@ std::int32_t SyncReadNextRecInCategory(TRawRecordInfo* rec) {
       return SYNCERR_NONE;
     }
     db.category_position = records.size();
-    throw SyncStatusError(SYNCERR_NOT_FOUND, "no further record in category " + std::to_string(category));
+    throw SyncStatusError(SYNCERR_NOT_FOUND,
+                          "no further record in category " + std::to_string(category));
   });
 }
 
@@ -662,7 +688,8 @@ std::int32_t SyncDeleteRec(TRawRecordInfo* rec) {
   });
 }
 
-std::int32_t SyncChangeCategory(std::uint8_t handle, std::uint8_t from_category, std::uint8_t to_category) {
+std::int32_t SyncChangeCategory(std::uint8_t handle, std::uint8_t from_category,
+                                std::uint8_t to_category) {
   return Guarded(__func__, [&] {
     OpenDatabase& db = Db(handle);
     const std::int16_t from = CheckedCategory(from_category);
@@ -672,7 +699,8 @@ std::int32_t SyncChangeCategory(std::uint8_t handle, std::uint8_t from_category,
     bool changed = false;
     for (auto& record : db.Db().records) {
       if (IsDeleted(record.attributes) || ReportedCategory(record.attributes) != from) continue;
-      record.attributes = static_cast<std::uint8_t>((record.attributes & 0xF0) | eRecAttrDirty | to);
+      record.attributes =
+          static_cast<std::uint8_t>((record.attributes & 0xF0) | eRecAttrDirty | to);
       changed = true;
     }
     if (changed) db.MarkContentChanged();
@@ -696,7 +724,8 @@ std::int32_t SyncPurgeAllRecsInCategory(std::uint8_t handle, std::int16_t catego
     const std::int16_t checked = CheckedCategory(category);
     db.RequireWritable("SyncPurgeAllRecsInCategory");
     RequireRecordDatabase(db);
-    db.RemoveRecordsIf([&](const pdb::PdbRecord& r) { return ReportedCategory(r.attributes) == checked; });
+    db.RemoveRecordsIf(
+        [&](const pdb::PdbRecord& r) { return ReportedCategory(r.attributes) == checked; });
     return SYNCERR_NONE;
   });
 }
@@ -715,7 +744,8 @@ std::int32_t SyncResetSyncFlags(std::uint8_t handle) {
   return Guarded(__func__, [&] {
     OpenDatabase& db = Db(handle);
     db.RequireWritable("SyncResetSyncFlags");
-    for (auto& record : db.Db().records) record.attributes &= static_cast<std::uint8_t>(~eRecAttrDirty);
+    for (auto& record : db.Db().records)
+      record.attributes &= static_cast<std::uint8_t>(~eRecAttrDirty);
     db.Db().backup_date = emulator::HandheldNow();
     db.MarkFlagsChanged();
     return SYNCERR_NONE;
@@ -800,10 +830,12 @@ std::int32_t SyncDeleteResourceRec(TRawRecordInfo* rec) {
     db.RequireWritable("SyncDeleteResourceRec");
     RequireResourceDatabase(db);
     auto& resources = db.Db().resources;
-    const std::size_t index = FindResource(db.Db(), rec->RecId, static_cast<std::uint16_t>(rec->CatId));
+    const std::size_t index =
+        FindResource(db.Db(), rec->RecId, static_cast<std::uint16_t>(rec->CatId));
     if (index >= resources.size()) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no resource " + pdb::FourCCToString(rec->RecId) + " " +
-                                                   std::to_string(static_cast<std::uint16_t>(rec->CatId)));
+      throw SyncStatusError(SYNCERR_NOT_FOUND,
+                            "no resource " + pdb::FourCCToString(rec->RecId) + " " +
+                                std::to_string(static_cast<std::uint16_t>(rec->CatId)));
     }
     resources.erase(resources.begin() + static_cast<std::ptrdiff_t>(index));
     db.MarkContentChanged();
@@ -844,7 +876,9 @@ std::int32_t SyncReadPositionXMap(CPositionInfo*) { return Unsupported(__func__)
 std::int32_t SyncReadAppPreference(CRawPreferenceInfo*) { return Unsupported(__func__); }
 std::int32_t SyncWriteAppPreference(CRawPreferenceInfo*) { return Unsupported(__func__); }
 std::int32_t SyncCallRemoteModule(CCallModuleParams*) { return Unsupported(__func__); }
-std::int32_t SyncReadFeature(std::uint32_t, std::uint16_t, std::uint32_t*) { return Unsupported(__func__); }
+std::int32_t SyncReadFeature(std::uint32_t, std::uint16_t, std::uint32_t*) {
+  return Unsupported(__func__);
+}
 
 // ---------------------------------------------------------------------------
 // Extra exports
@@ -878,9 +912,11 @@ std::int32_t EmuInjectFault(const char* function_name, std::int32_t status) {
     const std::string name = function_name;
     const bool known = std::any_of(std::begin(kFunctionNames), std::end(kFunctionNames),
                                    [&](const char* n) { return name == n; });
-    const bool byte_order = name.find("ToHH") != std::string::npos || name.find("ToHost") != std::string::npos;
+    const bool byte_order =
+        name.find("ToHH") != std::string::npos || name.find("ToHost") != std::string::npos;
     if (!known || byte_order) {
-      throw SyncStatusError(SYNCERR_BAD_ARG, "\"" + name + "\" is not a Sync Manager function that can fail");
+      throw SyncStatusError(SYNCERR_BAD_ARG,
+                            "\"" + name + "\" is not a Sync Manager function that can fail");
     }
     g_faults[name] = status;
     return SYNCERR_NONE;
@@ -899,7 +935,8 @@ std::int32_t EmuGetLastMessage(char* buffer, std::int32_t size) {
   try {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
     if (buffer != nullptr && size > 0) {
-      const std::size_t n = std::min<std::size_t>(g_last_message.size(), static_cast<std::size_t>(size) - 1);
+      const std::size_t n =
+          std::min<std::size_t>(g_last_message.size(), static_cast<std::size_t>(size) - 1);
       std::memcpy(buffer, g_last_message.data(), n);
       buffer[n] = '\0';
     }

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/syncmgr/SyncLibrary.h"
 #include "hotsync/hslog/HotSyncLog.h"
 #include "link/SyncApi.h"
+#include "tests/syncmgr/SyncLibrary.h"
 
 namespace fernwick::testing {
 namespace {
@@ -22,7 +22,8 @@ struct LogLibrary {
 #define FERNWICK_BIND(name, result, params) name(lib.Bind<T##name>(#name)),
         FERNWICK_LOG_FUNCTIONS(FERNWICK_BIND)
 #undef FERNWICK_BIND
-        HsLogSetFile(lib.Bind<decltype(&::HsLogSetFile)>("HsLogSetFile")) {}
+            HsLogSetFile(lib.Bind<decltype(&::HsLogSetFile)>("HsLogSetFile")) {
+  }
   LoadedLibrary lib;
 #define FERNWICK_MEMBER(name, result, params) T##name name;
   FERNWICK_LOG_FUNCTIONS(FERNWICK_MEMBER)
@@ -39,7 +40,8 @@ class HotSyncLog : public ::testing::Test {
  protected:
   void SetUp() override {
     path_ = std::filesystem::temp_directory_path() /
-            ("fernwick-hslog-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".txt");
+            ("fernwick-hslog-" +
+             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".txt");
     ASSERT_EQ(log_.HsLogSetFile(path_.string().c_str()), leNoError);
   }
   void TearDown() override {

@@ -52,11 +52,13 @@ class HandheldFolder {
   }
   std::vector<std::uint8_t> Bytes(const std::string& file_name) const {
     std::ifstream in(path_ / file_name, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>());
   }
   void WriteBytes(const std::string& file_name, const std::vector<std::uint8_t>& bytes) const {
     std::ofstream(path_ / file_name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
   }
 
  private:

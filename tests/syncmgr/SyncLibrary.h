@@ -60,12 +60,13 @@ struct SyncLibrary {
 #define FERNWICK_BIND(name, result, params) name(lib.Bind<T##name>(#name)),
         FERNWICK_SYNC_FUNCTIONS(FERNWICK_BIND)
 #undef FERNWICK_BIND
-        EmuAttachHandheld(lib.Bind<decltype(&::EmuAttachHandheld)>("EmuAttachHandheld")),
+            EmuAttachHandheld(lib.Bind<decltype(&::EmuAttachHandheld)>("EmuAttachHandheld")),
         EmuDetachHandheld(lib.Bind<decltype(&::EmuDetachHandheld)>("EmuDetachHandheld")),
         EmuInjectFault(lib.Bind<decltype(&::EmuInjectFault)>("EmuInjectFault")),
         EmuClearFaults(lib.Bind<decltype(&::EmuClearFaults)>("EmuClearFaults")),
         EmuGetLastMessage(lib.Bind<decltype(&::EmuGetLastMessage)>("EmuGetLastMessage")),
-        EmuSetLogSink(lib.Bind<decltype(&::EmuSetLogSink)>("EmuSetLogSink")) {}
+        EmuSetLogSink(lib.Bind<decltype(&::EmuSetLogSink)>("EmuSetLogSink")) {
+  }
 
 #define FERNWICK_MEMBER(name, result, params) T##name name;
   FERNWICK_SYNC_FUNCTIONS(FERNWICK_MEMBER)

@@ -2,7 +2,6 @@
 // leaves every database file whole: the old version or the new one. POSIX
 // only (fork).
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,7 +22,8 @@ constexpr int kDatabases = 3;
 constexpr int kRecords = 300;
 
 std::string Payload(int generation, int index) {
-  std::string text = "generation " + std::to_string(generation) + " record " + std::to_string(index) + " ";
+  std::string text =
+      "generation " + std::to_string(generation) + " record " + std::to_string(index) + " ";
   text.resize(100, '.');
   return text;
 }
@@ -100,7 +100,8 @@ TEST(EmulatorCrash, KilledWriteBacksLeaveEveryFileWhole) {
       const int generation = std::stoi(first.substr(std::strlen("generation ")));
       newest_generation = std::max(newest_generation, generation);
       for (int i = 0; i < kRecords; ++i) {
-        ASSERT_EQ(db.records[i].data, Text(Payload(generation, i))) << "file " << d << " record " << i;
+        ASSERT_EQ(db.records[i].data, Text(Payload(generation, i)))
+            << "file " << d << " record " << i;
       }
     }
   }

@@ -31,13 +31,13 @@ pdb::PdbDatabase MakeTestDb() {
   db.unique_id_seed = kSeed;
   db.app_info = std::vector<std::uint8_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
   db.records = {
-      {0x01, 100, Text("alpha")},          // 0: category 1, clean
-      {0x42, 101, Text("beta")},           // 1: category 2, dirty
-      {0x81, 102, Text("gamma")},          // 2: deleted, category 1
-      {0x89, 103, Text("delta")},          // 3: deleted and archived, category 1
-      {0x51, 104, Text("epsilon")},        // 4: category 1, dirty and secret
-      {0x01, 105, Text("zeta")},           // 5: category 1, clean
-      {0x00, kSeed + 1, Text("eta")},      // 6: Unfiled, clean, id next to the seed
+      {0x01, 100, Text("alpha")},      // 0: category 1, clean
+      {0x42, 101, Text("beta")},       // 1: category 2, dirty
+      {0x81, 102, Text("gamma")},      // 2: deleted, category 1
+      {0x89, 103, Text("delta")},      // 3: deleted and archived, category 1
+      {0x51, 104, Text("epsilon")},    // 4: category 1, dirty and secret
+      {0x01, 105, Text("zeta")},       // 5: category 1, clean
+      {0x00, kSeed + 1, Text("eta")},  // 6: Unfiled, clean, id next to the seed
   };
   return db;
 }
@@ -55,7 +55,9 @@ class Emulator : public ::testing::Test {
     if (sync_.SyncRegisterConduit(&handle) == 0) sync_.SyncUnRegisterConduit(handle);
   }
 
-  void Attach() { ASSERT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), 0) << sync_.LastMessage(); }
+  void Attach() {
+    ASSERT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), 0) << sync_.LastMessage();
+  }
 
   std::uint8_t Open(const char* name, std::uint8_t mode) {
     std::uint8_t handle = 0;
@@ -76,8 +78,8 @@ class Emulator : public ::testing::Test {
     return std::string(reinterpret_cast<const char*>(buffer_), rec.RecSize);
   }
 
-  std::int32_t WriteRecord(std::uint8_t handle, std::uint32_t id, std::int16_t category, const std::string& text,
-                           std::uint32_t* new_id = nullptr) {
+  std::int32_t WriteRecord(std::uint8_t handle, std::uint32_t id, std::int16_t category,
+                           const std::string& text, std::uint32_t* new_id = nullptr) {
     TRawRecordInfo rec = Rec(handle);
     std::memcpy(buffer_, text.data(), text.size());
     rec.RecId = id;
@@ -183,8 +185,8 @@ TEST_F(Emulator, ModifiedIterationReturnsDirtyDeletedAndArchived) {
     for (;;) {
       TRawRecordInfo rec = Rec(handle);
       rec.CatId = category;
-      const std::int32_t status =
-          in_category ? sync_.SyncReadNextModifiedRecInCategory(&rec) : sync_.SyncReadNextModifiedRec(&rec);
+      const std::int32_t status = in_category ? sync_.SyncReadNextModifiedRecInCategory(&rec)
+                                              : sync_.SyncReadNextModifiedRec(&rec);
       if (status == SYNCERR_NOT_FOUND) break;
       EXPECT_EQ(status, 0);
       if (status != 0) break;
@@ -318,7 +320,8 @@ TEST_F(Emulator, WriteBackChangesOnlyWhatTheCallerChanged) {
   EXPECT_FALSE(saved.sort_info.has_value());
   ASSERT_EQ(saved.records.size(), old_db.records.size());
   for (std::size_t i = 0; i < saved.records.size(); ++i) {
-    EXPECT_EQ(saved.records[i].unique_id, old_db.records[i].unique_id) << "order kept, record " << i;
+    EXPECT_EQ(saved.records[i].unique_id, old_db.records[i].unique_id)
+        << "order kept, record " << i;
     if (i == 5) continue;
     EXPECT_EQ(saved.records[i].attributes, old_db.records[i].attributes) << i;
     EXPECT_EQ(saved.records[i].data, old_db.records[i].data) << i;
@@ -479,8 +482,9 @@ TEST_F(Emulator, InfoBlocksReadAndWrite) {
 }
 
 TEST_F(Emulator, OpenModesHandlesAndTheOpenLimit) {
-  folder_.WriteText("handheld.profile", "# test handheld\nuser_name = Ada Tester\nuser_id=0x1234\n"
-                                        "os_version=3.5\nmax_open_databases=2\n");
+  folder_.WriteText("handheld.profile",
+                    "# test handheld\nuser_name = Ada Tester\nuser_id=0x1234\n"
+                    "os_version=3.5\nmax_open_databases=2\n");
   pdb::PdbDatabase other = MakeTestDb();
   other.name = "OtherDB";
   folder_.Write("other.pdb", other);
@@ -658,7 +662,8 @@ TEST_F(Emulator, ResourceDatabases) {
   prc.attributes = eDbAttrResDB;
   prc.type = pdb::FourCC("appl");
   prc.creator = pdb::FourCC("tool");
-  prc.resources = {{pdb::FourCC("code"), 1, Text("CODE1")}, {pdb::FourCC("tAIN"), 1000, Text("Tool")}};
+  prc.resources = {{pdb::FourCC("code"), 1, Text("CODE1")},
+                   {pdb::FourCC("tAIN"), 1000, Text("Tool")}};
   folder_.Write("tool.prc", prc);
   Attach();
   const std::uint8_t handle = Open("ToolApp", eDbRead | eDbWrite);
