@@ -26,7 +26,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "hotsync/pdb/PdbFile.h"
@@ -89,10 +91,30 @@ PdbDatabase MakeDatabase(int count) {
   return db;
 }
 
+// Files of this process, removed at exit (several benchmarks may run at once).
+struct BenchFiles {
+  std::vector<std::filesystem::path> paths;
+  ~BenchFiles() {
+    std::error_code ignored;
+    for (const auto& p : paths) std::filesystem::remove(p, ignored);
+  }
+};
+BenchFiles g_files;
+
+std::filesystem::path TempPath(const std::string& stem) {
+  auto path = std::filesystem::temp_directory_path() /
+              ("fernwick-pdb-bench-" + stem + "-" + std::to_string(getpid()) + ".pdb");
+  g_files.paths.push_back(path);
+  return path;
+}
+
 std::filesystem::path BenchFile(int count) {
-  auto path =
-      std::filesystem::temp_directory_path() / ("fernwick-bench-" + std::to_string(count) + ".pdb");
-  if (!std::filesystem::exists(path)) WritePdbFileAtomically(path, MakeDatabase(count));
+  static std::map<int, std::filesystem::path> made;
+  auto it = made.find(count);
+  if (it != made.end()) return it->second;
+  auto path = TempPath(std::to_string(count));
+  WritePdbFileAtomically(path, MakeDatabase(count));
+  made[count] = path;
   return path;
 }
 
@@ -141,7 +163,7 @@ void BM_BaselineRead(benchmark::State& state) {
 
 void BM_AtomicWrite(benchmark::State& state) {
   const PdbDatabase db = MakeDatabase(static_cast<int>(state.range(0)));
-  const auto path = std::filesystem::temp_directory_path() / "fernwick-bench-write.pdb";
+  const auto path = TempPath("write");
   for (auto _ : state) WritePdbFileAtomically(path, db);
   state.SetBytesProcessed(state.iterations() *
                           static_cast<std::int64_t>(std::filesystem::file_size(path)));
@@ -150,7 +172,7 @@ void BM_AtomicWrite(benchmark::State& state) {
 
 void BaselineWrite(benchmark::State& state, bool sync) {
   const auto bytes = SerializePdb(MakeDatabase(static_cast<int>(state.range(0))));
-  const auto path = std::filesystem::temp_directory_path() / "fernwick-bench-plain.pdb";
+  const auto path = TempPath("plain");
   for (auto _ : state) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {

@@ -5,6 +5,12 @@
 #include <fstream>
 #include <iterator>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "TestDatabases.h"
 #include "hotsync/pdb/PdbFile.h"
 
@@ -27,14 +33,21 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
             static_cast<std::streamsize>(bytes.size()));
 }
 
+unsigned ProcessId() {
+#ifdef _WIN32
+  return static_cast<unsigned>(_getpid());
+#else
+  return static_cast<unsigned>(getpid());
+#endif
+}
+
 class TempDir {
  public:
   TempDir() {
     static int n = 0;
-    path_ =
-        std::filesystem::temp_directory_path() /
-        ("fernwick-pdb-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-         "-" + std::to_string(n++));
+    // Unique per process: several builds may run this test at once.
+    path_ = std::filesystem::temp_directory_path() /
+            ("fernwick-pdb-test-" + std::to_string(ProcessId()) + "-" + std::to_string(n++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
