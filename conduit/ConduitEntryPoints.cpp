@@ -8,6 +8,7 @@
 #include "conduit/ConduitModule.h"
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Exceptions.h"
+#include "link/DorvConduitApi.h"
 #include "link/DorvConduitLog.h"
 
 namespace fernwick {
