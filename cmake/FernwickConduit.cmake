@@ -5,8 +5,9 @@
 # plus the five exported entry points, linked with the component library.
 # It exports exactly OpenConduit, GetConduitName, GetConduitVersion,
 # GetConduitInfo and ConfigureConduit: undecorated on Windows (a .def file),
-# through a version script elsewhere; nothing else leaks out. The output has
-# no "lib" prefix, so that example.dll and example.so are named alike.
+# through a version script elsewhere; nothing else leaks out. Windows names
+# the library <target>.dll, POSIX lib<target>.so, so that "<target>.dll"
+# stands for the library on both (as the library's own loader maps names).
 set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_LIST_DIR}/../conduit/exports)
 
 function(fernwick_add_conduit target)
@@ -17,10 +18,10 @@ function(fernwick_add_conduit target)
   add_library(${target} SHARED ${C_SOURCES} ${FERNWICK_CONDUIT_EXPORTS_DIR}/ConduitExports.cpp)
   target_link_libraries(${target} PRIVATE Fernwick::fernwick ${C_LIBS})
   set_target_properties(${target} PROPERTIES
-    PREFIX ""
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
   if(WIN32)
+    set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
     target_sources(${target} PRIVATE ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.def)
   else()
     target_link_options(${target} PRIVATE
