@@ -35,31 +35,102 @@ constexpr long kMaxWidth = 1 << 20;
   throw EConvertError("Format '" + std::string(fmt) + "' invalid or incompatible with argument");
 }
 
-// snprintf with "%.*E" (scientific) or "%.*f" (fixed).
-int PrintReal(char* buffer, std::size_t size, bool scientific, int precision, double value) {
-  return scientific ? std::snprintf(buffer, size, "%.*E", precision, value)
-                    : std::snprintf(buffer, size, "%.*f", precision, value);
+// A finite real as decimal digits: value = d0.d1d2... x 10^exponent. Taken
+// with 17 significant digits (all a double holds), then rounded in decimal,
+// half away from zero, as the host framework rounds ("%.0f" of 2.5 is "3",
+// of -0.5 is "-1").
+struct DecimalReal {
+  bool negative = false;
+  std::string digits;  // empty for zero
+  int exponent = 0;
+
+  explicit DecimalReal(double value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.16E", value);
+    const char* p = buffer;
+    if (*p == '-') {
+      negative = true;
+      ++p;
+    }
+    for (; *p != 'E' && *p != '\0'; ++p) {
+      if (*p >= '0' && *p <= '9') digits += *p;
+    }
+    exponent = (*p == 'E') ? std::atoi(p + 1) : 0;
+    Normalize();
+  }
+
+  // Keeps `keep` significant digits (fewer than none leaves zero).
+  void Round(int keep) {
+    if (keep >= static_cast<int>(digits.size())) return;
+    if (keep < 0) {
+      digits.clear();
+      return;
+    }
+    const bool up = digits[static_cast<std::size_t>(keep)] >= '5';
+    digits.resize(static_cast<std::size_t>(keep));
+    if (up) {
+      int i = keep - 1;
+      while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9') digits[static_cast<std::size_t>(i--)] = '0';
+      if (i >= 0) {
+        ++digits[static_cast<std::size_t>(i)];
+      } else {
+        digits.insert(digits.begin(), '1');
+        ++exponent;
+      }
+    }
+    Normalize();
+  }
+
+  bool IsZero() const { return digits.empty(); }
+
+  // The digit standing for 10^power.
+  char DigitOf(int power) const {
+    const int index = exponent - power;
+    return (index >= 0 && index < static_cast<int>(digits.size())) ? digits[static_cast<std::size_t>(index)]
+                                                                   : '0';
+  }
+
+  std::string Sign() const { return negative && !IsZero() ? "-" : ""; }
+
+ private:
+  void Normalize() {
+    while (!digits.empty() && digits.back() == '0') digits.pop_back();
+    if (digits.empty()) {
+      exponent = 0;
+      return;
+    }
+    std::size_t lead = 0;
+    while (lead < digits.size() && digits[lead] == '0') ++lead;
+    digits.erase(0, lead);
+    exponent -= static_cast<int>(lead);
+  }
+};
+
+// "ddd.dd" with `decimals` decimals, without sign, from an already rounded
+// value.
+std::string FixedDigits(const DecimalReal& d, int decimals) {
+  std::string out;
+  for (int power = std::max(d.exponent, 0); power >= 0; --power) out += d.DigitOf(power);
+  if (decimals > 0) {
+    out += '.';
+    for (int power = -1; power >= -decimals; --power) out += d.DigitOf(power);
+  }
+  return out;
 }
 
-std::string Printf(bool scientific, int precision, double value) {
-  char buffer[512];
-  const int n = PrintReal(buffer, sizeof buffer, scientific, precision, value);
-  if (n < 0) return std::string();
-  if (static_cast<std::size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(n));
-  std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  PrintReal(big.data(), big.size(), scientific, precision, value);
-  big.resize(static_cast<std::size_t>(n));
-  return big;
+std::string FormatFixed(double value, int decimals) {
+  DecimalReal d(value);
+  d.Round(d.exponent + 1 + decimals);
+  return d.Sign() + FixedDigits(d, decimals);
 }
 
 // Inserts "," between groups of three digits of the integer part of a fixed
-// text such as "-1234567.50".
+// text such as "1234567.50".
 std::string GroupThousands(const std::string& fixed) {
-  std::size_t start = (!fixed.empty() && fixed[0] == '-') ? 1 : 0;
   std::size_t end = fixed.find('.');
   if (end == std::string::npos) end = fixed.size();
-  std::string out = fixed.substr(0, start);
-  for (std::size_t i = start; i < end; ++i) {
+  std::string out;
+  for (std::size_t i = 0; i < end; ++i) {
     out += fixed[i];
     const std::size_t left = end - i - 1;
     if (left > 0 && left % 3 == 0) out += ',';
@@ -76,36 +147,33 @@ std::string NonFinite(double value) {
 // Scientific: "d.ddddE+ddd" with `digits` digits in all and an exponent of at
 // least three digits.
 std::string FormatExponent(double value, int digits) {
-  std::string text = Printf(true, digits - 1, value);
-  const std::size_t e = text.find('E');
-  if (e == std::string::npos) return text;
-  const char sign = text[e + 1];
-  std::string exponent = text.substr(e + 2);
+  DecimalReal d(value);
+  d.Round(digits);
+  std::string mantissa(1, d.DigitOf(d.exponent));
+  if (digits > 1) {
+    mantissa += '.';
+    for (int i = 1; i < digits; ++i) mantissa += d.DigitOf(d.exponent - i);
+  }
+  std::string exponent = std::to_string(d.exponent < 0 ? -d.exponent : d.exponent);
   while (exponent.size() < 3) exponent.insert(0, "0");
-  return text.substr(0, e + 1) + sign + exponent;
+  return d.Sign() + mantissa + "E" + (d.exponent < 0 ? "-" : "+") + exponent;
 }
 
 // General: fixed when the value has no more integer digits than `digits` and
-// is at least 0.00001 in magnitude, otherwise scientific; trailing zeros and a
-// bare decimal point are removed; the exponent has no leading zeros and a
-// sign only when negative ("1E20", "1.5E-7").
+// is at least 0.00001 in magnitude, otherwise scientific; no trailing zeros
+// and no bare decimal point; the exponent has no leading zeros and a sign only
+// when negative ("1E20", "1.5E-7").
 std::string FormatGeneral(double value, int digits) {
-  if (value == 0) return "0";
-  const std::string sci = Printf(true, digits - 1, value);
-  const std::size_t e = sci.find('E');
-  const int exponent = std::atoi(sci.c_str() + e + 1);
-  auto trim = [](std::string text) {
-    if (text.find('.') != std::string::npos) {
-      while (!text.empty() && text.back() == '0') text.pop_back();
-      if (!text.empty() && text.back() == '.') text.pop_back();
-    }
-    return text;
-  };
-  if (exponent < digits && exponent >= -5) {
-    return trim(Printf(false, std::max(0, digits - 1 - exponent), value));
+  DecimalReal d(value);
+  d.Round(digits);
+  if (d.IsZero()) return "0";
+  const int count = static_cast<int>(d.digits.size());
+  if (d.exponent < digits && d.exponent >= -5) {
+    return d.Sign() + FixedDigits(d, std::max(0, count - 1 - d.exponent));
   }
-  std::string mantissa = trim(sci.substr(0, e));
-  return mantissa + "E" + std::to_string(exponent);
+  std::string mantissa = d.digits.substr(0, 1);
+  if (count > 1) mantissa += "." + d.digits.substr(1);
+  return d.Sign() + mantissa + "E" + std::to_string(d.exponent);
 }
 
 std::string PadDigits(std::string digits, long precision) {
@@ -313,12 +381,12 @@ class Formatter {
     }
     int decimals = precision < 0 ? 2 : static_cast<int>(precision);
     if (decimals > kMaxRealDigits) decimals = kMaxRealDigits;
-    if (lower == 'f') return Printf(false, decimals, value);
-    if (lower == 'n') return GroupThousands(Printf(false, decimals, value));
-    const std::string amount = GroupThousands(Printf(false, decimals, std::fabs(value)));
-    return std::signbit(value) && amount.find_first_not_of("0.,") != std::string::npos
-               ? "($" + amount + ")"
-               : "$" + amount;
+    if (lower == 'f') return FormatFixed(value, decimals);
+    DecimalReal d(value);
+    d.Round(d.exponent + 1 + decimals);
+    const std::string amount = GroupThousands(FixedDigits(d, decimals));
+    if (lower == 'n') return d.Sign() + amount;
+    return d.Sign().empty() ? "$" + amount : "($" + amount + ")";
   }
 
   std::string_view fmt_;

@@ -147,6 +147,7 @@ class RegistryFileParser {
 
   void Section(const std::string& line, std::size_t line_no) {
     if (line.back() != ']') Fail(line_no, "malformed key line");
+    seen_section_ = true;
     std::string_view path(line);
     path = path.substr(1, path.size() - 2);
     bool remove = false;
@@ -232,8 +233,8 @@ class RegistryFileParser {
     }
     if (pos >= line.size() || line[pos] != '=') Fail(line_no, "missing '=' after the value name");
     ++pos;
-    if (!in_scope_) return;
-    if (current_ == nullptr) Fail(line_no, "value outside of a key");
+    if (!seen_section_) Fail(line_no, "value outside of a key");
+    if (!in_scope_ || current_ == nullptr) return;
     const std::string key = Upper(name);
     const std::string_view data = Trim(std::string_view(line).substr(pos));
     RegValue value;
@@ -282,6 +283,7 @@ class RegistryFileParser {
   std::string file_;
   std::string contents_;
   bool unicode_ = true;
+  bool seen_section_ = false;
   bool in_scope_ = false;
   RegKey* current_ = nullptr;
   RegTree tree_;
