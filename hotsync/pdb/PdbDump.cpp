@@ -1,17 +1,21 @@
 // fernwick-pdbdump: prints a database file as text.
 //
-//   fernwick-pdbdump [--decode] FILE...
+//   fernwick-pdbdump [--decode | --canonical] FILE...
 //
 // Without --decode: the header, the info blocks and every record or resource
 // with its data in hex. With --decode, the records and application info of
 // the built-in applications (creators memo, addr, todo, date) are printed
 // field by field. The output is a canonical form: the interoperability check
 // prints the same form from an independent reader and compares the two.
+// With --canonical, prints "canonical FILE" when writing the database back
+// gives the file's bytes exactly, and "not canonical FILE" otherwise.
 // Strings are printed in double quotes with bytes outside 0x20-0x7E, the
 // backslash and the quote written as \xNN. Exit status 1 when a file cannot
 // be read.
 #include <cstdio>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "hotsync/pdb/BuiltinRecords.h"
@@ -110,9 +114,13 @@ std::string RecordPrefix(const PdbRecord& r) {
 
 void PrintDecoded(const PdbDatabase& db) {
   const std::string creator = FourCCToString(db.creator);
-  if (!db.app_info) {
-    std::cout << "appinfo none\n";
+  const bool builtin = !db.IsResourceDatabase() && (creator == "memo" || creator == "todo" ||
+                                                     creator == "addr" || creator == "date");
+  if (!builtin) {
+    PrintRaw(db);
+    return;
   }
+  if (!db.app_info) std::cout << "appinfo none\n";
   if (creator == "memo") {
     if (db.app_info) {
       auto info = DecodeMemoAppInfo(*db.app_info);
@@ -120,6 +128,11 @@ void PrintDecoded(const PdbDatabase& db) {
       std::cout << "memo sort_order=" << unsigned{info.sort_order} << "\n";
     }
     for (const auto& r : db.records) {
+      if (r.data.empty()) {
+        // A deleted record without an archived copy has no data to decode.
+        std::cout << RecordPrefix(r) << " empty\n";
+        continue;
+      }
       std::cout << RecordPrefix(r) << " text=" << Quote(DecodeMemoRecord(r.data).text) << "\n";
     }
   } else if (creator == "todo") {
@@ -130,6 +143,11 @@ void PrintDecoded(const PdbDatabase& db) {
                 << " sort_by_priority=" << unsigned{info.sort_by_priority} << "\n";
     }
     for (const auto& r : db.records) {
+      if (r.data.empty()) {
+        // A deleted record without an archived copy has no data to decode.
+        std::cout << RecordPrefix(r) << " empty\n";
+        continue;
+      }
       auto t = DecodeToDoRecord(r.data);
       std::cout << RecordPrefix(r) << " due=" << DateText(t.due_date)
                 << " priority=" << unsigned{t.priority} << " completed=" << t.completed
@@ -146,6 +164,11 @@ void PrintDecoded(const PdbDatabase& db) {
       }
     }
     for (const auto& r : db.records) {
+      if (r.data.empty()) {
+        // A deleted record without an archived copy has no data to decode.
+        std::cout << RecordPrefix(r) << " empty\n";
+        continue;
+      }
       auto a = DecodeAddressRecord(r.data);
       std::cout << RecordPrefix(r) << " labels=";
       for (int i = 0; i < 5; ++i) std::cout << (i ? "," : "") << unsigned{a.phone_labels[i]};
@@ -161,6 +184,11 @@ void PrintDecoded(const PdbDatabase& db) {
       std::cout << "datebook start_of_week=" << unsigned{info.start_of_week} << "\n";
     }
     for (const auto& r : db.records) {
+      if (r.data.empty()) {
+        // A deleted record without an archived copy has no data to decode.
+        std::cout << RecordPrefix(r) << " empty\n";
+        continue;
+      }
       auto d = DecodeDatebookRecord(r.data);
       std::cout << RecordPrefix(r) << " time=";
       if (d.start_hour == 0xFF) {
@@ -204,6 +232,7 @@ void PrintDecoded(const PdbDatabase& db) {
 int main(int argc, char** argv) {
   using namespace fernwick::pdb;
   bool decode = false;
+  bool canonical = false;
   int status = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -211,8 +240,19 @@ int main(int argc, char** argv) {
       decode = true;
       continue;
     }
+    if (arg == "--canonical") {
+      canonical = true;
+      continue;
+    }
     try {
       PdbDatabase db = ReadPdbFile(arg);
+      if (canonical) {
+        std::ifstream in(arg, std::ios::binary);
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
+        std::cout << (SerializePdb(db) == bytes ? "canonical " : "not canonical ") << arg << "\n";
+        continue;
+      }
       PrintHeader(db);
       if (decode) {
         PrintDecoded(db);

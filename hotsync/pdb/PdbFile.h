@@ -55,6 +55,8 @@ struct PdbRecord {
   std::uint8_t attributes = 0;  // deleted/dirty/busy/secret bits and category
   std::uint32_t unique_id = 0;  // 24-bit; 0 means "no id"
   std::vector<std::uint8_t> data;
+
+  bool operator==(const PdbRecord&) const = default;
 };
 
 // One resource of a resource database.
@@ -62,6 +64,8 @@ struct PdbResource {
   std::uint32_t type = 0;  // four characters, big-endian packed
   std::uint16_t id = 0;
   std::vector<std::uint8_t> data;
+
+  bool operator==(const PdbResource&) const = default;
 };
 
 // A whole database as held in memory. Dates are kept exactly as stored
@@ -83,7 +87,8 @@ struct PdbDatabase {
   std::vector<PdbRecord> records;      // record databases
   std::vector<PdbResource> resources;  // resource databases
 
-  bool IsResourceDatabase() const { return (attributes & 0x0001) != 0; }
+  bool IsResourceDatabase() const { return (attributes & kDbResource) != 0; }
+  bool operator==(const PdbDatabase&) const = default;
 };
 
 // Parses the bytes of a database file. `source_name` names the file in error
