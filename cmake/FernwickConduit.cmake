@@ -26,7 +26,13 @@ function(fernwick_add_conduit target)
   else()
     target_link_options(${target} PRIVATE
       "LINKER:--version-script=${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map"
-      "LINKER:--no-undefined")
+      "LINKER:--no-undefined"
+      # Once loaded, a conduit library stays mapped until the process ends;
+      # its data module is destroyed and its units finalised at exit. The
+      # library's thread-local objects (the loader's last error) would
+      # otherwise keep glibc from running its destructors at dlclose and let
+      # a later dlclose unmap it while its own finalisation still runs.
+      "LINKER:-z,nodelete")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
       ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map)
   endif()

@@ -6,6 +6,7 @@
 
 #include "conduit/SyncProperties.h"
 #include "framework/DynLib.h"
+#include "link/SyncApi.h"
 
 namespace fernwick::runner {
 

@@ -106,6 +106,7 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       continue;
     }
     std::string name = ConduitName(conduit);
+    if (name.empty()) name = std::filesystem::path(conduit.FileName()).filename().string();
 
     TSyncProperties props{};
     props.SyncType = options.sync_type;

@@ -10,6 +10,7 @@ using TEmuAttachHandheld = std::int32_t(FW_CDECL*)(const char*);
 using TEmuDetachHandheld = std::int32_t(FW_CDECL*)();
 using TEmuInjectFault = std::int32_t(FW_CDECL*)(const char*, std::int32_t);
 using TEmuGetLastMessage = std::int32_t(FW_CDECL*)(char*, std::int32_t);
+using TEmuClearFaults = void(FW_CDECL*)();
 
 template <typename Fn>
 Fn Proc(TLibHandle handle, const char* name) {
@@ -20,6 +21,9 @@ Fn Proc(TLibHandle handle, const char* name) {
 
 HandheldEmulator::~HandheldEmulator() {
   Detach();
+  // A fault that no call answered must not outlive this run in a process
+  // that keeps the emulator loaded.
+  if (auto clear = Proc<TEmuClearFaults>(handle_, "EmuClearFaults")) clear();
   FreeLibraryHandle(handle_);
 }
 
