@@ -33,8 +33,8 @@ const char* Caption(TMsgDlgType type) {
 
 int DefaultResult(TMsgDlgButtons buttons) {
   const std::pair<TMsgDlgBtn, int> order[] = {
-      {mbOK, mrOk},     {mbYes, mrYes},     {mbCancel, mrCancel},   {mbNo, mrNo},
-      {mbAbort, mrAbort}, {mbRetry, mrRetry}, {mbIgnore, mrIgnore}, {mbAll, mrAll},
+      {mbOK, mrOk},           {mbYes, mrYes},          {mbCancel, mrCancel}, {mbNo, mrNo},
+      {mbAbort, mrAbort},     {mbRetry, mrRetry},      {mbIgnore, mrIgnore}, {mbAll, mrAll},
       {mbNoToAll, mrNoToAll}, {mbYesToAll, mrYesToAll}};
   for (const auto& [button, result] : order) {
     if (buttons & MsgDlgButtons({button})) return result;
@@ -101,7 +101,9 @@ int ShowDefault(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons
 
 }  // namespace
 
-TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook) { return std::exchange(Hook(), std::move(hook)); }
+TMessageDlgHook SetMessageDlgHook(TMessageDlgHook hook) {
+  return std::exchange(Hook(), std::move(hook));
+}
 
 int MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons, int help_ctx) {
   try {

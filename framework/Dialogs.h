@@ -15,7 +15,17 @@ namespace fernwick {
 enum TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
 
 enum TMsgDlgBtn {
-  mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp
+  mbYes,
+  mbNo,
+  mbOK,
+  mbCancel,
+  mbAbort,
+  mbRetry,
+  mbIgnore,
+  mbAll,
+  mbNoToAll,
+  mbYesToAll,
+  mbHelp
 };
 
 // A set of buttons: one bit per TMsgDlgBtn (see MsgDlgButtons).
@@ -41,8 +51,8 @@ constexpr int mrNoToAll = 9;
 constexpr int mrYesToAll = 10;
 
 // Shows a message. Returns the modal result of the button chosen.
-using TMessageDlgHook =
-    std::function<int(const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons, int help_ctx)>;
+using TMessageDlgHook = std::function<int(const std::string& msg, TMsgDlgType type,
+                                          TMsgDlgButtons buttons, int help_ctx)>;
 
 // Installs `hook` as the way messages are shown (an empty hook restores the
 // default) and returns the hook that was installed before.

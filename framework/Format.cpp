@@ -70,7 +70,8 @@ struct DecimalReal {
     digits.resize(static_cast<std::size_t>(keep));
     if (up) {
       int i = keep - 1;
-      while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9') digits[static_cast<std::size_t>(i--)] = '0';
+      while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9')
+        digits[static_cast<std::size_t>(i--)] = '0';
       if (i >= 0) {
         ++digits[static_cast<std::size_t>(i)];
       } else {
@@ -86,8 +87,9 @@ struct DecimalReal {
   // The digit standing for 10^power.
   char DigitOf(int power) const {
     const int index = exponent - power;
-    return (index >= 0 && index < static_cast<int>(digits.size())) ? digits[static_cast<std::size_t>(index)]
-                                                                   : '0';
+    return (index >= 0 && index < static_cast<int>(digits.size()))
+               ? digits[static_cast<std::size_t>(index)]
+               : '0';
   }
 
   std::string Sign() const { return negative && !IsZero() ? "-" : ""; }
@@ -154,9 +156,13 @@ std::string FormatExponent(double value, int digits) {
     mantissa += '.';
     for (int i = 1; i < digits; ++i) mantissa += d.DigitOf(d.exponent - i);
   }
-  std::string exponent = std::to_string(d.exponent < 0 ? -d.exponent : d.exponent);
-  while (exponent.size() < 3) exponent.insert(0, "0");
-  return d.Sign() + mantissa + "E" + (d.exponent < 0 ? "-" : "+") + exponent;
+  const std::string magnitude = std::to_string(d.exponent < 0 ? -d.exponent : d.exponent);
+  std::string out = d.Sign();
+  out += mantissa;
+  out += d.exponent < 0 ? "E-" : "E+";
+  if (magnitude.size() < 3) out.append(3 - magnitude.size(), '0');
+  out += magnitude;
+  return out;
 }
 
 // General: fixed when the value has no more integer digits than `digits` and
@@ -172,7 +178,10 @@ std::string FormatGeneral(double value, int digits) {
     return d.Sign() + FixedDigits(d, std::max(0, count - 1 - d.exponent));
   }
   std::string mantissa = d.digits.substr(0, 1);
-  if (count > 1) mantissa += "." + d.digits.substr(1);
+  if (count > 1) {
+    mantissa += '.';
+    mantissa.append(d.digits, 1);
+  }
   return d.Sign() + mantissa + "E" + std::to_string(d.exponent);
 }
 
@@ -233,8 +242,9 @@ class Formatter {
       if (arg.GetKind() == FormatArg::Kind::kSigned) {
         v = arg.Signed();
       } else if (arg.GetKind() == FormatArg::Kind::kUnsigned) {
-        v = arg.Unsigned() > static_cast<std::uint64_t>(kMaxWidth) ? kMaxWidth + 1
-                                                                     : static_cast<std::int64_t>(arg.Unsigned());
+        v = arg.Unsigned() > static_cast<std::uint64_t>(kMaxWidth)
+                ? kMaxWidth + 1
+                : static_cast<std::int64_t>(arg.Unsigned());
       } else {
         Invalid(fmt_);
       }
@@ -353,7 +363,9 @@ class Formatter {
     } else {
       Invalid(fmt_);
     }
-    return (negative ? "-" : "") + PadDigits(std::to_string(magnitude), precision);
+    std::string out = negative ? "-" : "";
+    out += PadDigits(std::to_string(magnitude), precision);
+    return out;
   }
 
   std::string Unsigned(const FormatArg& arg, long precision) {

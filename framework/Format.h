@@ -19,13 +19,13 @@ class FormatArg {
   enum class Kind { kSigned, kUnsigned, kReal, kText, kPointer };
 
   template <std::signed_integral T>
-    requires(!std::same_as<T, char> && !std::same_as<T, bool>)
-  FormatArg(T value)  // NOLINT(google-explicit-constructor)
+  requires(!std::same_as<T, char> && !std::same_as<T, bool>)
+      FormatArg(T value)  // NOLINT(google-explicit-constructor)
       : kind_(Kind::kSigned), wide_(sizeof(T) > 4), signed_(value) {}
 
   template <std::unsigned_integral T>
-    requires(!std::same_as<T, char> && !std::same_as<T, bool>)
-  FormatArg(T value)  // NOLINT(google-explicit-constructor)
+  requires(!std::same_as<T, char> && !std::same_as<T, bool>)
+      FormatArg(T value)  // NOLINT(google-explicit-constructor)
       : kind_(Kind::kUnsigned), wide_(sizeof(T) > 4), unsigned_(value) {}
 
   FormatArg(double value) : kind_(Kind::kReal), real_(value) {}  // NOLINT
@@ -34,7 +34,8 @@ class FormatArg {
       : kind_(Kind::kReal), real_(static_cast<double>(value)) {}
   FormatArg(char value) : kind_(Kind::kText), char_(value), text_(&char_, 1) {}  // NOLINT
   FormatArg(const char* value)                                                   // NOLINT
-      : kind_(Kind::kText), text_(value == nullptr ? std::string_view() : std::string_view(value)) {}
+      : kind_(Kind::kText),
+        text_(value == nullptr ? std::string_view() : std::string_view(value)) {}
   FormatArg(const std::string& value) : kind_(Kind::kText), text_(value) {}  // NOLINT
   FormatArg(std::string_view value) : kind_(Kind::kText), text_(value) {}    // NOLINT
   FormatArg(const void* value) : kind_(Kind::kPointer), pointer_(value) {}   // NOLINT

@@ -61,11 +61,13 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
 std::string Utf16LeToUtf8(std::string_view bytes) {
   std::string out;
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    std::uint32_t unit = static_cast<unsigned char>(bytes[i]) |
-                         (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
+    std::uint32_t unit =
+        static_cast<unsigned char>(bytes[i]) |
+        (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8);
     if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
-      const std::uint32_t low = static_cast<unsigned char>(bytes[i + 2]) |
-                                (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 3])) << 8);
+      const std::uint32_t low =
+          static_cast<unsigned char>(bytes[i + 2]) |
+          (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 3])) << 8);
       if (low >= 0xDC00 && low < 0xE000) {
         unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
         i += 2;
@@ -118,13 +120,14 @@ class RegistryFileParser {
 
  private:
   [[noreturn]] void Fail(std::size_t line, const std::string& why) const {
-    throw ERegistryException("Registry file " + file_ + ":" + IntToStr(static_cast<std::int64_t>(line)) +
-                             ": " + why);
+    throw ERegistryException("Registry file " + file_ + ":" +
+                             IntToStr(static_cast<std::int64_t>(line)) + ": " + why);
   }
 
   static std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+      s.remove_suffix(1);
     return s;
   }
 
@@ -157,7 +160,8 @@ class RegistryFileParser {
     }
     const std::size_t slash = path.find('\\');
     const std::string root = Upper(path.substr(0, slash));
-    const std::string rest = slash == std::string_view::npos ? "" : NormalizeKey(path.substr(slash));
+    const std::string rest =
+        slash == std::string_view::npos ? "" : NormalizeKey(path.substr(slash));
     in_scope_ = (root == "HKEY_CURRENT_USER" || root == "HKCU");
     if (!in_scope_) {
       current_ = nullptr;
@@ -165,9 +169,10 @@ class RegistryFileParser {
     }
     if (remove) {
       for (auto it = tree_.begin(); it != tree_.end();) {
-        const bool below = rest.empty() || it->first == rest ||
-                           (it->first.size() > rest.size() && it->first.compare(0, rest.size(), rest) == 0 &&
-                            it->first[rest.size()] == '\\');
+        const bool below =
+            rest.empty() || it->first == rest ||
+            (it->first.size() > rest.size() && it->first.compare(0, rest.size(), rest) == 0 &&
+             it->first[rest.size()] == '\\');
         it = below ? tree_.erase(it) : std::next(it);
       }
       current_ = nullptr;
@@ -333,8 +338,9 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
       break;
     }
     // A key with subkeys exists even when the file has no section of its own.
-    if (wanted.empty() || (path.size() > wanted.size() && path.compare(0, wanted.size(), wanted) == 0 &&
-                           path[wanted.size()] == '\\')) {
+    if (wanted.empty() ||
+        (path.size() > wanted.size() && path.compare(0, wanted.size(), wanted) == 0 &&
+         path[wanted.size()] == '\\')) {
       exists = true;
     }
   }

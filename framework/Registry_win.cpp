@@ -47,7 +47,8 @@ bool TRegistry::ValueExists(const std::string& name) const {
 TRegDataType TRegistry::GetDataType(const std::string& name) const {
   if (impl_->key == nullptr) return rdUnknown;
   DWORD type = 0;
-  if (RegQueryValueExA(impl_->key, name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(impl_->key, name.c_str(), nullptr, &type, nullptr, nullptr) !=
+      ERROR_SUCCESS) {
     return rdUnknown;
   }
   switch (type) {

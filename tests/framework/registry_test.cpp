@@ -21,8 +21,9 @@ namespace {
 // object lives.
 class RegistryFile {
  public:
-  RegistryFile() : path_(std::filesystem::temp_directory_path() /
-                         ("fernwick-registry-" + std::to_string(::getpid()) + ".reg")) {
+  RegistryFile()
+      : path_(std::filesystem::temp_directory_path() /
+              ("fernwick-registry-" + std::to_string(::getpid()) + ".reg")) {
     setenv("FERNWICK_REGISTRY", path_.c_str(), 1);
   }
   ~RegistryFile() {
@@ -132,12 +133,12 @@ TEST(RegistryFile, MissingFileIsAnEmptyRegistryAndABadOneRaises) {
   RegistryFile file;  // not written yet
   TRegistry registry;
   EXPECT_FALSE(registry.OpenKeyReadOnly(kCore));
-  for (const char* bad : {"[HKEY_CURRENT_USER\\Software]\n",
-                          "REGEDIT4\n\"Value\"=\"outside any key\"\n",
-                          "REGEDIT4\n[HKEY_CURRENT_USER\\Software\n",
-                          "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n\"Open=\"x\n",
-                          "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n\"N\"=dword:123456789\n",
-                          "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n\"N\"=hex:1,zz\n", ""}) {
+  for (const char* bad :
+       {"[HKEY_CURRENT_USER\\Software]\n", "REGEDIT4\n\"Value\"=\"outside any key\"\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\Software\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n\"Open=\"x\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n\"N\"=dword:123456789\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\Software]\n\"N\"=hex:1,zz\n", ""}) {
     file.Write(bad);
     EXPECT_THROW(registry.OpenKeyReadOnly("Software"), ERegistryException) << bad;
   }
@@ -158,12 +159,14 @@ TEST(RegistryFile, DefaultLocationIsInTheUsersHome) {
 TEST(Registry, ReadsTheCurrentUsersRegistry) {
   const char* key_path = "Software\\Fernwick\\RegistryTest";
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr),
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                            nullptr),
             ERROR_SUCCESS);
   const char text[] = "C:\\Palm\\HotSync.exe";
   const DWORD number = 7;
   RegSetValueExA(key, "Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
-  RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+  RegSetValueExA(key, "Number", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                 sizeof number);
   RegCloseKey(key);
 
   {

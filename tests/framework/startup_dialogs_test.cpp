@@ -34,7 +34,8 @@ TEST(Startup, InitialisesInOrderAndFinalisesInReverseThroughFailures) {
   fail_second = false;
   InitializeUnits(kUnits);
   FinalizeUnits(kUnits);
-  EXPECT_EQ(calls, (std::vector<std::string>{"init A", "init B", "init C", "fin C", "fin B", "fin A"}));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"init A", "init B", "init C", "fin C", "fin B", "fin A"}));
 }
 
 TEST(Startup, FailedInitialisationUndoesTheUnitsBeforeIt) {
@@ -68,7 +69,8 @@ TEST(MessageDlg, HookReceivesTheMessageAndAnswers) {
 TEST(MessageDlg, WithoutHookWritesToStandardErrorAndTakesTheDefaultButton) {
   TMessageDlgHook before = SetMessageDlgHook(nullptr);
   ::testing::internal::CaptureStderr();
-  const int result = MessageDlg("DorvConduit : Unable to load sync20.dll", mtError, MsgDlgButtons({mbOK}), 0);
+  const int result =
+      MessageDlg("DorvConduit : Unable to load sync20.dll", mtError, MsgDlgButtons({mbOK}), 0);
   const int yes = MessageDlg("Go on?", mtConfirmation, MsgDlgButtons({mbNo, mbYes}), 0);
   const std::string err = ::testing::internal::GetCapturedStderr();
   SetMessageDlgHook(before);

@@ -25,9 +25,9 @@ std::filesystem::path StubFolder() { return std::filesystem::current_path() / "l
 std::filesystem::path UniqueRoot() {
   static std::atomic<int> counter{0};
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-  std::filesystem::path root = std::filesystem::temp_directory_path() /
-                               ("fernwick-test-" + std::to_string(stamp) + "-" +
-                                std::to_string(counter++));
+  std::filesystem::path root =
+      std::filesystem::temp_directory_path() /
+      ("fernwick-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
   std::filesystem::create_directories(root);
   return root;
 }
@@ -85,7 +85,8 @@ TestInstallation::~TestInstallation() {
   std::filesystem::remove_all(root_, ignored);
 }
 
-std::string TestInstallation::PathOf(const std::filesystem::path& folder, const std::string& library) {
+std::string TestInstallation::PathOf(const std::filesystem::path& folder,
+                                     const std::string& library) {
   return (folder / PlatformLibraryName(library)).string();
 }
 
@@ -94,7 +95,8 @@ void TestInstallation::AddLibrary(const std::string& library, bool old_sync_mana
   std::filesystem::path source = StubFolder();
   if (old_sync_manager) source /= "old";
   source /= PlatformLibraryName(library);
-  const std::filesystem::path target = (folder.empty() ? folder_ : folder) / PlatformLibraryName(library);
+  const std::filesystem::path target =
+      (folder.empty() ? folder_ : folder) / PlatformLibraryName(library);
   std::filesystem::copy_file(source, target, std::filesystem::copy_options::overwrite_existing);
 }
 
@@ -114,7 +116,8 @@ void TestInstallation::WriteRegistry(const std::string& value_line, bool with_ke
   std::ofstream out(root_ / "registry.reg", std::ios::trunc);
   out << "Windows Registry Editor Version 5.00\n\n";
   if (with_key) {
-    out << "[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\n" << value_line << "\n";
+    out << "[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\n"
+        << value_line << "\n";
   }
   if (!out) throw std::runtime_error("cannot write the test registry file");
 }
@@ -128,7 +131,9 @@ void TestInstallation::SetHotSyncPath(const std::string& value) {
   WriteRegistry("\"HotSyncPath\"=\"" + escaped + "\"", true);
 }
 
-void TestInstallation::SetHotSyncPathNumber() { WriteRegistry("\"HotSyncPath\"=dword:00000001", true); }
+void TestInstallation::SetHotSyncPathNumber() {
+  WriteRegistry("\"HotSyncPath\"=dword:00000001", true);
+}
 void TestInstallation::SetKeyWithoutValue() { WriteRegistry("\"Other\"=\"x\"", true); }
 void TestInstallation::RemoveKey() { WriteRegistry("", false); }
 
@@ -143,7 +148,8 @@ void SetValue(DWORD type, const void* data, DWORD size) {
                       nullptr) != ERROR_SUCCESS) {
     throw std::runtime_error("cannot create the test registry key");
   }
-  if (data != nullptr) RegSetValueExA(key, "HotSyncPath", 0, type, static_cast<const BYTE*>(data), size);
+  if (data != nullptr)
+    RegSetValueExA(key, "HotSyncPath", 0, type, static_cast<const BYTE*>(data), size);
   RegCloseKey(key);
 }
 }  // namespace
@@ -162,18 +168,16 @@ void TestInstallation::SetKeyWithoutValue() {
   SetValue(REG_SZ, nullptr, 0);
 }
 
-void TestInstallation::RemoveKey() {
-  RegDeleteKeyA(HKEY_CURRENT_USER, kCoreKey);
-}
+void TestInstallation::RemoveKey() { RegDeleteKeyA(HKEY_CURRENT_USER, kCoreKey); }
 
 #endif
 
 MessageRecorder::MessageRecorder() {
-  previous = SetMessageDlgHook([this](const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons,
-                                      int help_ctx) {
-    shown.push_back({msg, type, buttons, help_ctx});
-    return mrOk;
-  });
+  previous = SetMessageDlgHook(
+      [this](const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons, int help_ctx) {
+        shown.push_back({msg, type, buttons, help_ctx});
+        return mrOk;
+      });
 }
 
 MessageRecorder::~MessageRecorder() { SetMessageDlgHook(previous); }

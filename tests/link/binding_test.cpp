@@ -186,8 +186,9 @@ TEST_F(Binding, MissingHsLogFailsBothSidesWithOneMessageEach) {
 
   InitializeLibraryUnits();
 
-  EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"DorvConduit : Unable to load sync20.dll",
-                                                        "DorvConduit : Unable to load hslog20.dll"}));
+  EXPECT_EQ(messages.Texts(),
+            (std::vector<std::string>{"DorvConduit : Unable to load sync20.dll",
+                                      "DorvConduit : Unable to load hslog20.dll"}));
   EXPECT_EQ(BoundCount(LogAddresses()), 0);
   EXPECT_THROW(LogAddEntry("x", -1, 0), EDorvConduitError);
   FinalizeLibraryUnits();
@@ -232,7 +233,8 @@ TEST_F(Binding, SecondLoadAfterSuccessChangesNothing) {
   EXPECT_EQ(SyncAddresses(), sync);
   EXPECT_EQ(LogAddresses(), log);
   const auto after = SyncDllLoadStates();
-  for (std::size_t i = 0; i < states.size(); ++i) EXPECT_EQ(after[i].file_name, states[i].file_name);
+  for (std::size_t i = 0; i < states.size(); ++i)
+    EXPECT_EQ(after[i].file_name, states[i].file_name);
   EXPECT_EQ(LogDllLoadState().file_name, InFolder("hslog20.dll"));
 }
 

@@ -45,19 +45,25 @@ bool IsSignallingNaN64(std::uint64_t bits) {
 }
 
 bool IsSignallingNaN32(std::uint32_t bits) {
-  return (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0 && (bits & 0x00400000u) == 0;
+  return (bits & 0x7F800000u) == 0x7F800000u && (bits & 0x007FFFFFu) != 0 &&
+         (bits & 0x00400000u) == 0;
 }
 
 std::vector<std::uint64_t> Patterns64() {
   std::vector<std::uint64_t> patterns = {
       0,
-      0x8000000000000000u,                        // -0
-      0x3FF0000000000000u,                        // 1.0
-      0x7FF0000000000000u, 0xFFF0000000000000u,   // infinities
-      0x7FF8000000000000u, 0xFFF8000000000001u,   // quiet NaNs
-      0x7FF0000000000001u, 0x7FF4000000000000u,   // signalling NaNs
-      0x0000000000000001u, 0x800FFFFFFFFFFFFFu,   // denormals
-      0x01000000000000F0u, 0xF87F000000000000u,   // NaNs once reversed
+      0x8000000000000000u,  // -0
+      0x3FF0000000000000u,  // 1.0
+      0x7FF0000000000000u,
+      0xFFF0000000000000u,  // infinities
+      0x7FF8000000000000u,
+      0xFFF8000000000001u,  // quiet NaNs
+      0x7FF0000000000001u,
+      0x7FF4000000000000u,  // signalling NaNs
+      0x0000000000000001u,
+      0x800FFFFFFFFFFFFFu,  // denormals
+      0x01000000000000F0u,
+      0xF87F000000000000u,  // NaNs once reversed
       0x0123456789ABCDEFu,
   };
   std::mt19937_64 random(20260607);
@@ -82,7 +88,8 @@ TEST(ByteSwap, SingleSwappedTwiceGivesBackEveryBitPattern) {
   // that is prime to 2^32 still reaches every byte value in every position.
   std::vector<std::uint32_t> patterns = {0x7F800001u, 0x7FA00000u, 0x0180807Fu, 0x7FC00000u,
                                          0x00000001u, 0x80000000u, 0xFF800000u};
-  for (std::uint64_t i = 0; i < (1ull << 32); i += 8191) patterns.push_back(static_cast<std::uint32_t>(i));
+  for (std::uint64_t i = 0; i < (1ull << 32); i += 8191)
+    patterns.push_back(static_cast<std::uint32_t>(i));
   for (std::uint32_t bits : patterns) {
     const std::uint32_t reversed = Reversed32(bits);
     const float once = ByteSwapSingle(std::bit_cast<float>(bits));

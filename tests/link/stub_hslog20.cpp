@@ -42,8 +42,8 @@ FW_EXPORT std::int32_t FW_CDECL LogCloseLog() { return 0; }
 
 // Copies the last line (cut to `size` - 1 characters) and returns the number
 // of lines added so far.
-FW_EXPORT std::int32_t FW_CDECL StubLastLogEntry(char* text, std::int32_t size, std::int32_t* activity,
-                                                 std::int32_t* flag) {
+FW_EXPORT std::int32_t FW_CDECL StubLastLogEntry(char* text, std::int32_t size,
+                                                 std::int32_t* activity, std::int32_t* flag) {
   if (size > 0) {
     const std::size_t n = std::min(last_text.size(), static_cast<std::size_t>(size - 1));
     std::memcpy(text, last_text.data(), n);

@@ -35,9 +35,7 @@ int Position(const char* name) {
 #define SyncCloseDBEx SyncCloseDBEx_absent
 #endif
 
-#define FERNWICK_STUB_DEFINE(name, result, params)                  \
-  extern "C" FW_EXPORT result FW_CDECL name params {                \
-    return static_cast<result>(Position(#name));                    \
-  }
+#define FERNWICK_STUB_DEFINE(name, result, params) \
+  extern "C" FW_EXPORT result FW_CDECL name params { return static_cast<result>(Position(#name)); }
 FERNWICK_SYNC_FUNCTIONS(FERNWICK_STUB_DEFINE)
 #undef FERNWICK_STUB_DEFINE

@@ -41,7 +41,8 @@ namespace {
 // Writes a registry file naming `folder` as the HotSync installation and
 // points FERNWICK_REGISTRY at it. Returns the file.
 fs::path WriteRegistryFor(const fs::path& folder) {
-  const fs::path dir = fs::temp_directory_path() / ("fernwick-link-check-" + std::to_string(::getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("fernwick-link-check-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const fs::path file = dir / "registry.reg";
   std::string value = (fs::absolute(folder) / "HotSync.exe").string();
@@ -84,7 +85,9 @@ int Run(int argc, char** argv) {
   }
 #if defined(_WIN32)
   if (arg != "--current") {
-    std::fprintf(stderr, "link-check: on Windows only --current is offered (the registry is never written)\n");
+    std::fprintf(
+        stderr,
+        "link-check: on Windows only --current is offered (the registry is never written)\n");
     return 2;
   }
 #else
@@ -109,14 +112,16 @@ int Run(int argc, char** argv) {
   InitializeLibraryUnits();
   for (const std::string& msg : shown) std::printf("Message shown: %s\n", msg.c_str());
 
-  std::printf("\nSync Manager side (DorvConduitSync): %s\n", SyncDllLoaded() ? "loaded" : "NOT loaded");
+  std::printf("\nSync Manager side (DorvConduitSync): %s\n",
+              SyncDllLoaded() ? "loaded" : "NOT loaded");
   for (const TLibraryLoadState& state : SyncDllLoadStates()) PrintLibrary(state);
   int sync_bound = 0;
 #define FERNWICK_PRINT(name, result, params) PrintEntry(::fernwick::name, sync_bound);
   FERNWICK_SYNC_FUNCTIONS(FERNWICK_PRINT)
   std::printf("  %d of 54 Sync Manager functions bound\n", sync_bound);
 
-  std::printf("\nHotSync log side (DorvConduitLog): %s\n", LogDllLoaded() ? "loaded" : "NOT loaded");
+  std::printf("\nHotSync log side (DorvConduitLog): %s\n",
+              LogDllLoaded() ? "loaded" : "NOT loaded");
   PrintLibrary(LogDllLoadState());
   int log_bound = 0;
 #undef FERNWICK_PRINT
