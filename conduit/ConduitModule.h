@@ -80,7 +80,7 @@ void SetConduitModuleError(const std::string* message);
 // Declares ModuleClass as the data module of this conduit library.
 // ModuleClass must derive from fernwick::TComponent and be constructible
 // from an owner pointer (it is created without an owner).
-#define FERNWICK_CONDUIT_MODULE(ModuleClass)                  \
+#define FERNWICK_CONDUIT_MODULE(ModuleClass)                              \
   std::unique_ptr<::fernwick::TComponent> FernwickCreateConduitModule() { \
-    return std::make_unique<ModuleClass>(nullptr);            \
+    return std::make_unique<ModuleClass>(nullptr);                        \
   }

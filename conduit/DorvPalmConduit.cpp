@@ -23,7 +23,8 @@ std::int32_t g_live_count = 0;
 
 // The line of resources/LibraryDescription.txt, passed in by the build.
 #ifndef FERNWICK_LIBRARY_DESCRIPTION
-#error "FERNWICK_LIBRARY_DESCRIPTION must be defined by the build (resources/LibraryDescription.txt)"
+#error \
+    "FERNWICK_LIBRARY_DESCRIPTION must be defined by the build (resources/LibraryDescription.txt)"
 #endif
 constexpr const char* kLibraryDescription = FERNWICK_LIBRARY_DESCRIPTION;
 
@@ -31,8 +32,9 @@ constexpr const char* kLibraryDescription = FERNWICK_LIBRARY_DESCRIPTION;
 // all of it when there is none.
 std::string ArrayText(const char (&chars)[kSyncPathLength]) {
   const void* nul = std::memchr(chars, '\0', kSyncPathLength);
-  std::size_t length =
-      nul == nullptr ? kSyncPathLength : static_cast<std::size_t>(static_cast<const char*>(nul) - chars);
+  std::size_t length = nul == nullptr
+                           ? kSyncPathLength
+                           : static_cast<std::size_t>(static_cast<const char*>(nul) - chars);
   return std::string(chars, length);
 }
 

@@ -46,7 +46,7 @@ FW_EXPORT std::int32_t FW_CDECL GetConduitVersion() {
 }
 
 FW_EXPORT std::int32_t FW_CDECL GetConduitInfo(std::uint32_t kind, void* request, void* out,
-                                                std::uint32_t* out_size) {
+                                               std::uint32_t* out_size) {
   Library();
   return fernwick::EntryGetConduitInfo(kind, request, out, out_size);
 }

@@ -44,8 +44,9 @@ std::string ConduitLibraryFile::Load(const std::string& path) {
     if (!found) missing.push_back(name);
   }
   if (missing.size() == std::size(entries)) {
-    return file_ + ": not a conduit library (it exports none of OpenConduit, GetConduitName, "
-                   "GetConduitVersion, GetConduitInfo, ConfigureConduit)";
+    return file_ +
+           ": not a conduit library (it exports none of OpenConduit, GetConduitName, "
+           "GetConduitVersion, GetConduitInfo, ConfigureConduit)";
   }
   if (!missing.empty()) {
     std::string list;

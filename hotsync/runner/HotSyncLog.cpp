@@ -20,8 +20,8 @@ bool IsAbortLine(const std::string& line) {
   constexpr std::string_view kAlone = "Synchronization failed";
   std::string_view view(line);
   if (!view.empty() && view.back() == '\r') view.remove_suffix(1);
-  return view == kAlone ||
-         (view.size() >= kWithName.size() && view.substr(view.size() - kWithName.size()) == kWithName);
+  return view == kAlone || (view.size() >= kWithName.size() &&
+                            view.substr(view.size() - kWithName.size()) == kWithName);
 }
 
 }  // namespace
@@ -39,8 +39,8 @@ std::string HotSyncLog::Load(const std::string& folder, const std::optional<std:
   std::string library = folder + "hslog20.dll";
   handle_ = LoadLibraryHandle(library);
   if (handle_ == nullptr) {
-    return PlatformLibraryName(library) + ": cannot load the HotSync log library: " +
-           LastLibraryError();
+    return PlatformLibraryName(library) +
+           ": cannot load the HotSync log library: " + LastLibraryError();
   }
   auto set_file = ProcAs<THsLogSetFile>(GetLibraryProc(handle_, "HsLogSetFile"));
   auto init = ProcAs<TLogInit>(GetLibraryProc(handle_, "LogInit"));
@@ -51,9 +51,10 @@ std::string HotSyncLog::Load(const std::string& folder, const std::optional<std:
     file_ = *file;
   } else {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    file_ = (std::filesystem::temp_directory_path() /
-             ("fernwick-hotsync-" + std::to_string(stamp) + ".log"))
-                .string();
+    std::string name = "fernwick-hotsync-";
+    name += std::to_string(stamp);
+    name += ".log";
+    file_ = (std::filesystem::temp_directory_path() / name).string();
     temporary_ = true;
   }
   set_file(file_.c_str());

@@ -44,7 +44,8 @@ std::string ProgramFolder() {
 }
 
 HotSyncInstallation::HotSyncInstallation(const std::string& folder)
-    : hotsync_path_(WithTrailingDelimiter(folder) + "HotSync.exe"), saved_(std::make_unique<Saved>()) {
+    : hotsync_path_(WithTrailingDelimiter(folder) + "HotSync.exe"),
+      saved_(std::make_unique<Saved>()) {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "fernwick-hotsync-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {

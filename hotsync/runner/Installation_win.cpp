@@ -36,7 +36,8 @@ std::string ProgramFolder() {
 }
 
 HotSyncInstallation::HotSyncInstallation(const std::string& folder)
-    : hotsync_path_(WithTrailingDelimiter(folder) + "HotSync.exe"), saved_(std::make_unique<Saved>()) {
+    : hotsync_path_(WithTrailingDelimiter(folder) + "HotSync.exe"),
+      saved_(std::make_unique<Saved>()) {
   HKEY key = nullptr;
   DWORD disposition = 0;
   if (RegCreateKeyExA(HKEY_CURRENT_USER, kCoreKey, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr,

@@ -39,15 +39,23 @@ std::string ConduitName(ConduitLibraryFile& conduit) {
   return name;
 }
 
+// `prefix` followed by the decimal `value`. (Built by appending: GCC 12
+// warns falsely about "text" + std::to_string(...) in the MinGW builds.)
+std::string WithNumber(const char* prefix, long long value, const char* suffix = "") {
+  std::string text(prefix);
+  text += std::to_string(value);
+  text += suffix;
+  return text;
+}
+
 std::string SyncTypeText(std::uint32_t value) {
   const char* name = SyncTypeName(value);
-  return name != nullptr ? name : "unknown (" + std::to_string(value) + ")";
+  return name != nullptr ? name : WithNumber("unknown (", value, ")");
 }
 
 std::string Seconds(std::chrono::steady_clock::duration elapsed) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.3f s",
-                std::chrono::duration<double>(elapsed).count());
+  std::snprintf(text, sizeof text, "%.3f s", std::chrono::duration<double>(elapsed).count());
   return text;
 }
 
@@ -90,14 +98,15 @@ void PrintLog(const RunnerOptions& options, Session& session, std::ostream& out)
 int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
   std::string user = options.user ? *options.user : session.emulator.UserName();
   if (user.empty()) user = kDefaultUser;
-  std::string desktop = WithTrailingDelimiter(
-      Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
+  std::string desktop =
+      WithTrailingDelimiter(Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
 
   int status = kExitOk;
   const std::size_t count = options.conduits.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& path = options.conduits[i];
-    std::string position = "[" + std::to_string(i + 1) + "/" + std::to_string(count) + "] ";
+    std::string position = WithNumber("[", static_cast<long long>(i + 1), "/");
+    position += WithNumber("", static_cast<long long>(count), "] ");
     ConduitLibraryFile conduit;
     if (std::string why = conduit.Load(path); !why.empty()) {
       out << position << path << ": not run\n";
@@ -129,7 +138,7 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       if (result != 0) out << ", result " << result;
       out << ", " << Seconds(elapsed) << "\n";
       err << "fernwick-hotsync: conduit " << name << " failed"
-          << (result != 0 ? " with result " + std::to_string(result) : std::string())
+          << (result != 0 ? WithNumber(" with result ", result) : std::string())
           << " (see the HotSync log)\n";
       if (status == kExitOk) status = kExitConduitFailed;
     } else {
@@ -169,20 +178,20 @@ int Info(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
     char name[256] = {};
     std::uint32_t size = sizeof name;
     std::int32_t code = conduit.GetConduitInfo(cieConduitName, &request, name, &size);
-    out << "  Info name:       " << (code == 0 ? std::string(name) : "error " + std::to_string(code))
+    out << "  Info name:       " << (code == 0 ? std::string(name) : WithNumber("error ", code))
         << "\n";
     std::uint32_t value = 0;
     size = 4;
     code = conduit.GetConduitInfo(cieMfcVersion, nullptr, &value, &size);
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08X", value);
-    out << "  MFC version:     " << (code == 0 ? std::string(hex) : "error " + std::to_string(code))
+    out << "  MFC version:     " << (code == 0 ? std::string(hex) : WithNumber("error ", code))
         << "\n";
     value = 0;
     size = 4;
     code = conduit.GetConduitInfo(cieDefaultAction, nullptr, &value, &size);
-    out << "  Default action:  "
-        << (code == 0 ? SyncTypeText(value) : "error " + std::to_string(code)) << "\n";
+    out << "  Default action:  " << (code == 0 ? SyncTypeText(value) : WithNumber("error ", code))
+        << "\n";
   }
   return status;
 }
@@ -213,8 +222,7 @@ int Configure(const RunnerOptions& options, std::ostream& out, std::ostream& err
     const char* pref = prefs.SyncPref == spPermanentPreference   ? "permanent"
                        : prefs.SyncPref == spTemporaryPreference ? "temporary"
                                                                  : "no preference";
-    out << name << ": accepted: sync type " << SyncTypeText(prefs.SyncType) << ", " << pref
-        << "\n";
+    out << name << ": accepted: sync type " << SyncTypeText(prefs.SyncType) << ", " << pref << "\n";
     return kExitOk;
   }
   out << name << ": cancelled (result " << result << ")\n";

@@ -23,18 +23,18 @@ enum class Command { kSync, kInfo, kConfigure, kHelp };
 
 struct RunnerOptions {
   Command command = Command::kHelp;
-  std::vector<std::string> conduits;      // conduit library files, in run order
-  std::string handheld;                   // folder served as the handheld
-  std::string desktop;                    // PathName: the user's desktop folder
-  std::optional<std::string> user;        // UserName; default: the handheld's user
-  std::string local_name;                 // LocalName
-  TSyncTypes sync_type = stFast;          // SyncType
+  std::vector<std::string> conduits;  // conduit library files, in run order
+  std::string handheld;               // folder served as the handheld
+  std::string desktop;                // PathName: the user's desktop folder
+  std::optional<std::string> user;    // UserName; default: the handheld's user
+  std::string local_name;             // LocalName
+  TSyncTypes sync_type = stFast;      // SyncType
   bool sync_type_given = false;
-  TFirstSync first_device = fsNeither;    // FirstDevice
-  TConnType connection = ctCable;         // Connection
-  std::string hotsync_dir;                // folder of sync20, hslog20, ...; default: beside the runner
-  std::optional<std::string> log_file;    // keep the HotSync log in this file
-  bool quiet_log = false;                 // do not print the HotSync log
+  TFirstSync first_device = fsNeither;  // FirstDevice
+  TConnType connection = ctCable;       // Connection
+  std::string hotsync_dir;  // folder of sync20, hslog20, ...; default: beside the runner
+  std::optional<std::string> log_file;                       // keep the HotSync log in this file
+  bool quiet_log = false;                                    // do not print the HotSync log
   std::vector<std::pair<std::string, std::int32_t>> faults;  // function, status
 };
 

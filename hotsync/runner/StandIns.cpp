@@ -50,7 +50,8 @@ std::string HandheldEmulator::LastMessage() {
 std::string HandheldEmulator::Attach(const std::string& folder) {
   auto attach = Proc<TEmuAttachHandheld>(handle_, "EmuAttachHandheld");
   if (attach == nullptr) return "the handheld emulator is not loaded";
-  if (attach(folder.c_str()) != 0) return "cannot attach the handheld " + folder + ": " + LastMessage();
+  if (attach(folder.c_str()) != 0)
+    return "cannot attach the handheld " + folder + ": " + LastMessage();
   attached_ = true;
   return "";
 }
@@ -60,7 +61,9 @@ std::string HandheldEmulator::Detach() {
   attached_ = false;
   auto detach = Proc<TEmuDetachHandheld>(handle_, "EmuDetachHandheld");
   if (detach == nullptr || detach() == 0) return "";
-  return "writing back the handheld failed: " + LastMessage();
+  std::string why = "writing back the handheld failed: ";
+  why += LastMessage();
+  return why;
 }
 
 std::string HandheldEmulator::InjectFault(const std::string& function, std::int32_t status) {

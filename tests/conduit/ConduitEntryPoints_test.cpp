@@ -1,3 +1,5 @@
+#include "conduit/ConduitEntryPoints.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,11 +9,10 @@
 #include <stdexcept>
 
 #include "ScriptedSyncManager.h"
-#include "conduit/ConduitEntryPoints.h"
 #include "conduit/ConduitModule.h"
-#include "link/DorvConduitApi.h"
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Exceptions.h"
+#include "link/DorvConduitApi.h"
 
 namespace fernwick {
 namespace {
@@ -189,9 +190,9 @@ TEST_F(EntryPointsTest, NoExceptionCrossesOpenConduit) {
   Script().log.clear();
   conduit->SetOnOpenConduit([](std::int32_t&) { throw 17; });
   EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrUnexpectedException);
-  EXPECT_THAT(Script().log, ElementsAre(LogLine{"", 19},
-                                        LogLine{"Unknown exception in OpenConduit", -1},
-                                        LogLine{"Memos", 21}));
+  EXPECT_THAT(Script().log,
+              ElementsAre(LogLine{"", 19}, LogLine{"Unknown exception in OpenConduit", -1},
+                          LogLine{"Memos", 21}));
   EXPECT_EQ(EntryOpenConduit(nullptr, nullptr), kErrNullProperties);
 }
 

@@ -189,12 +189,11 @@ TEST_F(DorvConduitTest, RefusedRegistrationSkipsTheHandler) {
 
 TEST_F(DorvConduitTest, ConduitErrorFromHandlerIsLoggedAndTheRunEndsNormally) {
   TDorvConduit* conduit = MakeConduit();
-  conduit->SetOnOpenConduit([](std::int32_t&) {
-    throw EDorvConduitError("SyncOpenDB failed", SYNCERR_NOT_FOUND);
-  });
+  conduit->SetOnOpenConduit(
+      [](std::int32_t&) { throw EDorvConduitError("SyncOpenDB failed", SYNCERR_NOT_FOUND); });
   EXPECT_EQ(conduit->OpenConduit(MakeProps(stHHtoPC)), 0);
-  EXPECT_THAT(Script().log, ElementsAre(LogLine{"", 19}, LogLine{"SyncOpenDB failed", -1},
-                                        LogLine{"Memo", 21}));
+  EXPECT_THAT(Script().log,
+              ElementsAre(LogLine{"", 19}, LogLine{"SyncOpenDB failed", -1}, LogLine{"Memo", 21}));
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
 }
 

@@ -23,12 +23,16 @@ std::int32_t FW_CDECL FakeRegisterConduit(std::uint32_t* handle) {
 }
 
 std::int32_t FW_CDECL FakeUnRegisterConduit(std::uint32_t handle) {
-  Script().calls.push_back("SyncUnRegisterConduit " + std::to_string(handle));
+  std::string call = "SyncUnRegisterConduit ";
+  call += std::to_string(handle);
+  Script().calls.push_back(call);
   return 0;
 }
 
 std::int32_t FW_CDECL FakeYieldCycles(std::uint16_t max_milliseconds) {
-  Script().calls.push_back("SyncYieldCycles " + std::to_string(max_milliseconds));
+  std::string call = "SyncYieldCycles ";
+  call += std::to_string(max_milliseconds);
+  Script().calls.push_back(call);
   return Script().yield_status;
 }
 

@@ -2,6 +2,8 @@
 // installation, loads the emulator, the log library and the example conduit
 // from the test's own folder, and runs the conduit against a copy of the
 // sample handheld.
+#include "hotsync/runner/Runner.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,7 +13,6 @@
 
 #include "framework/DynLib.h"
 #include "framework/Registry.h"
-#include "hotsync/runner/Runner.h"
 #include "hotsync/runner/RunnerOptions.h"
 
 #ifndef FERNWICK_SAMPLE_HANDHELD
@@ -32,9 +33,9 @@ constexpr const char* kExample = "minimal_conduit.dll";
 class RunnerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    handheld_ = fs::temp_directory_path() /
-                ("fernwick-runner-test-" +
-                 std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
+    std::string name = "fernwick-runner-test-";
+    name += std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff);
+    handheld_ = fs::temp_directory_path() / name;
     fs::remove_all(handheld_);
     fs::copy(FERNWICK_SAMPLE_HANDHELD, handheld_, fs::copy_options::recursive);
   }
@@ -87,7 +88,8 @@ TEST_F(RunnerTest, RefusedRegistrationFailsTheRun) {
             kExitConduitFailed);
   std::string out = out_.str();
   EXPECT_THAT(out, HasSubstr("): FAILED"));
-  EXPECT_THAT(out, HasSubstr("SyncRegisterConduit failed\nMinimal Example synchronization failed\n"));
+  EXPECT_THAT(out,
+              HasSubstr("SyncRegisterConduit failed\nMinimal Example synchronization failed\n"));
   EXPECT_THAT(out, Not(HasSubstr("synchronising user")));
   EXPECT_THAT(err_.str(), HasSubstr("conduit Minimal Example failed"));
 
@@ -123,7 +125,8 @@ TEST_F(RunnerTest, ConfigureWithoutDialogIsCancelled) {
 TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
   auto read_path = [] {
     TRegistry registry;
-    if (!registry.OpenKeyReadOnly("Software\\U.S. Robotics\\Pilot Desktop\\Core")) return std::string();
+    if (!registry.OpenKeyReadOnly("Software\\U.S. Robotics\\Pilot Desktop\\Core"))
+      return std::string();
     return registry.ReadString("HotSyncPath");
   };
   std::string before = read_path();
@@ -132,9 +135,9 @@ TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
 }
 
 TEST(RunnerOptionsTest, ParsesTheRecordOptions) {
-  RunnerOptions o = ParseOptions({"--handheld", "h", "--desktop=d", "--user", "U",
-                                  "--sync-type", "HHtoPC", "--first-device", "pc",
-                                  "--connection", "modem", "sync", "a.dll", "b.dll"});
+  RunnerOptions o =
+      ParseOptions({"--handheld", "h", "--desktop=d", "--user", "U", "--sync-type", "HHtoPC",
+                    "--first-device", "pc", "--connection", "modem", "sync", "a.dll", "b.dll"});
   EXPECT_EQ(o.command, Command::kSync);
   EXPECT_EQ(o.desktop, "d");
   EXPECT_EQ(o.user, "U");
