@@ -1,8 +1,10 @@
 // Fuzz target of the database file reader: parses the input as a database
 // file; when it parses, writing it out and reading that back must succeed
 // and give the same database, and writing again the same bytes. The records
+// IndexPdb must agree with ParsePdb. The records
 // of the built-in applications are decoded too (their decoders must refuse
 // bad bytes with PdbFormatError, nothing else).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -55,6 +57,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   DecodeBuiltins(db);
+  const auto input = std::span<const std::uint8_t>(data, size);
+  const PdbIndex index = IndexPdb(input, "fuzz input");
+  if (index.entries.size() != db.records.size() + db.resources.size()) Fail("index differs");
+  for (std::size_t i = 0; i < index.entries.size(); ++i) {
+    const auto& e = index.entries[i];
+    if (e.offset > size || e.length > size - e.offset) Fail("extent outside the input");
+    const auto& bytes = db.IsResourceDatabase() ? db.resources[i].data : db.records[i].data;
+    if (!std::equal(bytes.begin(), bytes.end(), data + e.offset, data + e.offset + e.length)) {
+      Fail("index and parse disagree");
+    }
+  }
   std::vector<std::uint8_t> bytes;
   try {
     bytes = SerializePdb(db);

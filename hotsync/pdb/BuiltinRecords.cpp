@@ -107,8 +107,7 @@ class Reader {
   void Need(std::size_t n, const char* field) const {
     if (n > bytes_.size() - pos_) {
       throw PdbFormatError(std::string(what_) + ": too short for " + field + " at offset " +
-                           std::to_string(pos_) + " (" + std::to_string(bytes_.size()) +
-                           " bytes)");
+                           std::to_string(pos_) + " (" + std::to_string(bytes_.size()) + " bytes)");
     }
   }
 
@@ -311,8 +310,8 @@ AddressRecord DecodeAddressRecord(std::span<const std::uint8_t> bytes) {
   std::uint32_t present = r.U32();
   r.U8();  // company offset: derived from the fields
   static const char* const kNames[kAddressFieldCount] = {
-      "last name", "first name", "company", "phone 1", "phone 2", "phone 3", "phone 4",
-      "phone 5",   "address",    "city",    "state",   "zip code", "country", "title",
+      "last name", "first name", "company",  "phone 1",  "phone 2",  "phone 3", "phone 4",
+      "phone 5",   "address",    "city",     "state",    "zip code", "country", "title",
       "custom 1",  "custom 2",   "custom 3", "custom 4", "note"};
   for (int i = 0; i < kAddressFieldCount; ++i) {
     if (present & (1u << i)) record.fields[i] = r.CString(kNames[i]);
@@ -321,10 +320,10 @@ AddressRecord DecodeAddressRecord(std::span<const std::uint8_t> bytes) {
 }
 
 std::array<std::string, 22> DefaultAddressLabels() {
-  return {"Last name", "First name", "Company", "Work",     "Home",     "Fax",
-          "Other",     "E-mail",     "Address", "City",    "State",    "Zip Code",
+  return {"Last name", "First name", "Company",  "Work",     "Home",     "Fax",
+          "Other",     "E-mail",     "Address",  "City",     "State",    "Zip Code",
           "Country",   "Title",      "Custom 1", "Custom 2", "Custom 3", "Custom 4",
-          "Note",      "Main",       "Pager",   "Mobile"};
+          "Note",      "Main",       "Pager",    "Mobile"};
 }
 
 std::vector<std::uint8_t> EncodeAddressAppInfo(const AddressAppInfo& info) {

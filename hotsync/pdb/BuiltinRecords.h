@@ -35,9 +35,9 @@ Date UnpackDate(std::uint16_t packed);
 
 // The standard category block: 276 bytes.
 struct CategoryInfo {
-  std::uint16_t renamed = 0;            // bit i: category i was renamed
-  std::array<std::string, 16> names;    // at most 15 characters each
-  std::array<std::uint8_t, 16> ids{};   // category unique ids
+  std::uint16_t renamed = 0;           // bit i: category i was renamed
+  std::array<std::string, 16> names;   // at most 15 characters each
+  std::array<std::uint8_t, 16> ids{};  // category unique ids
   std::uint8_t last_unique_id = 0;
   bool operator==(const CategoryInfo&) const = default;
 };
@@ -76,16 +76,33 @@ struct ToDoAppInfo {  // 282 bytes
 
 // Address book. Field indexes of AddressRecord::fields and of the labels.
 enum AddressField : int {
-  kLastName = 0, kFirstName, kCompany, kPhone1, kPhone2, kPhone3, kPhone4, kPhone5,
-  kAddress, kCity, kState, kZip, kCountry, kTitle, kCustom1, kCustom2, kCustom3, kCustom4,
-  kNote, kAddressFieldCount
+  kLastName = 0,
+  kFirstName,
+  kCompany,
+  kPhone1,
+  kPhone2,
+  kPhone3,
+  kPhone4,
+  kPhone5,
+  kAddress,
+  kCity,
+  kState,
+  kZip,
+  kCountry,
+  kTitle,
+  kCustom1,
+  kCustom2,
+  kCustom3,
+  kCustom4,
+  kNote,
+  kAddressFieldCount
 };
 // Phone labels: 0 Work, 1 Home, 2 Fax, 3 Other, 4 E-mail, 5 Main, 6 Pager,
 // 7 Mobile.
 struct AddressRecord {
   std::array<std::uint8_t, 5> phone_labels{0, 1, 2, 3, 4};  // of phones 1-5
-  std::uint8_t shown_phone = 0;      // 0-4: the phone shown in the list
-  std::uint8_t label_reserved = 0;   // top byte of the label word, kept
+  std::uint8_t shown_phone = 0;                             // 0-4: the phone shown in the list
+  std::uint8_t label_reserved = 0;                          // top byte of the label word, kept
   std::array<std::optional<std::string>, kAddressFieldCount> fields;
   bool operator==(const AddressRecord&) const = default;
 };
@@ -108,8 +125,8 @@ struct DatebookAlarm {
   bool operator==(const DatebookAlarm&) const = default;
 };
 struct DatebookRepeat {
-  std::uint8_t type = 0;  // 0 none, 1 daily, 2 weekly, 3 monthly by day,
-                          // 4 monthly by date, 5 yearly
+  std::uint8_t type = 0;             // 0 none, 1 daily, 2 weekly, 3 monthly by day,
+                                     // 4 monthly by date, 5 yearly
   std::uint16_t end_date = kNoDate;  // packed; kNoDate = forever
   std::uint8_t frequency = 1;
   std::uint8_t repeat_on = 0;  // weekly: bit per weekday; monthly by day: week*7+day
@@ -119,7 +136,7 @@ struct DatebookRepeat {
 struct DatebookRecord {
   // 0xFF in all four for an untimed event.
   std::uint8_t start_hour = 0xFF, start_minute = 0xFF, end_hour = 0xFF, end_minute = 0xFF;
-  std::uint16_t date = 0;  // packed
+  std::uint16_t date = 0;         // packed
   std::uint16_t other_flags = 0;  // flag bits other than the five below, kept
   std::optional<DatebookAlarm> alarm;
   std::optional<DatebookRepeat> repeat;

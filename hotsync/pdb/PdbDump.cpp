@@ -71,8 +71,8 @@ void PrintHeader(const PdbDatabase& db) {
   std::cout << "name " << Quote(db.name) << "\n"
             << "attributes " << attrs << "\n"
             << "version " << db.version << "\n"
-            << "dates " << db.creation_date << " " << db.modification_date << " "
-            << db.backup_date << "\n"
+            << "dates " << db.creation_date << " " << db.modification_date << " " << db.backup_date
+            << "\n"
             << "modnum " << db.modification_number << "\n"
             << "type " << Quote(FourCCToString(db.type)) << " creator "
             << Quote(FourCCToString(db.creator)) << "\n"
@@ -115,7 +115,7 @@ std::string RecordPrefix(const PdbRecord& r) {
 void PrintDecoded(const PdbDatabase& db) {
   const std::string creator = FourCCToString(db.creator);
   const bool builtin = !db.IsResourceDatabase() && (creator == "memo" || creator == "todo" ||
-                                                     creator == "addr" || creator == "date");
+                                                    creator == "addr" || creator == "date");
   if (!builtin) {
     PrintRaw(db);
     return;

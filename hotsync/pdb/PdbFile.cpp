@@ -104,18 +104,8 @@ class ByteReader {
   const std::string& source_;
 };
 
-struct Extent {
-  std::uint32_t offset = 0;
-  std::uint32_t length = 0;
-};
-
-// The database without its data, and where each block's data lies.
-struct Layout {
-  PdbDatabase db;
-  std::optional<Extent> app_info;
-  std::optional<Extent> sort_info;
-  std::vector<Extent> entries;  // records or resources, by index
-};
+using Extent = PdbExtent;
+using Layout = PdbIndex;
 
 std::string Hex32(std::uint32_t v) {
   char buf[16];
@@ -140,8 +130,9 @@ std::size_t CheckHeader(std::span<const std::uint8_t> head, std::uint64_t file_s
   std::uint64_t list_end = EntryListEnd(count, resources);
   if (list_end > file_size) {
     throw PdbFormatError(source + ": the entry list of " + std::to_string(count) +
-                         (resources ? " resources" : " records") + " does not fit in the file (needs " +
-                         std::to_string(list_end) + " bytes, size " + std::to_string(file_size) + ")");
+                         (resources ? " resources" : " records") +
+                         " does not fit in the file (needs " + std::to_string(list_end) +
+                         " bytes, size " + std::to_string(file_size) + ")");
   }
   return count;
 }
@@ -182,7 +173,10 @@ Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
 
   const bool resources = db.IsResourceDatabase();
   const std::uint64_t data_start = EntryListEnd(count, resources);
-  auto check = [&](std::uint32_t offset, const std::string& what) {
+  // `what` is only asked for when the offset is bad.
+  auto check = [&](std::uint32_t offset, auto what_of) {
+    if (offset >= data_start && offset <= file_size) return;
+    const std::string what = what_of();
     if (offset > file_size) {
       throw PdbFormatError(source + ": " + what + " starts past the end of the file (offset " +
                            std::to_string(offset) + ", size " + std::to_string(file_size) + ")");
@@ -201,7 +195,7 @@ Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
       db.resources[i].type = in.U32();
       db.resources[i].id = in.U16();
       layout.entries[i].offset = in.U32();
-      check(layout.entries[i].offset, "resource " + std::to_string(i));
+      check(layout.entries[i].offset, [i] { return "resource " + std::to_string(i); });
     }
   } else {
     db.records.resize(count);
@@ -209,15 +203,15 @@ Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
       layout.entries[i].offset = in.U32();
       db.records[i].attributes = in.U8();
       db.records[i].unique_id = in.U24();
-      check(layout.entries[i].offset, "record " + std::to_string(i));
+      check(layout.entries[i].offset, [i] { return "record " + std::to_string(i); });
     }
   }
   if (app_offset != 0) {
-    check(app_offset, "the application info block");
+    check(app_offset, [] { return std::string("the application info block"); });
     layout.app_info = Extent{app_offset, 0};
   }
   if (sort_offset != 0) {
-    check(sort_offset, "the sort info block");
+    check(sort_offset, [] { return std::string("the sort info block"); });
     layout.sort_info = Extent{sort_offset, 0};
   }
 
@@ -349,6 +343,13 @@ struct CountingSink {
 
 }  // namespace
 
+PdbIndex IndexPdb(std::span<const std::uint8_t> bytes, const std::string& source_name) {
+  PdbIndex index = ParseLayout(bytes, bytes.size(), source_name);
+  if (index.app_info) index.db.app_info.emplace();
+  if (index.sort_info) index.db.sort_info.emplace();
+  return index;
+}
+
 PdbDatabase ParsePdb(std::span<const std::uint8_t> bytes, const std::string& source_name) {
   Layout layout = ParseLayout(bytes, bytes.size(), source_name);
   PdbDatabase& db = layout.db;
@@ -365,7 +366,8 @@ PdbDatabase ParsePdb(std::span<const std::uint8_t> bytes, const std::string& sou
 
 PdbDatabase ReadPdbFile(const std::filesystem::path& path) {
   // Reads the header and entry list first and then each block straight into
-  // its own buffer, so that the whole file is never held twice in memory.
+  // its own buffer, in file order through a fixed window, so that the whole
+  // file is never held twice in memory.
   const std::string source = path.string();
   std::ifstream in(path, std::ios::binary);
   if (!in) throw Exception(source + ": cannot open the file for reading");
@@ -373,19 +375,33 @@ PdbDatabase ReadPdbFile(const std::filesystem::path& path) {
   const std::streamoff end = in.tellg();
   if (end < 0) throw Exception(source + ": cannot determine the size of the file");
   const auto file_size = static_cast<std::uint64_t>(end);
-  in.seekg(0);
 
+  constexpr std::size_t kWindow = 64 * 1024;
+  std::vector<std::uint8_t> window;
+  std::uint64_t window_start = 0;
   auto read_at = [&](std::uint64_t offset, std::uint8_t* dest, std::size_t n) {
-    if (n == 0) return;
-    if (static_cast<std::uint64_t>(in.tellg()) != offset) {
-      in.seekg(static_cast<std::streamoff>(offset));
-    }
-    if (!in.read(reinterpret_cast<char*>(dest), static_cast<std::streamsize>(n))) {
-      throw Exception(source + ": read failed at offset " + std::to_string(offset));
+    while (n > 0) {
+      if (offset < window_start || offset >= window_start + window.size()) {
+        window.resize(
+            static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, file_size - offset)));
+        window_start = offset;
+        in.seekg(static_cast<std::streamoff>(offset));
+        if (window.empty() || !in.read(reinterpret_cast<char*>(window.data()),
+                                       static_cast<std::streamsize>(window.size()))) {
+          throw Exception(source + ": read failed at offset " + std::to_string(offset));
+        }
+      }
+      const std::size_t at = static_cast<std::size_t>(offset - window_start);
+      const std::size_t take = std::min(n, window.size() - at);
+      std::copy_n(window.data() + at, take, dest);
+      dest += take;
+      offset += take;
+      n -= take;
     }
   };
 
-  std::vector<std::uint8_t> head(std::min<std::uint64_t>(file_size, kHeaderSize));
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(file_size, kHeaderSize)));
   read_at(0, head.data(), head.size());
   const std::size_t count = CheckHeader(head, file_size, source);
   head.resize(EntryListEnd(count, (head[33] & 0x01) != 0));

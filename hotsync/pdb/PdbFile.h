@@ -72,8 +72,8 @@ struct PdbResource {
 // (seconds, in whichever epoch the file used) so that a database read and
 // written back unchanged gives the same bytes.
 struct PdbDatabase {
-  std::string name;               // at most 31 characters
-  std::uint16_t attributes = 0;   // database attribute bits; unknown bits kept
+  std::string name;              // at most 31 characters
+  std::uint16_t attributes = 0;  // database attribute bits; unknown bits kept
   std::uint16_t version = 0;
   std::uint32_t creation_date = 0;
   std::uint32_t modification_date = 0;
@@ -84,8 +84,8 @@ struct PdbDatabase {
   std::uint32_t unique_id_seed = 0;
   std::optional<std::vector<std::uint8_t>> app_info;   // absent: no block
   std::optional<std::vector<std::uint8_t>> sort_info;  // absent: no block
-  std::vector<PdbRecord> records;      // record databases
-  std::vector<PdbResource> resources;  // resource databases
+  std::vector<PdbRecord> records;                      // record databases
+  std::vector<PdbResource> resources;                  // resource databases
 
   bool IsResourceDatabase() const { return (attributes & kDbResource) != 0; }
   bool operator==(const PdbDatabase&) const = default;
@@ -102,6 +102,28 @@ struct PdbDatabase {
 // kept. Several blocks at one offset: all but the last (in the order
 // application info, sort info, entries by index) are empty.
 PdbDatabase ParsePdb(std::span<const std::uint8_t> bytes, const std::string& source_name);
+
+// Where one block lies in the bytes of a file.
+struct PdbExtent {
+  std::uint32_t offset = 0;
+  std::uint32_t length = 0;
+};
+
+// A database parsed without copying its blocks: `db` holds everything but
+// their bytes (its records and resources have empty data; a present info
+// block is an empty vector), and the extents say where each block lies in
+// the bytes that were indexed. For a program that keeps the file's bytes in
+// memory and copies a record out only when it needs one: the file is then
+// held once, plus about 40 bytes per record.
+struct PdbIndex {
+  PdbDatabase db;
+  std::optional<PdbExtent> app_info;
+  std::optional<PdbExtent> sort_info;
+  std::vector<PdbExtent> entries;  // records or resources, by index
+};
+
+// Same checks and quirks as ParsePdb; every extent lies within `bytes`.
+PdbIndex IndexPdb(std::span<const std::uint8_t> bytes, const std::string& source_name);
 
 // Reads and parses a file. Throws PdbFormatError (damaged file) or Exception
 // (the file cannot be read), naming the file by `path`. Reads the blocks

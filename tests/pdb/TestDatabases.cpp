@@ -27,7 +27,7 @@ PdbDatabase ExerciseRecordDatabase() {
   db.name = "Fernwick exercise";
   db.attributes = kDbBackup | kDbAppInfoDirty | kDbOkToInstallNewer | kDbHidden;
   db.version = 3;
-  db.creation_date = 3124224000u;  // 1 January 2003, seconds since 1904
+  db.creation_date = 3124224000u;     // 1 January 2003, seconds since 1904
   db.modification_date = 1000000000;  // 9 September 2001, seconds since 1970
   db.backup_date = 0;
   db.modification_number = 77;
@@ -114,7 +114,8 @@ std::vector<DamagedFile> DamagedFiles() {
   std::vector<DamagedFile> out;
 
   out.push_back({"empty", {}, "file is too short for a database header (0 bytes"});
-  out.push_back({"truncated-header", {good.begin(), good.begin() + 50},
+  out.push_back({"truncated-header",
+                 {good.begin(), good.begin() + 50},
                  "file is too short for a database header (50 bytes"});
 
   auto patched = [&](std::size_t pos, std::uint32_t value) {
@@ -148,8 +149,8 @@ std::vector<DamagedFile> DamagedFiles() {
                  "the application info block overlaps the header or entry list (offset 60"});
   out.push_back({"sortinfo-past-end", patched(56, size + 100),
                  "the sort info block starts past the end of the file"});
-  out.push_back({"next-list-id", patched(72, 0x100),
-                 "the next record list id is 0x00000100, not 0"});
+  out.push_back(
+      {"next-list-id", patched(72, 0x100), "the next record list id is 0x00000100, not 0"});
   {
     auto bytes = good;
     std::fill(bytes.begin(), bytes.begin() + 32, std::uint8_t{'A'});

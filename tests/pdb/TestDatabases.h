@@ -19,7 +19,7 @@ PdbDatabase ExerciseRecordDatabase();
 PdbDatabase ExerciseResourceDatabase();
 
 // Real-file quirks, each giving back ExerciseRecordDatabase when read.
-std::vector<std::uint8_t> WithoutGap(const PdbDatabase& db);   // no two-byte gap
+std::vector<std::uint8_t> WithoutGap(const PdbDatabase& db);  // no two-byte gap
 // Data in reverse order. `db` must have no zero-length record: which of two
 // entries at one offset is the empty one is only known from index order.
 std::vector<std::uint8_t> OffsetsOutOfOrder(const PdbDatabase& db);

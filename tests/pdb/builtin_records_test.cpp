@@ -139,11 +139,11 @@ TEST(BuiltinRecords, DatebookRecordsWithEveryOptionalPart) {
   const Bytes b = EncodeDatebookRecord(full);
   EXPECT_EQ((Bytes(b.begin(), b.begin() + 8)),
             (Bytes{9, 30, 10, 0, 0xC6, 0xC2, 0xFC, 0x00}));  // flags 0x8000|0x7C00
-  EXPECT_EQ(b[8], 0xFB);  // alarm advance -5
-  EXPECT_EQ(b[10], 2);    // repeat type
-  EXPECT_EQ(b[11], 0);    // pad
+  EXPECT_EQ(b[8], 0xFB);                                     // alarm advance -5
+  EXPECT_EQ(b[10], 2);                                       // repeat type
+  EXPECT_EQ(b[11], 0);                                       // pad
   EXPECT_EQ(b[18], 0);
-  EXPECT_EQ(b[19], 2);    // exception count
+  EXPECT_EQ(b[19], 2);  // exception count
   EXPECT_EQ(b.size(), 8u + 2 + 8 + 2 + 4 + 9 + 7);
   EXPECT_EQ(DecodeDatebookRecord(b), full);
 

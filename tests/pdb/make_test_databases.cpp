@@ -16,7 +16,8 @@ namespace {
 
 void Write(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path.string());
 }
 
@@ -48,7 +49,8 @@ int main(int argc, char** argv) {
       empty.name = "Empty";
       Write(dir / "valid-empty.pdb", SerializePdb(empty));
       Write(dir / "quirk-no-gap.pdb", testing::WithoutGap(records));
-      Write(dir / "quirk-out-of-order.pdb", testing::OffsetsOutOfOrder(testing::ExerciseWithoutEmptyRecords()));
+      Write(dir / "quirk-out-of-order.pdb",
+            testing::OffsetsOutOfOrder(testing::ExerciseWithoutEmptyRecords()));
       for (const auto& damaged : testing::DamagedFiles()) {
         Write(dir / ("damaged-" + damaged.name + ".pdb"), damaged.bytes);
       }

@@ -23,16 +23,18 @@ std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
 
 void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 class TempDir {
  public:
   TempDir() {
     static int n = 0;
-    path_ = std::filesystem::temp_directory_path() /
-            ("fernwick-pdb-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "-" + std::to_string(n++));
+    path_ =
+        std::filesystem::temp_directory_path() /
+        ("fernwick-pdb-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + std::to_string(n++));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
@@ -86,16 +88,16 @@ TEST(PdbFile, CanonicalLayoutPutsGapThenBlocksInOrder) {
   EXPECT_EQ(std::string(b.begin(), b.begin() + 7), std::string("Layout\0", 7));
   EXPECT_EQ(b[76], 0);
   EXPECT_EQ(b[77], 2);
-  EXPECT_EQ(Get32(b, 72), 0u);                 // next record list id
-  EXPECT_EQ(Get32(b, 52), 96u);                // application info after the gap
-  EXPECT_EQ(Get32(b, 56), 99u);                // sort info
-  EXPECT_EQ(Get32(b, 78), 100u);               // record 0
-  EXPECT_EQ(b[82], 0x41);                      // attributes
+  EXPECT_EQ(Get32(b, 72), 0u);    // next record list id
+  EXPECT_EQ(Get32(b, 52), 96u);   // application info after the gap
+  EXPECT_EQ(Get32(b, 56), 99u);   // sort info
+  EXPECT_EQ(Get32(b, 78), 100u);  // record 0
+  EXPECT_EQ(b[82], 0x41);         // attributes
   EXPECT_EQ((std::vector<std::uint8_t>{b[83], b[84], b[85]}),
             (std::vector<std::uint8_t>{1, 2, 3}));  // 24-bit id
-  EXPECT_EQ(Get32(b, 86), 102u);               // record 1
+  EXPECT_EQ(Get32(b, 86), 102u);                    // record 1
   EXPECT_EQ(b[94], 0);
-  EXPECT_EQ(b[95], 0);                         // the gap
+  EXPECT_EQ(b[95], 0);  // the gap
   EXPECT_EQ(b[96], 0xA1);
   EXPECT_EQ(b.back(), 0xE0);
 }
@@ -139,6 +141,31 @@ TEST(PdbFile, SurvivesQuirksOfRealFiles) {
     testing::Put32(padded, 78 + 8 * i, Get32(padded, 78 + 8 * i) + 5);
   }
   EXPECT_EQ(ParsePdb(padded, "padded.pdb"), db);
+}
+
+TEST(PdbFile, IndexPointsAtTheBytesParseCopies) {
+  for (const auto& bytes :
+       {testing::OffsetsOutOfOrder(testing::ExerciseWithoutEmptyRecords()),
+        testing::WithoutGap(ExerciseRecordDatabase()), SerializePdb(ExerciseResourceDatabase())}) {
+    const PdbDatabase parsed = ParsePdb(bytes, "x.pdb");
+    const PdbIndex index = IndexPdb(bytes, "x.pdb");
+    auto slice = [&](const PdbExtent& e) {
+      return std::vector<std::uint8_t>(bytes.begin() + e.offset,
+                                       bytes.begin() + e.offset + e.length);
+    };
+    PdbDatabase rebuilt = index.db;
+    if (index.app_info) rebuilt.app_info = slice(*index.app_info);
+    if (index.sort_info) rebuilt.sort_info = slice(*index.sort_info);
+    for (std::size_t i = 0; i < index.entries.size(); ++i) {
+      EXPECT_TRUE(
+          (parsed.IsResourceDatabase() ? index.db.resources[i].data : index.db.records[i].data)
+              .empty());
+      (parsed.IsResourceDatabase() ? rebuilt.resources[i].data : rebuilt.records[i].data) =
+          slice(index.entries[i]);
+    }
+    EXPECT_EQ(rebuilt, parsed);
+  }
+  EXPECT_THROW(IndexPdb(DamagedFiles()[4].bytes, "x.pdb"), PdbFormatError);
 }
 
 TEST(PdbFile, NameBytesAfterTheNulAreIgnored) {
@@ -312,9 +339,9 @@ TEST(PdbFile, ReadsRealFilesFromAnotherWriter) {
     ASSERT_FALSE(db.records.empty());
     // The image record starts with the image's name, as in the header.
     const auto& first = db.records[0].data;
-    EXPECT_EQ(std::string(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(
-                                                             db.name.size())),
-              db.name);
+    EXPECT_EQ(
+        std::string(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(db.name.size())),
+        db.name);
     const auto bytes = ReadBytes(entry.path());
     EXPECT_EQ(ParsePdb(bytes, entry.path().string()), db);
     EXPECT_EQ(ParsePdb(SerializePdb(db), "rewritten"), db);

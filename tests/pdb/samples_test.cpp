@@ -11,8 +11,8 @@
 namespace fernwick::pdb {
 namespace {
 
-const std::filesystem::path kSamples = std::filesystem::path(FERNWICK_SOURCE_DIR) / "samples" /
-                                       "handheld";
+const std::filesystem::path kSamples =
+    std::filesystem::path(FERNWICK_SOURCE_DIR) / "samples" / "handheld";
 
 std::vector<std::uint8_t> ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
