@@ -236,7 +236,10 @@ std::int32_t WriteInfoBlock(std::uint8_t handle, TDbGenInfo* info, bool app) {
   if (info->BytesRead == 0) {
     block.reset();
   } else {
-    block.emplace(info->Bytes, info->Bytes + info->BytesRead);
+    // Copies of the packed record's fields: no reference may bind to them.
+    const std::uint8_t* bytes = info->Bytes;
+    const std::size_t length = info->BytesRead;
+    block.emplace(bytes, bytes + length);
   }
   db.MarkContentChanged();
   return SYNCERR_NONE;
@@ -626,7 +629,8 @@ std::int32_t SyncWriteRec(TRawRecordInfo* rec) {
     RequireRecordDatabase(db);
     const std::int16_t category = CheckedCategory(rec->CatId);
     const std::uint8_t attributes = StoredAttributes(rec->Attribs, category);
-    std::vector<std::uint8_t> data(rec->Bytes, rec->Bytes + rec->RecSize);
+    const std::uint8_t* bytes = rec->Bytes;
+    std::vector<std::uint8_t> data(bytes, bytes + std::size_t{rec->RecSize});
     std::optional<std::size_t> index;
     if (rec->RecId != 0) index = db.FindRecord(rec->RecId);
     if (index) {
@@ -777,7 +781,8 @@ std::int32_t SyncWriteResourceRec(TRawRecordInfo* rec) {
     auto& resources = db.Db().resources;
     const auto id = static_cast<std::uint16_t>(rec->CatId);
     const std::size_t index = FindResource(db.Db(), rec->RecId, id);
-    std::vector<std::uint8_t> data(rec->Bytes, rec->Bytes + rec->RecSize);
+    const std::uint8_t* bytes = rec->Bytes;
+    std::vector<std::uint8_t> data(bytes, bytes + std::size_t{rec->RecSize});
     if (index < resources.size()) {
       resources[index].data = std::move(data);
     } else {

@@ -105,10 +105,10 @@ TEST_F(Emulator, OpensByHeaderNameAndReadsByIndex) {
   TRawRecordInfo rec = Rec(handle);
   rec.RecIndex = 1;
   ASSERT_EQ(sync_.SyncReadRecordByIndex(&rec), 0);
-  EXPECT_EQ(rec.RecId, 101u);
-  EXPECT_EQ(rec.RecIndex, 1);
-  EXPECT_EQ(rec.Attribs, eRecAttrDirty);
-  EXPECT_EQ(rec.CatId, 2);
+  EXPECT_EQ(+rec.RecId, 101u);
+  EXPECT_EQ(+rec.RecIndex, 1);
+  EXPECT_EQ(+rec.Attribs, eRecAttrDirty);
+  EXPECT_EQ(+rec.CatId, 2);
   EXPECT_EQ(Data(rec), "beta");
 
   rec = Rec(handle);
@@ -123,16 +123,16 @@ TEST_F(Emulator, ReadByIdReportsIndexAndDeletedRecords) {
   TRawRecordInfo rec = Rec(handle);
   rec.RecId = 103;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.RecIndex, 3);
-  EXPECT_EQ(rec.Attribs, eRecAttrDeleted | eRecAttrArchived);
-  EXPECT_EQ(rec.CatId, 1);
+  EXPECT_EQ(+rec.RecIndex, 3);
+  EXPECT_EQ(+rec.Attribs, eRecAttrDeleted | eRecAttrArchived);
+  EXPECT_EQ(+rec.CatId, 1);
   EXPECT_EQ(Data(rec), "delta") << "an archived record keeps its data";
 
   rec = Rec(handle);
   rec.RecId = 102;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.Attribs, eRecAttrDeleted);
-  EXPECT_EQ(rec.RecSize, 0u) << "a deleted record without archive travels without data";
+  EXPECT_EQ(+rec.Attribs, eRecAttrDeleted);
+  EXPECT_EQ(+rec.RecSize, 0u) << "a deleted record without archive travels without data";
 
   rec = Rec(handle);
   rec.RecId = 999;
@@ -227,8 +227,8 @@ TEST_F(Emulator, NewRecordsTakeIdsFromTheSeedSkippingIdsInUse) {
   TRawRecordInfo rec = Rec(handle);
   rec.RecId = first;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.RecIndex, 7) << "new records are appended";
-  EXPECT_EQ(rec.CatId, 3);
+  EXPECT_EQ(+rec.RecIndex, 7) << "new records are appended";
+  EXPECT_EQ(+rec.CatId, 3);
   EXPECT_EQ(Data(rec), "new one");
 
   // An existing id replaces the record in place; an unknown id is created.
@@ -236,8 +236,8 @@ TEST_F(Emulator, NewRecordsTakeIdsFromTheSeedSkippingIdsInUse) {
   rec = Rec(handle);
   rec.RecId = 101;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.RecIndex, 1);
-  EXPECT_EQ(rec.CatId, 5);
+  EXPECT_EQ(+rec.RecIndex, 1);
+  EXPECT_EQ(+rec.CatId, 5);
   EXPECT_EQ(Data(rec), "beta 2");
   std::uint32_t chosen = 0;
   ASSERT_EQ(WriteRecord(handle, 0x5000, 0, "chosen", &chosen), 0);
@@ -333,7 +333,7 @@ TEST_F(Emulator, ResetSyncFlagsClearsDirtyBitsAndKeepsDeletedRecords) {
   ASSERT_EQ(sync_.SyncResetSyncFlags(handle), 0);
   TRawRecordInfo rec = Rec(handle);
   EXPECT_EQ(sync_.SyncReadNextModifiedRec(&rec), 0) << "deleted records are still modified";
-  EXPECT_EQ(rec.RecId, 102u);
+  EXPECT_EQ(+rec.RecId, 102u);
   ASSERT_EQ(sync_.SyncCloseDB(handle), 0);
 
   const pdb::PdbDatabase saved = pdb::ReadPdbFile(folder_.File("test.pdb"));
@@ -361,11 +361,11 @@ TEST_F(Emulator, PurgesAndDeletes) {
   rec = Rec(handle);
   rec.RecIndex = 0;
   ASSERT_EQ(sync_.SyncReadRecordByIndex(&rec), 0);
-  EXPECT_EQ(rec.RecId, 101u) << "later records move up";
+  EXPECT_EQ(+rec.RecId, 101u) << "later records move up";
   rec = Rec(handle);
   rec.RecId = 105;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.RecIndex, 2) << "the id index follows removals";
+  EXPECT_EQ(+rec.RecIndex, 2) << "the id index follows removals";
 
   ASSERT_EQ(sync_.SyncPurgeAllRecsInCategory(handle, 1), 0);
   ASSERT_EQ(sync_.SyncGetDBRecordCount(handle, &count), 0);
@@ -385,12 +385,12 @@ TEST_F(Emulator, ChangeCategoryMarksMovedRecordsDirty) {
   TRawRecordInfo rec = Rec(handle);
   rec.RecId = 100;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.CatId, 7);
-  EXPECT_EQ(rec.Attribs, eRecAttrDirty);
+  EXPECT_EQ(+rec.CatId, 7);
+  EXPECT_EQ(+rec.Attribs, eRecAttrDirty);
   rec = Rec(handle);
   rec.RecId = 102;
   ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
-  EXPECT_EQ(rec.CatId, 1) << "deleted records stay";
+  EXPECT_EQ(+rec.CatId, 1) << "deleted records stay";
 }
 
 TEST_F(Emulator, CallersPointersAndSizesAreChecked) {
@@ -414,7 +414,7 @@ TEST_F(Emulator, CallersPointersAndSizesAreChecked) {
   rec.RecIndex = 0;
   rec.TotalBytes = 3;
   EXPECT_EQ(sync_.SyncReadRecordByIndex(&rec), SYNCERR_LOCAL_BUFF_TOO_SMALL);
-  EXPECT_EQ(rec.RecSize, 5u);
+  EXPECT_EQ(+rec.RecSize, 5u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer_), 3), "alp");
   EXPECT_EQ(buffer_[3], 0xEE);
 
@@ -668,7 +668,7 @@ TEST_F(Emulator, ResourceDatabases) {
   TRawRecordInfo rec = Rec(handle);
   rec.RecIndex = 1;
   ASSERT_EQ(sync_.SyncReadResRecordByIndex(&rec, 1), 0);
-  EXPECT_EQ(rec.RecId, pdb::FourCC("tAIN"));
+  EXPECT_EQ(+rec.RecId, pdb::FourCC("tAIN"));
   EXPECT_EQ(static_cast<std::uint16_t>(rec.CatId), 1000);
   EXPECT_EQ(Data(rec), "Tool");
   EXPECT_EQ(sync_.SyncReadRecordByIndex(&rec), SYNCERR_BAD_OPERATION);
