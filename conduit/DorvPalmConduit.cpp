@@ -3,15 +3,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "db/DorvConduitDb.h"
 #include "framework/Exceptions.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
 
-#if __has_include("db/DorvConduitDb.h")
-#include "db/DorvConduitDb.h"
-#define FERNWICK_HAVE_CONDUIT_DB 1
-#endif
 
 namespace fernwick {
 
@@ -215,11 +212,7 @@ void Register() {
 
   TComponentClassInfo database;
   database.class_name = "TDorvConduitDb";
-#ifdef FERNWICK_HAVE_CONDUIT_DB
   database.create = [](TComponent* owner) -> TComponent* { return new TDorvConduitDb(owner); };
-#endif
-  // Until the database component is part of the library the class is listed
-  // by name only, so that the palette shows both classes in their order.
   RegisterComponents("Conduit", {std::move(conduit), std::move(database)});
 }
 

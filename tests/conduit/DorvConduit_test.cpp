@@ -318,6 +318,10 @@ TEST_F(DorvConduitTest, RegisterListsBothClassesOnTheConduitPage) {
   TComponent* made = info->create(owner_.get());
   EXPECT_EQ(made->ClassName(), "TDorvConduit");
   EXPECT_EQ(ConduitReference(), made);
+  const TComponentClassInfo* db = FindComponentClass("TDorvConduitDb");
+  ASSERT_NE(db, nullptr);
+  ASSERT_TRUE(db->create);
+  EXPECT_EQ(db->create(owner_.get())->ClassName(), "TDorvConduitDb");
   EXPECT_THAT(LibraryDescription(), ::testing::HasSubstr("1.4"));
 }
 
