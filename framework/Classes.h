@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fernwick {
@@ -53,6 +54,25 @@ class TComponent : public TPersistent {
   std::string name_;
   std::vector<TComponent*> components_;
   bool destroying_ = false;
+};
+
+// One published property of class T, as a streaming or designer layer sees it.
+// A class lists its published properties in published order in a static
+// table. Values travel as text: numbers in decimal, Booleans as "False" and
+// "True", enumerations by their value names ("pftLongint"). Event properties
+// have no text form: their Get and Set are null.
+template <class T>
+struct TPropertyInfo {
+  std::string_view Name;      // "FieldName"
+  std::string_view TypeName;  // "string", "TDorvPalmFieldType", "Integer", "Boolean", ...
+  // The value of a newly constructed object, as text.
+  std::string_view Default;
+  // True: always stored. False: stored only when the value differs from Default.
+  bool AlwaysStored;
+  std::string (*Get)(const T& object);
+  // Assigns through the property's setter; raises EConvertError for text
+  // that is not a value of the property's type.
+  void (*Set)(T& object, std::string_view text);
 };
 
 }  // namespace fernwick

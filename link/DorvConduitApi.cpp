@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/Registry.h"
+#include "framework/SysUtils.h"
+
 namespace fernwick {
 
 namespace {
@@ -22,9 +25,27 @@ T ReverseBytes(T value) {
 
 }  // namespace
 
+std::string PalmDllPath() {
+  std::string result;
+  // The registry accessor is released on every way out, also when reading
+  // raises.
+  TRegistry registry;
+  if (registry.OpenKeyReadOnly("Software\\U.S. Robotics\\Pilot Desktop\\Core")) {
+    // The value names a file (HotSync Manager's program) in the installation
+    // folder.
+    result = ExtractFilePath(registry.ReadString("HotSyncPath"));
+  }
+  if (!result.empty() && result.back() != PathDelimiter()) result += PathDelimiter();
+  return result;
+}
+
 std::int16_t ByteSwapSmallint(std::int16_t value) { return ReverseBytes(value); }
 std::int32_t ByteSwapLongint(std::int32_t value) { return ReverseBytes(value); }
 float ByteSwapSingle(float value) { return ReverseBytes(value); }
 double ByteSwapDouble(double value) { return ReverseBytes(value); }
+
+// The unit holds no state of its own: nothing to set up or release.
+void InitializeDorvConduitApi() {}
+void FinalizeDorvConduitApi() {}
 
 }  // namespace fernwick

@@ -23,7 +23,12 @@ enum TConduitCfgEnum : std::uint32_t {
 // Raises ERegistryException when the value is not a string.
 std::string PalmDllPath();
 
-// Each returns its argument's bit pattern with the bytes reversed.
+// Each returns its argument's bit pattern with the bytes reversed, with no
+// arithmetic in between: NaNs, infinities and denormals come back as bytes,
+// unchanged. One limit of 32-bit x86 (the win32 build): reals are returned
+// on the x87 stack, which turns a signalling NaN into a quiet one (one bit
+// set), so there a result or argument that is a signalling NaN cannot keep
+// its exact pattern; every other pattern does.
 std::int16_t ByteSwapSmallint(std::int16_t value);
 std::int32_t ByteSwapLongint(std::int32_t value);
 float ByteSwapSingle(float value);

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "framework/DynLib.h"
 #include "framework/Format.h"
 #include "link/BoundFunction.h"
 #include "link/SyncApi.h"
@@ -19,7 +20,10 @@ FERNWICK_LOG_FUNCTIONS(FERNWICK_DECLARE_ENTRY)
 // Loads hslog20 from the HotSync installation and binds the 8 entries. Does
 // nothing once it succeeded.
 void LoadLogDll();
+// True once hslog20 was loaded and the table filled.
 bool LogDllLoaded();
+// The unit's hslog20: the name last asked for and whether it is held.
+TLibraryLoadState LogDllLoadState();
 
 // Formats a line with Format and adds it to the HotSync log through
 // LogAddEntry; returns LogAddEntry's result. A format that does not match its
@@ -27,7 +31,16 @@ bool LogDllLoaded();
 std::int32_t LogAddFormattedEntry(const std::string& format, std::initializer_list<FormatArg> args,
                                   TActivity activity, bool timestamp);
 
+// Unit start-up and shutdown of DorvConduitLog (counted like those of
+// DorvConduitSync). Initialisation binds the table and shows
+// "DorvConduit : Unable to load hslog20.dll" when that fails; the last
+// finalisation releases the unit's hslog20, empties the table and clears the
+// loaded flag.
 void InitializeDorvConduitLog();
 void FinalizeDorvConduitLog();
+
+// For tests only: releases the unit's hslog20, empties the table and clears
+// the loaded flag and the initialisation count.
+void ResetDorvConduitLogForTesting();
 
 }  // namespace fernwick

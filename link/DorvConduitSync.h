@@ -3,6 +3,9 @@
 // entry per Sync Manager function, named exactly like it.
 #pragma once
 
+#include <vector>
+
+#include "framework/DynLib.h"
 #include "link/BoundFunction.h"
 #include "link/SyncApi.h"
 
@@ -24,11 +27,25 @@ void LoadSyncDll();
 // True once the four libraries were loaded and the table filled.
 bool SyncDllLoaded();
 
+// The four libraries in load order (PalmCmn, hslog20, Cmds21, sync20) with the
+// names last asked for and whether the unit holds them; empty names before
+// the first LoadSyncDll.
+std::vector<TLibraryLoadState> SyncDllLoadStates();
+
 // Unit start-up and shutdown of DorvConduitSync (counted: work is done only
 // on the first initialisation and the last finalisation). Initialisation
 // binds the table and shows "DorvConduit : Unable to load sync20.dll" when
-// that fails.
+// that fails. An error reading the registry passes to the caller and leaves
+// the unit uninitialised. The last finalisation releases the libraries
+// (sync20, PalmCmn, Cmds21, hslog20), empties the table and clears the loaded
+// flag, so that no entry points into a released library and a later
+// initialisation binds afresh.
 void InitializeDorvConduitSync();
 void FinalizeDorvConduitSync();
+
+// For tests only: releases whatever the unit holds, empties the table and
+// clears the loaded flag and the initialisation count, as in a freshly loaded
+// library.
+void ResetDorvConduitSyncForTesting();
 
 }  // namespace fernwick

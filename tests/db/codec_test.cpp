@@ -1,0 +1,414 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "db/DorvConduitDb.h"
+#include "framework/Exceptions.h"
+
+namespace fernwick {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Encodes and decodes through a database component, with buffers exactly as
+// large as asked so that the sanitizers see any access past their end.
+class CodecTest : public ::testing::Test {
+ protected:
+  TDorvPalmField* Add(TDorvPalmFieldType type, std::int32_t size = 0, std::int32_t array_size = 1) {
+    TDorvPalmField* f = db_.Fields().Add();
+    std::string name = "F";
+    name += std::to_string(db_.Fields().Count() - 1);
+    f->SetFieldName(name);
+    f->SetDataType(type);
+    f->SetSize(size);
+    f->SetArraySize(array_size);
+    return f;
+  }
+  TDorvPalmField* F(int i) { return db_.Fields().Items(i); }
+
+  // The used bytes of an encoding into a zero-filled buffer of `capacity`.
+  Bytes Encode(std::int32_t capacity = 64, bool test_exists = false) {
+    Bytes buffer(static_cast<std::size_t>(capacity), 0);
+    std::uint32_t used = 0xDEAD;
+    db_.SetBufferFromFieldValues(buffer.data(), capacity, db_.Fields(), used, test_exists);
+    EXPECT_LE(used, static_cast<std::uint32_t>(capacity));
+    buffer.resize(used);
+    return buffer;
+  }
+  void Decode(const Bytes& bytes, bool test_exists = false) {
+    db_.GetFieldValuesFromBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()),
+                                 db_.Fields(), test_exists);
+  }
+  std::string EncodeError(std::int32_t capacity) {
+    try {
+      Encode(capacity);
+    } catch (const EDorvConduitError& e) {
+      return e.Message() + " / " + std::to_string(e.ErrorCode());
+    }
+    return "no error";
+  }
+
+  TDorvConduitDb db_{nullptr};
+};
+
+TEST_F(CodecTest, MixedRecordWithAndWithoutAlignment) {
+  Add(pftLongint)->SetAsInteger(258);
+  Add(pftByte)->SetAsInteger(1);
+  Add(pftString)->SetAsString("abc");
+  Add(pftDate)->SetAsDateTime(EncodeDate(2000, 1, 15));
+  const Bytes aligned = {0, 0, 1, 2, 1, 0, 'a', 'b', 'c', 0, 0xC0, 0x2F};
+  const Bytes packed = {0, 0, 1, 2, 1, 'a', 'b', 'c', 0, 0xC0, 0x2F};
+
+  db_.SetAlignOnWord(true);
+  EXPECT_EQ(Encode(), aligned);
+  db_.SetAlignOnWord(false);
+  EXPECT_EQ(Encode(), packed);
+
+  for (bool align : {true, false}) {
+    db_.SetAlignOnWord(align);
+    for (int i = 0; i < 4; ++i) F(i)->SetAsString("stale");
+    Decode(align ? aligned : packed);
+    EXPECT_EQ(F(0)->Value(), Variant(std::int32_t{258}));
+    EXPECT_EQ(F(1)->Value(), Variant(std::int32_t{1}));
+    EXPECT_EQ(F(2)->Value(), Variant("abc"));
+    EXPECT_EQ(F(3)->Value(), Variant(std::int32_t{-16337}));
+    EXPECT_EQ(F(3)->GetAsDateTime(), EncodeDate(2000, 1, 15));
+  }
+}
+
+TEST_F(CodecTest, AlignmentPadsEveryElement) {
+  db_.SetAlignOnWord(true);
+  Add(pftByte)->SetAsInteger(0x11);
+  Add(pftByte)->SetAsInteger(0x22);
+  TDorvPalmField* longs = Add(pftLongint, 0, 3);
+  for (int i = 0; i < 3; ++i) longs->SetArrayValue(i, Variant(std::int32_t{i + 1}));
+  const Bytes expected = {0x11, 0, 0x22, 0, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3};
+  EXPECT_EQ(Encode(), expected);
+  longs->SetArraySize(1);
+  Decode(expected);
+  EXPECT_EQ(F(1)->GetAsInteger(), 0x22);
+  EXPECT_EQ(F(2)->GetAsInteger(), 1);
+}
+
+TEST_F(CodecTest, FixedSizeStringsAreCutAndPadded) {
+  TDorvPalmField* s = Add(pftString, 6);
+  Add(pftByte)->SetAsInteger(7);
+  s->SetAsString("abcdefgh");
+  EXPECT_EQ(Encode(), (Bytes{'a', 'b', 'c', 'd', 'e', 0, 7}));
+  s->SetAsString("ab");
+  Bytes buffer(7, 0xEE);  // the tail of the string is left as it was
+  std::uint32_t used = 0;
+  db_.SetBufferFromFieldValues(buffer.data(), 7, db_.Fields(), used, false);
+  EXPECT_EQ(used, 7u);
+  EXPECT_EQ(buffer, (Bytes{'a', 'b', 0, 0xEE, 0xEE, 0xEE, 7}));
+
+  Decode({'a', 'b', 'c', 'd', 'e', 0, 9});
+  EXPECT_EQ(s->GetAsString(), "abcde");
+  EXPECT_EQ(F(1)->GetAsInteger(), 9);
+  Decode({'a', 'b', 0, 'x', 'y', 'z', 9});
+  EXPECT_EQ(s->GetAsString(), "ab");
+  EXPECT_EQ(F(1)->GetAsInteger(), 9);
+}
+
+TEST_F(CodecTest, StringFilledToTheBrim) {
+  TDorvPalmField* s = Add(pftString, 6);
+  TDorvPalmField* next = Add(pftByte);
+  Decode({'a', 'b', 'c', 'd', 'e', 'f', 9, 0});
+  EXPECT_EQ(s->GetAsString(), "abcdef");
+  EXPECT_EQ(next->GetAsInteger(), 9);
+  // Filled to the brim at the very end of the buffer: the next field lies
+  // beyond it and must not reread the string's last byte.
+  Decode({'a', 'b', 'c', 'd', 'e', 'f'});
+  EXPECT_EQ(s->GetAsString(), "abcdef");
+  EXPECT_TRUE(next->Value().IsEmpty());
+}
+
+TEST_F(CodecTest, EmptyValuesAndConversionsOnEncoding) {
+  Add(pftString);
+  Add(pftSmallint);
+  Add(pftString, 3);
+  Add(pftDouble);
+  EXPECT_EQ(Encode(), Bytes(1 + 2 + 3 + 8, 0));
+
+  db_.Fields().Clear();
+  Add(pftString)->SetArrayValue(0, Variant(std::int32_t{42}));
+  Add(pftLongint)->SetAsString("42");
+  EXPECT_EQ(Encode(), (Bytes{'4', '2', 0, 0, 0, 0, 0x2A}));
+
+  F(1)->SetAsString("4x2");
+  try {
+    Encode();
+    ADD_FAILURE();
+  } catch (const EVariantError& e) {
+    EXPECT_EQ(e.Message(), "Could not convert variant of type (String) into type (Integer)");
+  }
+}
+
+TEST_F(CodecTest, EmptyFieldList) {
+  EXPECT_EQ(Encode(), Bytes{});
+  Decode({1, 2, 3});
+  EXPECT_EQ(db_.Fields().Count(), 0);
+}
+
+TEST_F(CodecTest, EveryTypeRoundTrips) {
+  Add(pftUnknown);
+  Add(pftByte)->SetAsInteger(255);
+  Add(pftSmallint)->SetAsInteger(-2);
+  Add(pftLongint)->SetAsInteger(INT32_MIN);
+  Add(pftBoolean)->SetArrayValue(0, Variant(std::int32_t{1}));
+  Add(pftSingle)->SetArrayValue(0, Variant(1.5));
+  Add(pftDouble)->SetArrayValue(0, Variant(1.5));
+  Add(pftTime)->SetAsDateTime(EncodeTime(13, 45, 0, 0));
+  Add(pftString)->SetAsString("x");
+  const Bytes expected = {0xFF, 0xFF, 0xFE, 0x80, 0, 0, 0, 1, 0x3F, 0xC0, 0,   0,
+                          0x3F, 0xF8, 0,    0,    0, 0, 0, 0, 0x0D, 0x2D, 'x', 0};
+  EXPECT_EQ(Encode(), expected);
+  std::vector<Variant> before;
+  for (int i = 0; i < db_.Fields().Count(); ++i) before.push_back(F(i)->Value());
+  for (int i = 0; i < db_.Fields().Count(); ++i) F(i)->SetAsString("stale");
+  Decode(expected);
+  for (int i = 0; i < db_.Fields().Count(); ++i) EXPECT_EQ(F(i)->Value(), before[i]) << i;
+  // The encoder keeps only the low bytes of numbers.
+  F(1)->SetAsInteger(0x1FF);
+  F(2)->SetAsInteger(0x12345);
+  F(5)->SetArrayValue(0, Variant(1e300));
+  const Bytes cut = Encode();
+  EXPECT_EQ(cut[0], 0xFF);
+  EXPECT_EQ(cut[1], 0x23);
+  EXPECT_EQ(cut[2], 0x45);
+  EXPECT_EQ(Bytes(cut.begin() + 8, cut.begin() + 12), (Bytes{0x7F, 0x80, 0, 0}));  // infinity
+}
+
+TEST_F(CodecTest, BlobBetweenFieldsIsLocatedNotCopied) {
+  Add(pftByte)->SetAsInteger(1);
+  TDorvPalmField* blob = Add(pftBlob, 4);
+  Add(pftByte)->SetAsInteger(2);
+  const Bytes record = {1, 0xB0, 0xB1, 0xB2, 0xB3, 2};
+  Decode(record);
+  EXPECT_EQ(blob->Value().VarType(), TVarType::varNativeInt);
+  EXPECT_EQ(DorvBlobBytes(blob->Value()), record.data() + 1);  // the full address
+  EXPECT_EQ(F(2)->GetAsInteger(), 2);
+  Bytes buffer = record;
+  buffer[0] = buffer[5] = 0;
+  std::uint32_t used = 0;
+  db_.SetBufferFromFieldValues(buffer.data(), 6, db_.Fields(), used, false);
+  EXPECT_EQ(used, 6u);
+  EXPECT_EQ(buffer, record);
+}
+
+TEST_F(CodecTest, AbsentElementsTakeNoBytesAndNoPadding) {
+  db_.SetAlignOnWord(true);
+  TDorvPalmField* flags = Add(pftByte);
+  TDorvPalmField* optional = Add(pftLongint, 0, 2);
+  Add(pftByte)->SetAsInteger(5);
+  optional->SetArrayValue(0, Variant(std::int32_t{0x01020304}));
+  optional->SetArrayValue(1, Variant(std::int32_t{0x05060708}));
+  // Element 1 of the optional field exists only when the flags byte says so.
+  auto handler = [&](TDorvConduitDb& sender, TDorvPalmField& field, std::int32_t index,
+                     bool& exists) {
+    EXPECT_EQ(&sender, &db_);
+    if (&field == optional && index == 1) exists = flags->GetAsInteger() != 0;
+  };
+  db_.OnTestFieldExistsForRead = handler;
+  db_.OnTestFieldExistsForWrite = handler;
+
+  flags->SetAsInteger(0);
+  const Bytes without = Encode(64, true);
+  EXPECT_EQ(without, (Bytes{0, 0, 1, 2, 3, 4, 5, 0}));
+  flags->SetAsInteger(1);
+  const Bytes with = Encode(64, true);
+  EXPECT_EQ(with, (Bytes{1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 5, 0}));
+  EXPECT_EQ(Encode(64, false).size(), 12u);  // without the test every element is there
+
+  Decode(without, true);
+  EXPECT_EQ(optional->GetArrayValue(0), Variant(std::int32_t{0x01020304}));
+  EXPECT_TRUE(optional->GetArrayValue(1).IsEmpty());
+  EXPECT_EQ(F(2)->GetAsInteger(), 5);
+  Decode(with, true);  // the handler reads the flags decoded from this record
+  EXPECT_EQ(optional->GetArrayValue(1), Variant(std::int32_t{0x05060708}));
+}
+
+TEST_F(CodecTest, WriteAnswersAreGatheredBeforeAnyByteIsWritten) {
+  Add(pftByte)->SetAsInteger(1);
+  Add(pftByte)->SetAsInteger(2);
+  Bytes buffer(4, 0xEE);
+  int asked = 0;
+  db_.OnTestFieldExistsForWrite = [&](TDorvConduitDb&, TDorvPalmField&, std::int32_t, bool&) {
+    EXPECT_EQ(buffer, Bytes(4, 0xEE));
+    if (++asked == 2) throw Exception("handler failed");
+  };
+  std::uint32_t used = 77;
+  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 4, db_.Fields(), used, true), Exception);
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(used, 77u);
+  EXPECT_EQ(buffer, Bytes(4, 0xEE));
+}
+
+TEST_F(CodecTest, ShortRecordInAZeroFilledBuffer) {
+  Add(pftLongint)->SetAsInteger(1);
+  Add(pftString)->SetAsString("a");
+  Add(pftSmallint)->SetAsInteger(3);
+  Add(pftString)->SetAsString("b");
+  Bytes buffer(TDorvConduitDb::kMaxLayoutLength, 0);
+  buffer[3] = 9;  // a stored record of four bytes
+  db_.GetFieldValuesFromBuffer(buffer.data(), TDorvConduitDb::kMaxLayoutLength, db_.Fields(), true);
+  EXPECT_EQ(F(0)->Value(), Variant(std::int32_t{9}));
+  EXPECT_EQ(F(1)->Value(), Variant(""));
+  EXPECT_EQ(F(2)->Value(), Variant(std::int32_t{0}));
+  EXPECT_EQ(F(3)->Value(), Variant(""));
+}
+
+TEST_F(CodecTest, BufferShorterThanTheLayout) {
+  Add(pftByte);
+  Add(pftString);
+  Add(pftLongint);
+  Decode({1, 'a', 'b', 'c'});
+  EXPECT_EQ(F(0)->GetAsInteger(), 1);
+  EXPECT_EQ(F(1)->GetAsString(), "abc");
+  EXPECT_TRUE(F(2)->Value().IsEmpty());
+  Decode({1, 'a', 0, 0, 0, 1});  // three of the longint's four bytes
+  EXPECT_TRUE(F(2)->Value().IsEmpty());
+}
+
+TEST_F(CodecTest, WritingPastTheEndOfTheBuffer) {
+  Add(pftByte)->SetAsInteger(1);
+  Add(pftString)->SetAsString("abc");
+  Add(pftLongint)->SetAsInteger(2);
+  EXPECT_EQ(Encode(9).size(), 9u);
+  EXPECT_EQ(EncodeError(8), "Attempting to write past end of record buffer / 0");
+  Bytes buffer(8, 0xEE);
+  std::uint32_t used = 77;
+  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 8, db_.Fields(), used, false),
+               EDorvConduitError);
+  EXPECT_EQ(used, 77u);
+  EXPECT_EQ(buffer, (Bytes{1, 'a', 'b', 'c', 0, 0xEE, 0xEE, 0xEE}));
+  // A string that does not fit is dropped without an error and takes no room.
+  F(2)->SetDataType(pftString);
+  F(2)->SetAsString("long");
+  EXPECT_EQ(Encode(8), (Bytes{1, 'a', 'b', 'c', 0}));
+}
+
+TEST_F(CodecTest, SizesBeyondWhatIsLeftNeverWrapAround) {
+  // A fixed-size string longer than the 16-bit position range: the element
+  // after it lies beyond any buffer, in both directions.
+  TDorvPalmField* s = Add(pftString, 65536 + 4);
+  TDorvPalmField* after = Add(pftByte);
+  Bytes record = {'a', 'b', 0, 0, 42, 0};
+  Decode(record);
+  EXPECT_EQ(s->GetAsString(), "ab");
+  EXPECT_TRUE(after->Value().IsEmpty());
+  after->SetAsInteger(42);
+  EXPECT_EQ(Encode(64), Bytes{42});  // the string does not fit: dropped, no room taken
+
+  // A blob larger than what is left.
+  db_.Fields().Clear();
+  Add(pftByte);
+  TDorvPalmField* blob = Add(pftBlob, 100);
+  Decode({1, 2, 3});
+  EXPECT_TRUE(blob->Value().IsEmpty());
+  EXPECT_EQ(EncodeError(50), "Attempting to write past end of record buffer / 0");
+  blob->SetSize(0x7FFFFFFF);
+  Add(pftBlob, 0x7FFFFFFF);
+  Add(pftString, 0x7FFFFFFF, 3);
+  Decode({1, 2, 3});
+  EXPECT_EQ(F(0)->GetAsInteger(), 1);
+  EXPECT_EQ(F(3)->GetArrayValue(2), Variant(""));
+}
+
+TEST_F(CodecTest, NegativeSizeIsRefusedNamingTheField) {
+  Add(pftByte)->SetAsInteger(3);
+  TDorvPalmField* bad = Add(pftString, -2);
+  bad->SetFieldName("Company");
+  try {
+    Decode({9, 'x', 0});
+    ADD_FAILURE();
+  } catch (const EDorvConduitError& e) {
+    EXPECT_EQ(e.Message(), "Field Company has a negative Size (-2)");
+    EXPECT_EQ(e.ErrorCode(), 0);
+  }
+  EXPECT_EQ(F(0)->GetAsInteger(), 3);  // nothing was decoded
+  bad->SetDataType(pftBlob);
+  bad->SetSize(-1);
+  Bytes buffer(8, 0xEE);
+  std::uint32_t used = 0;
+  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 8, db_.Fields(), used, false),
+               EDorvConduitError);
+  EXPECT_EQ(buffer, Bytes(8, 0xEE));
+}
+
+TEST_F(CodecTest, BufferLengthOutsideTheLayoutRange) {
+  Add(pftByte)->SetAsInteger(1);
+  Bytes one = {5};
+  db_.GetFieldValuesFromBuffer(one.data(), -1, db_.Fields(), false);
+  EXPECT_TRUE(F(0)->Value().IsEmpty());
+  std::uint32_t used_negative = 0;
+  EXPECT_THROW(db_.SetBufferFromFieldValues(one.data(), -5, db_.Fields(), used_negative, false),
+               EDorvConduitError);
+  EXPECT_EQ(one[0], 5);
+
+  // Above 65535 the layout is still bounded by 65535 bytes.
+  db_.Fields().Clear();
+  Add(pftBlob, 65535);
+  Add(pftByte)->SetAsInteger(1);
+  Bytes big(70000, 0);
+  std::uint32_t used = 0;
+  EXPECT_THROW(db_.SetBufferFromFieldValues(big.data(), 70000, db_.Fields(), used, false),
+               EDorvConduitError);
+  db_.GetFieldValuesFromBuffer(big.data(), 70000, db_.Fields(), false);
+  EXPECT_TRUE(F(1)->Value().IsEmpty());
+}
+
+TEST_F(CodecTest, TrailingPaddingNeverCountsPastTheBuffer) {
+  db_.SetAlignOnWord(true);
+  Add(pftString)->SetAsString("ab");
+  Add(pftByte)->SetAsInteger(9);
+  EXPECT_EQ(Encode(5), (Bytes{'a', 'b', 0, 0, 9}));
+  EXPECT_EQ(Encode(6).size(), 6u);
+}
+
+TEST_F(CodecTest, ExistenceTestsDefaultToPresent) {
+  TDorvPalmField* f = Add(pftByte);
+  EXPECT_TRUE(db_.TestFieldExistsForRead(*f, 0));
+  EXPECT_TRUE(db_.TestFieldExistsForWrite(*f, 3));
+  db_.OnTestFieldExistsForRead = [](TDorvConduitDb&, TDorvPalmField&, std::int32_t i, bool& e) {
+    EXPECT_TRUE(e);
+    e = i != 1;
+  };
+  EXPECT_TRUE(db_.TestFieldExistsForRead(*f, 0));
+  EXPECT_FALSE(db_.TestFieldExistsForRead(*f, 1));
+  EXPECT_TRUE(db_.TestFieldExistsForWrite(*f, 1));
+}
+
+TEST_F(CodecTest, DecodingRestoresTheShapeOfAReplacedElementList) {
+  TDorvPalmField* f = Add(pftByte, 0, 3);
+  f->SetAsInteger(7);  // replaces the element list by one value
+  Decode({1, 2, 3});
+  ASSERT_TRUE(f->Value().IsArray());
+  EXPECT_EQ(f->GetArrayValue(2), Variant(std::int32_t{3}));
+}
+
+TEST(TDorvConduitDb, NewComponentAndItsPublishedProperties) {
+  TComponent module(nullptr);
+  auto* db = new TDorvConduitDb(&module);
+  EXPECT_FALSE(db->GetAlignOnWord());
+  EXPECT_EQ(db->Fields().Count(), 0);
+  EXPECT_EQ(db->AppInfoFields().GetOwner(), db);
+  EXPECT_EQ(db->SortInfoFields().GetOwner(), db);
+  EXPECT_FALSE(db->OnTestFieldExistsForRead);
+  const auto props = TDorvConduitDb::PublishedProperties();
+  std::vector<std::string> names;
+  for (const auto& p : props) names.emplace_back(p.Name);
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"Fields", "AlignOnWord", "AppInfoFields", "SortInfoFields",
+                                      "OnTestFieldExistsForRead", "OnTestFieldExistsForWrite"}));
+  props[1].Set(*db, "True");
+  EXPECT_TRUE(db->GetAlignOnWord());
+  EXPECT_EQ(props[1].Get(*db), "True");
+  db->Fields().Add();
+  // The module destroys the component, which frees its field lists.
+}
+
+}  // namespace
+}  // namespace fernwick
