@@ -1,0 +1,213 @@
+#include "hotsync/pdb/AtomicFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/Exceptions.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fernwick::pdb {
+
+namespace {
+
+constexpr std::size_t kBufferSize = 64 * 1024;
+constexpr const char* kTempSuffix = ".fwtmp";
+
+std::atomic<unsigned> temp_counter{0};
+
+unsigned ProcessId() {
+#ifdef _WIN32
+  return static_cast<unsigned>(GetCurrentProcessId());
+#else
+  return static_cast<unsigned>(getpid());
+#endif
+}
+
+std::filesystem::path TemporaryPathFor(const std::filesystem::path& path) {
+  std::filesystem::path name = "." + path.filename().string() + "." + std::to_string(ProcessId()) +
+                               "-" + std::to_string(temp_counter++) + kTempSuffix;
+  return path.parent_path() / name;
+}
+
+#ifdef _WIN32
+
+std::string LastErrorText() {
+  DWORD code = GetLastError();
+  char buf[256] = {};
+  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buf, sizeof buf, nullptr);
+  while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == '\r' || buf[n - 1] == '.')) buf[--n] = 0;
+  return n > 0 ? std::string(buf) : "Windows error " + std::to_string(code);
+}
+
+class FileHandle final : public AtomicFileWriter {
+ public:
+  explicit FileHandle(const std::filesystem::path& path) : path_(path) {
+    handle_ = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) Fail("cannot create the temporary file");
+    buffer_.reserve(kBufferSize);
+  }
+  ~FileHandle() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  void Put(const std::uint8_t* data, std::size_t size) override {
+    if (buffer_.size() + size > kBufferSize) Drain();
+    if (size >= kBufferSize) {
+      WriteAll(data, size);
+    } else {
+      buffer_.insert(buffer_.end(), data, data + size);
+    }
+  }
+  void Finish() {
+    Drain();
+    if (!FlushFileBuffers(handle_)) Fail("cannot flush the temporary file");
+    HANDLE h = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    if (!CloseHandle(h)) Fail("cannot close the temporary file");
+  }
+  [[noreturn]] void Fail(const std::string& what) {
+    throw Exception(path_.string() + ": " + what + ": " + LastErrorText());
+  }
+
+ private:
+  void Drain() {
+    WriteAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+  void WriteAll(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      DWORD written = 0;
+      if (!WriteFile(handle_, data, chunk, &written, nullptr) || written == 0) {
+        Fail("cannot write the temporary file");
+      }
+      data += written;
+      size -= written;
+    }
+  }
+
+  std::filesystem::path path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  std::vector<std::uint8_t> buffer_;
+};
+
+void Replace(const std::filesystem::path& temp, const std::filesystem::path& path) {
+  if (!MoveFileExW(temp.wstring().c_str(), path.wstring().c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    throw Exception(path.string() + ": cannot replace the file: " + LastErrorText());
+  }
+}
+
+#else
+
+std::string ErrnoText(int error) { return std::strerror(error); }
+
+class FileHandle final : public AtomicFileWriter {
+ public:
+  explicit FileHandle(const std::filesystem::path& path, const std::filesystem::path& target)
+      : path_(path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd_ < 0) Fail("cannot create the temporary file");
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) (void)::fchmod(fd_, st.st_mode & 07777);
+    buffer_.reserve(kBufferSize);
+  }
+  ~FileHandle() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  void Put(const std::uint8_t* data, std::size_t size) override {
+    if (buffer_.size() + size > kBufferSize) Drain();
+    if (size >= kBufferSize) {
+      WriteAll(data, size);
+    } else {
+      buffer_.insert(buffer_.end(), data, data + size);
+    }
+  }
+  void Finish() {
+    Drain();
+    if (::fsync(fd_) != 0) Fail("cannot flush the temporary file");
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) Fail("cannot close the temporary file");
+  }
+  [[noreturn]] void Fail(const std::string& what) {
+    throw Exception(path_.string() + ": " + what + ": " + ErrnoText(errno));
+  }
+
+ private:
+  void Drain() {
+    WriteAll(buffer_.data(), buffer_.size());
+    buffer_.clear();
+  }
+  void WriteAll(const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+      ssize_t n = ::write(fd_, data, size);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail("cannot write the temporary file");
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+
+  std::filesystem::path path_;
+  int fd_ = -1;
+  std::vector<std::uint8_t> buffer_;
+};
+
+void Replace(const std::filesystem::path& temp, const std::filesystem::path& path) {
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    throw Exception(path.string() + ": cannot replace the file: " + ErrnoText(errno));
+  }
+  // Makes the rename durable; a folder that cannot be synced (some file
+  // systems refuse) does not undo the write.
+  std::filesystem::path dir = path.parent_path();
+  int dfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    (void)::fsync(dfd);
+    ::close(dfd);
+  }
+}
+
+#endif
+
+}  // namespace
+
+void WriteFileAtomically(const std::filesystem::path& path,
+                         const std::function<void(AtomicFileWriter&)>& produce) {
+  const std::filesystem::path temp = TemporaryPathFor(path);
+  try {
+#ifdef _WIN32
+    FileHandle file(temp);
+#else
+    FileHandle file(temp, path);
+#endif
+    produce(file);
+    file.Finish();
+    Replace(temp, path);
+  } catch (...) {
+    std::error_code ignored;
+    std::filesystem::remove(temp, ignored);
+    throw;
+  }
+}
+
+bool IsTemporaryFileName(const std::filesystem::path& path) {
+  std::string name = path.filename().string();
+  const std::string suffix = kTempSuffix;
+  return name.size() > suffix.size() + 1 && name[0] == '.' &&
+         name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+}  // namespace fernwick::pdb

@@ -1,0 +1,38 @@
+// Replacing a file so that a crash at any moment leaves either the old file
+// or the new one, whole.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace fernwick::pdb {
+
+// Buffered writer into the temporary file of WriteFileAtomically.
+class AtomicFileWriter {
+ public:
+  virtual ~AtomicFileWriter() = default;
+  // Appends `size` bytes. Throws Exception (naming the file) when the write
+  // fails.
+  virtual void Put(const std::uint8_t* data, std::size_t size) = 0;
+};
+
+// Writes `path` by calling `produce` with a writer on a temporary file in the
+// same folder (named by TemporaryFileNameFor), flushing it to the disk
+// (fsync / FlushFileBuffers) and renaming it over `path` (rename /
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); on
+// POSIX the folder is synced too so that the rename itself is durable.
+// When `produce` throws or any step fails, the temporary file is removed,
+// `path` is left as it was and the exception propagates (failures of the
+// file system raise Exception naming the file and the reason).
+void WriteFileAtomically(const std::filesystem::path& path,
+                         const std::function<void(AtomicFileWriter&)>& produce);
+
+// True for the names of the temporary files that WriteFileAtomically creates
+// (".<file name>.<process id>-<n>.fwtmp"). One may remain after a crash; a
+// program that treats every file of a folder as a database must skip them.
+bool IsTemporaryFileName(const std::filesystem::path& path);
+
+}  // namespace fernwick::pdb

@@ -1,0 +1,130 @@
+// fernwick-emudump: prints one database of a handheld folder as the handheld
+// emulator serves it, read only through the Sync Manager functions:
+//
+//   fernwick-emudump FOLDER DATABASE-NAME
+//
+// The output is the raw text form of fernwick-pdbdump (and of Perl's
+// pdb-dump.pl), without the unique-id seed, which the Sync Manager does not
+// report. Record attribute bytes are rebuilt from Attribs and CatId the way
+// that form prints them: a deleted (0x80) or busy (0x20) record shows its
+// archive bit instead of its category. Exit status 1 when a call fails.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "hotsync/pdb/PdbFile.h"
+#include "hotsync/syncmgr/Emulator.h"
+#include "link/SyncApi.h"
+
+#define FERNWICK_IMPORT_DECL(name, result, params) extern "C" result FW_CDECL name params;
+FERNWICK_SYNC_FUNCTIONS(FERNWICK_IMPORT_DECL)
+#undef FERNWICK_IMPORT_DECL
+
+namespace {
+
+using namespace fernwick;
+
+std::string Quote(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string Hex(const std::uint8_t* bytes, std::size_t n) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 0x0F];
+  }
+  return out;
+}
+
+[[noreturn]] void Fail(const char* call, std::int32_t status) {
+  char message[512];
+  EmuGetLastMessage(message, sizeof message);
+  std::fprintf(stderr, "fernwick-emudump: %s answered 0x%x: %s\n", call, static_cast<unsigned>(status), message);
+  std::exit(1);
+}
+
+std::uint8_t g_buffer[65535];
+
+std::string InfoBlock(std::uint8_t handle, bool app) {
+  TDbGenInfo info{};
+  info.TotalBytes = sizeof g_buffer;
+  info.Bytes = g_buffer;
+  const std::int32_t status = app ? SyncReadDBAppInfoBlock(handle, &info) : SyncReadDBSortInfoBlock(handle, &info);
+  if (status == SYNCERR_NOT_FOUND) return "none";
+  if (status != 0) Fail(app ? "SyncReadDBAppInfoBlock" : "SyncReadDBSortInfoBlock", status);
+  return Hex(g_buffer, info.BytesRead);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: fernwick-emudump FOLDER DATABASE-NAME\n");
+    return 2;
+  }
+  if (const std::int32_t s = EmuAttachHandheld(argv[1]); s != 0) Fail("EmuAttachHandheld", s);
+  SyncFindDbByNameParams find{};
+  find.pcDatabaseName = argv[2];
+  SyncDatabaseInfoType info{};
+  std::uint32_t card = 0;
+  std::uint32_t local_id = 0;
+  std::uint32_t open_ref = 0;
+  if (const std::int32_t s = SyncFindDbByName(&find, &card, &local_id, &open_ref, &info); s != 0) {
+    Fail("SyncFindDbByName", s);
+  }
+  std::uint8_t handle = 0;
+  if (const std::int32_t s = SyncOpenDB(argv[2], 0, &handle, eDbRead | eDbShowSecret); s != 0) Fail("SyncOpenDB", s);
+
+  std::printf("name %s\n", Quote(info.szName).c_str());
+  std::printf("attributes 0x%04x\n", info.wAttributes);
+  std::printf("version %u\n", info.wVersion);
+  std::printf("dates %u %u %u\n", info.dwCreateDate, info.dwModDate, info.dwBackupDate);
+  std::printf("modnum %u\n", info.dwModNumber);
+  std::printf("type %s creator %s\n", Quote(pdb::FourCCToString(info.dwType)).c_str(),
+              Quote(pdb::FourCCToString(info.dwCreator)).c_str());
+  std::printf("appinfo %s\n", InfoBlock(handle, true).c_str());
+  std::printf("sortinfo %s\n", InfoBlock(handle, false).c_str());
+  std::uint16_t count = 0;
+  if (const std::int32_t s = SyncGetDBRecordCount(handle, &count); s != 0) Fail("SyncGetDBRecordCount", s);
+  const bool resources = (info.wAttributes & eDbAttrResDB) != 0;
+  std::printf("%s %u\n", resources ? "resources" : "records", count);
+  for (std::uint16_t i = 0; i < count; ++i) {
+    TRawRecordInfo rec{};
+    rec.FileHandle = handle;
+    rec.RecIndex = i;
+    rec.TotalBytes = sizeof g_buffer;
+    rec.Bytes = g_buffer;
+    if (resources) {
+      if (const std::int32_t s = SyncReadResRecordByIndex(&rec, 1); s != 0) Fail("SyncReadResRecordByIndex", s);
+      std::printf("resource type=%s id=%u data=%s\n", Quote(pdb::FourCCToString(rec.RecId)).c_str(),
+                  static_cast<unsigned>(static_cast<std::uint16_t>(rec.CatId)), Hex(g_buffer, rec.RecSize).c_str());
+    } else {
+      if (const std::int32_t s = SyncReadRecordByIndex(&rec); s != 0) Fail("SyncReadRecordByIndex", s);
+      const std::uint8_t flags = rec.Attribs & 0xF0;
+      std::uint8_t attr = flags;
+      if ((flags & (eRecAttrDeleted | eRecAttrBusy)) != 0) {
+        attr |= rec.Attribs & eRecAttrArchived;
+      } else {
+        attr |= static_cast<std::uint8_t>(rec.CatId & 0x0F);
+      }
+      std::printf("record attr=0x%02x id=%u data=%s\n", attr, static_cast<unsigned>(rec.RecId),
+                  Hex(g_buffer, rec.RecSize).c_str());
+    }
+  }
+  if (const std::int32_t s = SyncCloseDB(handle); s != 0) Fail("SyncCloseDB", s);
+  if (const std::int32_t s = EmuDetachHandheld(); s != 0) Fail("EmuDetachHandheld", s);
+  return 0;
+}

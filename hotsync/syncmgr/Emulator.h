@@ -1,0 +1,59 @@
+// Extra exports of the handheld emulator (sync20) that are not Sync Manager
+// functions: the runner attaches a handheld folder with them, tests inject
+// faults and read the emulator's messages. The Sync Manager functions
+// themselves are declared in link/SyncApi.h. Behaviour and status codes:
+// docs/handheld-emulator.md.
+//
+// Without EmuAttachHandheld, the first Sync Manager call that needs a
+// handheld attaches the folder named by the environment variable
+// FERNWICK_HANDHELD (kHandheldEnvVar), so that a conduit run by hand finds
+// its handheld.
+#pragma once
+
+#include <cstdint>
+
+#include "link/SyncApi.h"
+
+namespace fernwick {
+
+inline constexpr const char* kHandheldEnvVar = "FERNWICK_HANDHELD";
+
+// Receives the emulator's messages worth a line in the HotSync log (a
+// damaged database file, a failed write-back, SyncAddLogEntry's text). Same
+// signature as the log library's LogAddEntry, so the runner can pass that.
+using TEmuLogSink = TLogAddEntry;
+
+}  // namespace fernwick
+
+extern "C" {
+
+// Serves the handheld in `folder` (a folder of .pdb/.prc files and an
+// optional "handheld.profile"). A handheld attached before is detached first,
+// its open databases written back. Returns 0, or a status with the reason
+// kept for EmuGetLastMessage (SYNCERR_BAD_ARG: no such folder, a damaged
+// profile or a null argument).
+FW_EXPORT std::int32_t FW_CDECL EmuAttachHandheld(const char* folder);
+
+// Writes back and closes every open database and detaches the folder.
+// Returns 0, or the status of the first write-back that failed (every
+// database is closed all the same). Detaching with nothing attached is 0.
+FW_EXPORT std::int32_t FW_CDECL EmuDetachHandheld();
+
+// Makes the next call of the Sync Manager function `function_name` (one of
+// the 54, e.g. "SyncWriteRec") answer `status` without doing anything. The
+// byte-order helpers cannot fail and take no faults. Returns 0, or
+// SYNCERR_BAD_ARG for a name that is not a Sync Manager function.
+FW_EXPORT std::int32_t FW_CDECL EmuInjectFault(const char* function_name, std::int32_t status);
+
+// Forgets every fault not yet answered.
+FW_EXPORT void FW_CDECL EmuClearFaults();
+
+// Copies the emulator's last message (the reason of the last failure) into
+// `buffer` of `size` bytes, cut to fit and always NUL-terminated when size
+// is at least 1. Returns the message's full length.
+FW_EXPORT std::int32_t FW_CDECL EmuGetLastMessage(char* buffer, std::int32_t size);
+
+// Sends the emulator's log-worthy messages to `sink` (null: to nowhere).
+FW_EXPORT void FW_CDECL EmuSetLogSink(fernwick::TEmuLogSink sink);
+
+}  // extern "C"

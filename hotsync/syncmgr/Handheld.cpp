@@ -1,0 +1,505 @@
+#include "hotsync/syncmgr/Handheld.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace fernwick::emulator {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+std::uint32_t ParseNumber(const std::string& value, const std::string& where) {
+  try {
+    std::size_t used = 0;
+    unsigned long long number = std::stoull(value, &used, 0);
+    if (used == value.size() && number <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(number);
+  } catch (const std::exception&) {
+  }
+  throw SyncStatusError(SYNCERR_BAD_ARG, where + ": \"" + value + "\" is not a number");
+}
+
+std::uint32_t Get4(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         std::uint32_t{p[3]};
+}
+std::uint16_t Get2(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>((p[0] << 8) | p[1]);
+}
+
+// Days from 1 January 1970 to the given civil date (proleptic Gregorian).
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Profile
+// ---------------------------------------------------------------------------
+
+HandheldProfile HandheldProfile::Parse(const std::string& text, const std::string& source_name) {
+  HandheldProfile profile;
+  std::istringstream lines(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    const std::string where = source_name + " line " + std::to_string(number);
+    std::string content = Trim(line.substr(0, line.find('#')));
+    if (content.empty()) continue;
+    const std::size_t equals = content.find('=');
+    if (equals == std::string::npos) {
+      throw SyncStatusError(SYNCERR_BAD_ARG, where + ": expected key=value");
+    }
+    const std::string key = Trim(content.substr(0, equals));
+    const std::string value = Trim(content.substr(equals + 1));
+    if (key == "user_name") {
+      if (value.size() > 63) throw SyncStatusError(SYNCERR_BAD_ARG, where + ": user name too long");
+      profile.user_name = value;
+    } else if (key == "user_id") {
+      profile.user_id = ParseNumber(value, where);
+    } else if (key == "os_version") {
+      const std::size_t dot = value.find('.');
+      profile.os_major = ParseNumber(value.substr(0, dot), where);
+      profile.os_minor = dot == std::string::npos ? 0 : ParseNumber(value.substr(dot + 1), where);
+      if (profile.os_major > 255 || profile.os_minor > 15) {
+        throw SyncStatusError(SYNCERR_BAD_ARG, where + ": os_version out of range");
+      }
+    } else if (key == "max_open_databases") {
+      const std::uint32_t max = ParseNumber(value, where);
+      if (max < 1 || max > 255) {
+        throw SyncStatusError(SYNCERR_BAD_ARG, where + ": max_open_databases must be 1 to 255");
+      }
+      profile.max_open_databases = static_cast<int>(max);
+    } else {
+      throw SyncStatusError(SYNCERR_BAD_ARG, where + ": unknown key \"" + key + "\"");
+    }
+  }
+  return profile;
+}
+
+std::uint32_t HandheldProfile::RomVersion() const {
+  // major (8 bits), minor (4), fix (4), stage (4; 3 = release), build (12).
+  return (os_major << 24) | (os_minor << 20) | (3u << 12);
+}
+
+// ---------------------------------------------------------------------------
+// Folder entries
+// ---------------------------------------------------------------------------
+
+// The fixed header of a database file; all numbers big-endian.
+//
+//   Offset Size Field
+//   0      32   name, NUL-terminated
+//   32     2    attributes
+//   34     2    version
+//   36     4    creation date
+//   40     4    modification date
+//   44     4    last backup date
+//   48     4    modification number
+//   52     4    application info offset
+//   56     4    sort info offset
+//   60     4    type
+//   64     4    creator
+//   68     4    unique-id seed
+//   72     4    next record list id
+//   76     2    number of records or resources
+std::optional<DatabaseEntry> ReadDatabaseHeader(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::uint8_t h[78];
+  if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return std::nullopt;
+  DatabaseEntry entry;
+  entry.path = path;
+  std::size_t length = 0;
+  while (length < 32 && h[length] != 0) ++length;
+  entry.name.assign(reinterpret_cast<const char*>(h), length);
+  entry.attributes = Get2(h + 32);
+  entry.version = Get2(h + 34);
+  entry.creation_date = Get4(h + 36);
+  entry.modification_date = Get4(h + 40);
+  entry.backup_date = Get4(h + 44);
+  entry.modification_number = Get4(h + 48);
+  entry.type = Get4(h + 60);
+  entry.creator = Get4(h + 64);
+  entry.record_count = Get2(h + 76);
+  std::error_code ec;
+  entry.file_size = fs::file_size(path, ec);
+  return entry;
+}
+
+std::string SafeFileStem(const std::string& database_name) {
+  std::string stem;
+  for (char c : database_name) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    const bool safe = std::isalnum(u) || c == '-' || c == '_' || c == '.' || c == ' ';
+    stem += (safe && u < 0x80) ? c : '_';
+  }
+  // No leading dots (hidden files, "." and "..") and no trailing dots or
+  // spaces, which Windows drops from file names.
+  while (!stem.empty() && stem.front() == '.') stem.front() = '_';
+  while (!stem.empty() && (stem.back() == '.' || stem.back() == ' ')) stem.back() = '_';
+  return stem.empty() ? "database" : stem;
+}
+
+std::uint32_t HandheldNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#if defined(_WIN32)
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  const std::int64_t local_unix =
+      DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                    static_cast<unsigned>(local.tm_mday)) * 86400 +
+      local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  return pdb::UnixToPalmDate(local_unix);
+}
+
+// ---------------------------------------------------------------------------
+// OpenDatabase
+// ---------------------------------------------------------------------------
+
+OpenDatabase::OpenDatabase(fs::path path, pdb::PdbDatabase db, std::uint8_t mode)
+    : path_(std::move(path)), db_(std::move(db)), mode_(mode) {}
+
+void OpenDatabase::RequireWritable(const char* operation) const {
+  if (!Writable()) {
+    throw SyncStatusError(SYNCERR_READ_ONLY, std::string(operation) + ": database \"" + db_.name +
+                                                 "\" is not open for writing");
+  }
+}
+
+void OpenDatabase::RebuildIndex() {
+  index_.clear();
+  index_.reserve(db_.records.size());
+  for (std::size_t i = 0; i < db_.records.size(); ++i) {
+    // A damaged file may repeat an id; the first record keeps it.
+    index_.emplace(db_.records[i].unique_id, i);
+  }
+  index_valid_ = true;
+}
+
+std::optional<std::size_t> OpenDatabase::FindRecord(std::uint32_t id) {
+  if (!index_valid_) RebuildIndex();
+  auto it = index_.find(id);
+  if (it == index_.end()) return std::nullopt;
+  return it->second;
+}
+
+std::uint32_t OpenDatabase::NewUniqueId() {
+  if (!index_valid_) RebuildIndex();
+  if (index_.size() >= 0xFFFFFF) {
+    throw SyncStatusError(SYNCERR_REMOTE_NO_SPACE, "database \"" + db_.name + "\" has no free record id");
+  }
+  std::uint32_t id = db_.unique_id_seed & 0xFFFFFF;
+  do {
+    id = (id + 1) & 0xFFFFFF;
+    if (id == 0) id = 1;
+  } while (index_.count(id) != 0);
+  db_.unique_id_seed = id;
+  return id;
+}
+
+std::size_t OpenDatabase::AppendRecord(pdb::PdbRecord record) {
+  if (!index_valid_) RebuildIndex();
+  index_.emplace(record.unique_id, db_.records.size());
+  db_.records.push_back(std::move(record));
+  content_changed_ = true;
+  return db_.records.size() - 1;
+}
+
+void OpenDatabase::ReplaceRecord(std::size_t index, std::uint8_t attributes, std::vector<std::uint8_t> data) {
+  auto& record = db_.records.at(index);
+  record.attributes = attributes;
+  record.data = std::move(data);
+  content_changed_ = true;
+}
+
+void OpenDatabase::RemoveRecord(std::size_t index) {
+  db_.records.erase(db_.records.begin() + static_cast<std::ptrdiff_t>(index));
+  if (category_position > index) --category_position;
+  if (modified_position > index) --modified_position;
+  index_valid_ = false;
+  content_changed_ = true;
+}
+
+void OpenDatabase::WriteBack() {
+  if (!Writable() || !Changed()) return;
+  pdb::PdbDatabase& db = db_;
+  if (content_changed_) {
+    db.modification_date = HandheldNow();
+    ++db.modification_number;
+  }
+  try {
+    pdb::WritePdbFileAtomically(path_, db);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          "database \"" + db.name + "\" could not be written back: " + e.what(), true);
+  }
+  content_changed_ = false;
+  flags_changed_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Handheld
+// ---------------------------------------------------------------------------
+
+Handheld::Handheld(fs::path folder) : folder_(std::move(folder)) {
+  std::error_code ec;
+  if (!fs::is_directory(folder_, ec)) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, "handheld folder \"" + folder_.string() + "\" does not exist");
+  }
+  const fs::path profile_path = folder_ / kProfileFileName;
+  if (fs::exists(profile_path, ec)) {
+    std::ifstream in(profile_path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in) {
+      throw SyncStatusError(SYNCERR_UNKNOWN, "cannot read " + profile_path.string());
+    }
+    profile_ = HandheldProfile::Parse(text.str(), profile_path.string());
+  }
+  Rescan();
+}
+
+Handheld::~Handheld() {
+  try {
+    if (auto failure = CloseAll()) ReportMessage(*failure);
+  } catch (...) {
+  }
+}
+
+void Handheld::Rescan() {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string ext = it->path().extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if ((ext == ".pdb" || ext == ".prc") && it->is_regular_file(ec)) files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  std::vector<DatabaseEntry> found;
+  for (const fs::path& path : files) {
+    auto entry = ReadDatabaseHeader(path);
+    if (!entry || entry->name.empty()) {
+      ReportMessage(path.filename().string() + ": not a handheld database (no readable header); ignored");
+      continue;
+    }
+    auto same = std::find_if(found.begin(), found.end(),
+                             [&](const DatabaseEntry& e) { return e.name == entry->name; });
+    if (same != found.end()) {
+      ReportMessage(path.filename().string() + ": holds database \"" + entry->name +
+                    "\" already served from " + same->path.filename().string() + "; ignored");
+      continue;
+    }
+    found.push_back(std::move(*entry));
+  }
+  databases_ = std::move(found);
+}
+
+const DatabaseEntry* Handheld::FindByName(const std::string& name) {
+  for (const auto& entry : databases_) {
+    if (entry.name == name) return &entry;
+  }
+  return nullptr;
+}
+
+std::uint8_t Handheld::HandleOf(const fs::path& path) const {
+  for (const auto& [handle, db] : open_) {
+    if (db->Path() == path) return handle;
+  }
+  return 0;
+}
+
+std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
+  const DatabaseEntry* entry = FindByName(name);
+  if (entry == nullptr) {
+    Rescan();
+    entry = FindByName(name);
+  }
+  if (entry == nullptr) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no database named \"" + name + "\" on the handheld");
+  }
+  if (HandleOf(entry->path) != 0) {
+    throw SyncStatusError(SYNCERR_FILE_ALREADY_OPEN, "database \"" + name + "\" is already open");
+  }
+  if (static_cast<int>(open_.size()) >= profile_.max_open_databases) {
+    throw SyncStatusError(SYNCERR_TOO_MANY_OPEN_FILES,
+                          "cannot open \"" + name + "\": " + std::to_string(open_.size()) +
+                              " databases are open, the handheld allows " +
+                              std::to_string(profile_.max_open_databases));
+  }
+  if ((mode & eDbWrite) != 0 && (entry->attributes & eDbAttrReadOnly) != 0) {
+    throw SyncStatusError(SYNCERR_READ_ONLY, "database \"" + name + "\" is read-only and cannot be opened for writing");
+  }
+  pdb::PdbDatabase db;
+  try {
+    db = pdb::ReadPdbFile(entry->path);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SyncStatusError(SYNCERR_UNKNOWN, "database \"" + name + "\" cannot be opened: " + e.what(), true);
+  }
+  std::uint8_t handle = 1;
+  while (open_.count(handle) != 0) ++handle;
+  open_.emplace(handle, std::make_unique<OpenDatabase>(entry->path, std::move(db), mode));
+  return handle;
+}
+
+std::uint8_t Handheld::Create(const CDbCreateDB& params) {
+  const std::size_t length = static_cast<std::size_t>(
+      std::find(params.m_Name, params.m_Name + SYNC_DB_NAMELEN, '\0') - params.m_Name);
+  if (length == 0 || length >= SYNC_DB_NAMELEN) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, "SyncCreateDB: the name must be 1 to 31 characters");
+  }
+  const std::string name(params.m_Name, length);
+  Rescan();
+  if (FindByName(name) != nullptr) {
+    throw SyncStatusError(SYNCERR_FILE_ALREADY_EXIST, "database \"" + name + "\" already exists");
+  }
+  if (static_cast<int>(open_.size()) >= profile_.max_open_databases) {
+    throw SyncStatusError(SYNCERR_TOO_MANY_OPEN_FILES, "cannot create \"" + name + "\": too many open databases");
+  }
+  pdb::PdbDatabase db;
+  db.name = name;
+  db.attributes = static_cast<std::uint16_t>(params.m_Flags) & static_cast<std::uint16_t>(~eDbAttrOpen);
+  db.version = params.m_Version;
+  db.creation_date = db.modification_date = HandheldNow();
+  db.type = params.m_Type;
+  db.creator = params.m_Creator;
+  const std::string stem = SafeFileStem(name);
+  const std::string ext = db.IsResourceDatabase() ? ".prc" : ".pdb";
+  fs::path path = folder_ / (stem + ext);
+  std::error_code ec;
+  for (int n = 2; fs::exists(path, ec); ++n) path = folder_ / (stem + "-" + std::to_string(n) + ext);
+  try {
+    pdb::WritePdbFileAtomically(path, db);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SyncStatusError(SYNCERR_UNKNOWN, "database \"" + name + "\" cannot be created: " + e.what());
+  }
+  Rescan();
+  return Open(name, eDbRead | eDbWrite | eDbExclusive);
+}
+
+void Handheld::Delete(const std::string& name) {
+  Rescan();
+  const DatabaseEntry* entry = FindByName(name);
+  if (entry == nullptr) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no database named \"" + name + "\" on the handheld");
+  }
+  if (HandleOf(entry->path) != 0) {
+    throw SyncStatusError(SYNCERR_FILE_ALREADY_OPEN, "database \"" + name + "\" is open and cannot be deleted");
+  }
+  std::error_code ec;
+  if (!fs::remove(entry->path, ec)) {
+    throw SyncStatusError(SYNCERR_UNKNOWN, "database \"" + name + "\" cannot be deleted: " + ec.message());
+  }
+  Rescan();
+}
+
+OpenDatabase& Handheld::Get(std::uint8_t handle) {
+  auto it = open_.find(handle);
+  if (it == open_.end()) {
+    throw SyncStatusError(SYNCERR_FILE_NOT_OPEN, "no database is open under handle " + std::to_string(handle));
+  }
+  return *it->second;
+}
+
+void Handheld::Close(std::uint8_t handle) {
+  auto it = open_.find(handle);
+  if (it == open_.end()) {
+    throw SyncStatusError(SYNCERR_FILE_NOT_OPEN, "no database is open under handle " + std::to_string(handle));
+  }
+  std::unique_ptr<OpenDatabase> db = std::move(it->second);
+  open_.erase(it);
+  db->WriteBack();
+  Rescan();
+}
+
+std::optional<std::string> Handheld::CloseAll() {
+  std::optional<std::string> failure;
+  while (!open_.empty()) {
+    try {
+      Close(open_.begin()->first);
+    } catch (const std::exception& e) {
+      if (!failure) failure = e.what();
+    }
+  }
+  return failure;
+}
+
+void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes, SyncDatabaseInfoType& info) const {
+  info = SyncDatabaseInfoType{};
+  info.wAttributes = entry.attributes;
+  info.wVersion = entry.version;
+  info.dwType = entry.type;
+  info.dwCreator = entry.creator;
+  info.dwCreateDate = entry.creation_date;
+  info.dwModDate = entry.modification_date;
+  info.dwBackupDate = entry.backup_date;
+  info.dwModNumber = entry.modification_number;
+  if (with_sizes) {
+    info.dwNumRecords = entry.record_count;
+    info.dwTotalBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(entry.file_size, 0xFFFFFFFFu));
+    const std::uint64_t overhead = 78 + std::uint64_t{entry.record_count} * ((entry.attributes & eDbAttrResDB) ? 10 : 8);
+    info.dwDataBytes = entry.file_size > overhead ? static_cast<std::uint32_t>(std::min<std::uint64_t>(entry.file_size - overhead, 0xFFFFFFFFu)) : 0;
+  }
+  info.wCardNo = 0;
+  std::copy_n(entry.name.c_str(), std::min(entry.name.size(), SYNC_DB_NAMELEN - 1), info.szName);
+}
+
+void Handheld::FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseInfoType& info) {
+  const pdb::PdbDatabase& db = Get(handle).Db();
+  DatabaseEntry entry;
+  entry.name = db.name;
+  entry.attributes = static_cast<std::uint16_t>(db.attributes | eDbAttrOpen);
+  entry.version = db.version;
+  entry.creation_date = db.creation_date;
+  entry.modification_date = db.modification_date;
+  entry.backup_date = db.backup_date;
+  entry.modification_number = db.modification_number;
+  entry.type = db.type;
+  entry.creator = db.creator;
+  FillInfo(entry, false, info);
+  if (with_sizes) {
+    std::uint64_t data = 0;
+    if (db.IsResourceDatabase()) {
+      info.dwNumRecords = static_cast<std::uint32_t>(db.resources.size());
+      for (const auto& r : db.resources) data += r.data.size();
+    } else {
+      info.dwNumRecords = static_cast<std::uint32_t>(db.records.size());
+      for (const auto& r : db.records) data += r.data.size();
+    }
+    if (db.app_info) data += db.app_info->size();
+    if (db.sort_info) data += db.sort_info->size();
+    info.dwDataBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu));
+    const std::uint64_t total = 78 + 2 + data + std::uint64_t{info.dwNumRecords} * (db.IsResourceDatabase() ? 10 : 8);
+    info.dwTotalBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
+  }
+}
+
+}  // namespace fernwick::emulator

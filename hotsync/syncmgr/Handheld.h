@@ -1,0 +1,219 @@
+// The handheld emulator's model: a folder of database files served as the
+// handheld of a HotSync, with the open databases held in memory and written
+// back atomically when they are closed. The exported Sync Manager functions
+// (SyncExports.cpp) are thin wrappers around this class; everything here
+// reports failures as SyncStatusError, which the wrappers turn into the
+// status they return. The behaviour is documented in docs/handheld-emulator.md.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "framework/Exceptions.h"
+#include "hotsync/pdb/PdbFile.h"
+#include "link/SyncApi.h"
+
+namespace fernwick::emulator {
+
+// A failed Sync Manager operation: the status to answer and a message that
+// says what failed.
+// `to_log` marks failures the user should hear of (a damaged file, a failed
+// write-back): they also go to the HotSync log when one is attached.
+class SyncStatusError : public Exception {
+ public:
+  SyncStatusError(std::int32_t status, std::string message, bool to_log = false)
+      : Exception(std::move(message)), status_(status), to_log_(to_log) {}
+  std::int32_t Status() const noexcept { return status_; }
+  bool ToLog() const noexcept { return to_log_; }
+
+ private:
+  std::int32_t status_;
+  bool to_log_;
+};
+
+// Values of the optional profile file ("handheld.profile") of a handheld
+// folder. Defaults apply to keys the file does not give.
+struct HandheldProfile {
+  std::string user_name = "Fernwick User";
+  std::uint32_t user_id = 0x2A;
+  std::uint32_t os_major = 4;  // handheld OS version 4.1
+  std::uint32_t os_minor = 1;
+  int max_open_databases = 12;
+  std::uint32_t last_sync_pc = 0;
+
+  // Parses key=value lines; '#' starts a comment. Throws SyncStatusError
+  // naming the line for an unknown key or a bad value.
+  static HandheldProfile Parse(const std::string& text, const std::string& source_name);
+  // The handheld OS version as the handheld's ROM version word.
+  std::uint32_t RomVersion() const;
+};
+
+// The name of the profile file inside a handheld folder.
+inline constexpr const char* kProfileFileName = "handheld.profile";
+
+// One database file of the folder, as its header describes it.
+struct DatabaseEntry {
+  std::filesystem::path path;
+  std::string name;
+  std::uint16_t attributes = 0;
+  std::uint16_t version = 0;
+  std::uint32_t creation_date = 0;
+  std::uint32_t modification_date = 0;
+  std::uint32_t backup_date = 0;
+  std::uint32_t modification_number = 0;
+  std::uint32_t type = 0;
+  std::uint32_t creator = 0;
+  std::uint32_t record_count = 0;
+  std::uint64_t file_size = 0;
+};
+
+// Reads the fixed 78-byte header of a database file. Returns nothing when the
+// file is too short to hold one or cannot be read.
+std::optional<DatabaseEntry> ReadDatabaseHeader(const std::filesystem::path& path);
+
+// The name of the file a database created through the Sync Manager gets:
+// letters, digits, '-', '_', '.' and ' ' are kept, every other byte becomes
+// '_'; an empty name becomes "database".
+std::string SafeFileStem(const std::string& database_name);
+
+// One database opened through SyncOpenDB or SyncCreateDB.
+class OpenDatabase {
+ public:
+  OpenDatabase(std::filesystem::path path, pdb::PdbDatabase db, std::uint8_t mode);
+
+  const std::filesystem::path& Path() const { return path_; }
+  pdb::PdbDatabase& Db() { return db_; }
+  const pdb::PdbDatabase& Db() const { return db_; }
+  std::uint8_t Mode() const { return mode_; }
+  bool Writable() const { return (mode_ & eDbWrite) != 0; }
+  // True once anything was changed through this handle.
+  bool Changed() const { return content_changed_ || flags_changed_; }
+
+  // Throws SyncStatusError(SYNCERR_READ_ONLY) unless the database was opened
+  // with the write bit.
+  void RequireWritable(const char* operation) const;
+
+  // The index of the record with `id`, or nothing. O(1) on average; the
+  // index is rebuilt lazily after records were removed.
+  std::optional<std::size_t> FindRecord(std::uint32_t id);
+  // A fresh 24-bit id from the seed, skipping ids in use; updates the seed.
+  std::uint32_t NewUniqueId();
+
+  // Record changes. Each keeps the id index, the iteration positions and the
+  // change flags up to date.
+  std::size_t AppendRecord(pdb::PdbRecord record);
+  void ReplaceRecord(std::size_t index, std::uint8_t attributes, std::vector<std::uint8_t> data);
+  void RemoveRecord(std::size_t index);
+  // Removes every record for which `remove(record)` is true.
+  template <typename Pred>
+  void RemoveRecordsIf(Pred remove);
+  void MarkContentChanged() { content_changed_ = true; }
+  void MarkFlagsChanged() { flags_changed_ = true; }
+
+  // Positions of the category and the modified-record iterations: the index
+  // of the next record to look at.
+  std::size_t category_position = 0;
+  std::size_t modified_position = 0;
+
+  // Writes the database back to its file when it was changed through a
+  // handle opened for writing: the modification date and number are updated
+  // when records or info blocks changed. Never touches the file otherwise.
+  void WriteBack();
+
+ private:
+  void RebuildIndex();
+
+  std::filesystem::path path_;
+  pdb::PdbDatabase db_;
+  std::uint8_t mode_;
+  bool content_changed_ = false;
+  bool flags_changed_ = false;
+  bool index_valid_ = false;
+  std::unordered_map<std::uint32_t, std::size_t> index_;
+};
+
+template <typename Pred>
+void OpenDatabase::RemoveRecordsIf(Pred remove) {
+  auto& records = db_.records;
+  std::size_t kept = 0;
+  std::size_t removed_before_category = 0;
+  std::size_t removed_before_modified = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (remove(records[i])) {
+      if (i < category_position) ++removed_before_category;
+      if (i < modified_position) ++removed_before_modified;
+      continue;
+    }
+    if (kept != i) records[kept] = std::move(records[i]);
+    ++kept;
+  }
+  if (kept == records.size()) return;
+  records.resize(kept);
+  category_position -= removed_before_category;
+  modified_position -= removed_before_modified;
+  index_valid_ = false;
+  content_changed_ = true;
+}
+
+// The handheld: the attached folder, its databases, the open handles and the
+// registration of the running conduit.
+class Handheld {
+ public:
+  // Serves `folder`. Reads the profile (a damaged profile is an error) and
+  // scans the database files; unreadable files are reported through the
+  // message sink and left out.
+  explicit Handheld(std::filesystem::path folder);
+  // Writes back and closes whatever is still open.
+  ~Handheld();
+  Handheld(const Handheld&) = delete;
+  Handheld& operator=(const Handheld&) = delete;
+
+  const std::filesystem::path& Folder() const { return folder_; }
+  const HandheldProfile& Profile() const { return profile_; }
+
+  // Re-reads the headers of the folder's files.
+  void Rescan();
+  // The databases of the folder, ordered by file name.
+  const std::vector<DatabaseEntry>& Databases() const { return databases_; }
+  // The entry of a database by name (case-sensitive), or null.
+  const DatabaseEntry* FindByName(const std::string& name);
+
+  std::uint8_t Open(const std::string& name, std::uint8_t mode);
+  std::uint8_t Create(const CDbCreateDB& params);
+  void Delete(const std::string& name);
+  // Writes back (when changed) and releases the handle. The handle is
+  // released even when the write-back fails; the failure is reported.
+  void Close(std::uint8_t handle);
+  // Closes every open database; returns the first failure's message, if any.
+  std::optional<std::string> CloseAll();
+  OpenDatabase& Get(std::uint8_t handle);
+  // The handle under which `path` is open, or 0.
+  std::uint8_t HandleOf(const std::filesystem::path& path) const;
+  // Fills `info` for an open database or a folder entry.
+  void FillInfo(const DatabaseEntry& entry, bool with_sizes, SyncDatabaseInfoType& info) const;
+  void FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseInfoType& info);
+
+  // The iteration of SyncFindDbByTypeCreator.
+  std::size_t find_position = 0;
+
+ private:
+  std::filesystem::path folder_;
+  HandheldProfile profile_;
+  std::vector<DatabaseEntry> databases_;
+  std::map<std::uint8_t, std::unique_ptr<OpenDatabase>> open_;
+};
+
+// Current local time as handheld seconds since 1 January 1904.
+std::uint32_t HandheldNow();
+
+// Reports a message: kept as the emulator's last message and passed to the
+// attached log sink, if any (implemented in SyncExports.cpp).
+void ReportMessage(const std::string& message);
+
+}  // namespace fernwick::emulator

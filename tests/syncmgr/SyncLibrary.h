@@ -1,0 +1,97 @@
+// Loads the emulator library (sync20) at run time from the test's folder, the
+// way the component library does, and binds the 54 Sync Manager functions
+// and the emulator's extra exports by name.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+#include "hotsync/syncmgr/Emulator.h"
+#include "link/SyncApi.h"
+
+namespace fernwick::testing {
+
+class LoadedLibrary {
+ public:
+  // `base` is the name without prefix and suffix: "sync20" loads sync20.dll
+  // on Windows and ./libsync20.so on POSIX.
+  explicit LoadedLibrary(const std::string& base) {
+#if defined(_WIN32)
+    handle_ = LoadLibraryA((base + ".dll").c_str());
+#else
+    handle_ = dlopen(("./lib" + base + ".so").c_str(), RTLD_NOW | RTLD_LOCAL);
+#endif
+    if (handle_ == nullptr) throw std::runtime_error("cannot load " + base);
+  }
+  LoadedLibrary(const LoadedLibrary&) = delete;
+  LoadedLibrary& operator=(const LoadedLibrary&) = delete;
+
+  // The address of `name`, or null when the library does not export it.
+  void* Find(const char* name) const {
+#if defined(_WIN32)
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle_), name));
+#else
+    return dlsym(handle_, name);
+#endif
+  }
+
+  template <typename Fn>
+  Fn Bind(const char* name) const {
+    void* address = Find(name);
+    if (address == nullptr) throw std::runtime_error(std::string("missing export ") + name);
+    return reinterpret_cast<Fn>(address);
+  }
+
+ private:
+  void* handle_ = nullptr;
+};
+
+// The emulator's functions, bound once per test program; the library stays
+// loaded until the program ends.
+struct SyncLibrary {
+  explicit SyncLibrary(const LoadedLibrary& lib)
+      :
+#define FERNWICK_BIND(name, result, params) name(lib.Bind<T##name>(#name)),
+        FERNWICK_SYNC_FUNCTIONS(FERNWICK_BIND)
+#undef FERNWICK_BIND
+        EmuAttachHandheld(lib.Bind<decltype(&::EmuAttachHandheld)>("EmuAttachHandheld")),
+        EmuDetachHandheld(lib.Bind<decltype(&::EmuDetachHandheld)>("EmuDetachHandheld")),
+        EmuInjectFault(lib.Bind<decltype(&::EmuInjectFault)>("EmuInjectFault")),
+        EmuClearFaults(lib.Bind<decltype(&::EmuClearFaults)>("EmuClearFaults")),
+        EmuGetLastMessage(lib.Bind<decltype(&::EmuGetLastMessage)>("EmuGetLastMessage")),
+        EmuSetLogSink(lib.Bind<decltype(&::EmuSetLogSink)>("EmuSetLogSink")) {}
+
+#define FERNWICK_MEMBER(name, result, params) T##name name;
+  FERNWICK_SYNC_FUNCTIONS(FERNWICK_MEMBER)
+#undef FERNWICK_MEMBER
+  decltype(&::EmuAttachHandheld) EmuAttachHandheld;
+  decltype(&::EmuDetachHandheld) EmuDetachHandheld;
+  decltype(&::EmuInjectFault) EmuInjectFault;
+  decltype(&::EmuClearFaults) EmuClearFaults;
+  decltype(&::EmuGetLastMessage) EmuGetLastMessage;
+  decltype(&::EmuSetLogSink) EmuSetLogSink;
+
+  std::string LastMessage() const {
+    char buffer[512];
+    EmuGetLastMessage(buffer, sizeof buffer);
+    return buffer;
+  }
+
+  // The library, loaded once (with PalmCmn and Cmds21 as the component
+  // library loads them).
+  static SyncLibrary& Get() {
+    static LoadedLibrary palm_cmn("PalmCmn");
+    static LoadedLibrary cmds("Cmds21");
+    static LoadedLibrary sync("sync20");
+    static SyncLibrary library(sync);
+    return library;
+  }
+};
+
+}  // namespace fernwick::testing
