@@ -242,7 +242,7 @@ TEST_F(DatabaseComponent, DeleteAtStartMiddleEndAndTheOnlyRecord) {
 }
 
 TEST_F(DatabaseComponent, CancelRestoresFieldsAndAttributes) {
-  Put({"keep"}, {0x05});
+  Put({"keep"}, {0x15});  // secret, category 5
   db_.Open();
   db_.Edit();
   db_.FieldByName("Text")->SetAsString("changed");
@@ -250,7 +250,8 @@ TEST_F(DatabaseComponent, CancelRestoresFieldsAndAttributes) {
   db_.Cancel();
   EXPECT_EQ(db_.State(), pdsBrowse);
   EXPECT_EQ(Text(), "keep");
-  EXPECT_EQ(db_.GetAttributes(), 0x05);
+  EXPECT_EQ(db_.GetAttributes(), 0x10);
+  EXPECT_EQ(db_.CategoryId(), 5);
   db_.Close();
   db_.Cancel();  // closed: nothing happens
   EXPECT_EQ(db_.State(), pdsInactive);
@@ -404,7 +405,7 @@ TEST_F(DatabaseComponent, RecordTooLargeForTheBufferIsRefusedBeforeSending) {
 TEST_F(DatabaseComponent, InfoBlocksReadWriteAndDump) {
   pdb::PdbDatabase file = TextDatabase("TestDB", {"a"});
   file.app_info = pdb::EncodeMemoAppInfo(pdb::MemoAppInfo{
-      pdb::MakeCategories({"Unfiled", "Business", "Personal"}), 0});
+      pdb::MakeCategories({"Business", "Personal"}), 0});
   file.sort_info = std::vector<std::uint8_t>{'s', 'o', 'r', 't', 0, 1, 2, 0x7F, 0x80, 'x'};
   handheld_.Put(file);
 
