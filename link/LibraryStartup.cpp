@@ -3,6 +3,7 @@
 #include <array>
 #include <exception>
 
+#include "conduit/DorvPalmConduit.h"
 #include "framework/Dialogs.h"
 #include "link/DorvConduitApi.h"
 #include "link/DorvConduitLog.h"
@@ -21,6 +22,7 @@ constexpr std::array kUnits = {
     TUnitEntry{"DorvConduitSync", &InitializeDorvConduitSync, &FinalizeDorvConduitSync},
     TUnitEntry{"DorvConduitApi", &InitializeDorvConduitApi, &FinalizeDorvConduitApi},
     TUnitEntry{"DorvConduitLog", &InitializeDorvConduitLog, &FinalizeDorvConduitLog},
+    TUnitEntry{"DorvPalmConduit", &InitializeDorvPalmConduit, &FinalizeDorvPalmConduit},
 };
 
 }  // namespace

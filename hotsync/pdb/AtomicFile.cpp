@@ -34,8 +34,13 @@ unsigned ProcessId() {
 }
 
 std::filesystem::path TemporaryPathFor(const std::filesystem::path& path) {
-  std::filesystem::path name = "." + path.filename().string() + "." + std::to_string(ProcessId()) +
-                               "-" + std::to_string(temp_counter++) + kTempSuffix;
+  std::string name = ".";
+  name += path.filename().string();
+  name += '.';
+  name += std::to_string(ProcessId());
+  name += '-';
+  name += std::to_string(temp_counter++);
+  name += kTempSuffix;
   return path.parent_path() / name;
 }
 

@@ -1,6 +1,7 @@
 #include "hotsync/pdb/BuiltinRecords.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace fernwick::pdb {
 
@@ -118,30 +119,42 @@ class Reader {
 
 class Writer {
  public:
-  void U8(std::uint32_t v) { out_.push_back(static_cast<std::uint8_t>(v)); }
+  Writer() { out_.reserve(256); }
+  void U8(std::uint32_t v) {
+    const std::uint8_t b[1] = {static_cast<std::uint8_t>(v)};
+    Put(b, 1);
+  }
   void U16(std::uint32_t v) {
-    U8(v >> 8);
-    U8(v);
+    const std::uint8_t b[2] = {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    Put(b, 2);
   }
   void U32(std::uint32_t v) {
-    U16(v >> 16);
-    U16(v);
+    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v >> 24),
+                               static_cast<std::uint8_t>(v >> 16),
+                               static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    Put(b, 4);
   }
-  void Zeros(std::size_t n) { out_.insert(out_.end(), n, 0); }
+  void Zeros(std::size_t n) { out_.resize(out_.size() + n); }
   void CString(const std::string& s) {
-    out_.insert(out_.end(), s.begin(), s.end());
-    out_.push_back(0);
+    Put(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
+    Zeros(1);
   }
   // Cut to size - 1 bytes so that a NUL always ends the field.
   void FixedString(const std::string& s, std::size_t size) {
     std::size_t n = std::min(s.size(), size - 1);
-    out_.insert(out_.end(), s.begin(), s.begin() + static_cast<std::ptrdiff_t>(n));
+    Put(reinterpret_cast<const std::uint8_t*>(s.data()), n);
     Zeros(size - n);
   }
-  std::size_t Size() const { return out_.size(); }
   std::vector<std::uint8_t> Take() { return std::move(out_); }
 
  private:
+  void Put(const std::uint8_t* p, std::size_t n) {
+    if (n == 0) return;
+    const std::size_t at = out_.size();
+    out_.resize(at + n);
+    std::memcpy(out_.data() + at, p, n);
+  }
+
   std::vector<std::uint8_t> out_;
 };
 

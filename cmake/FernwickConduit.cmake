@@ -1,0 +1,42 @@
+# fernwick_add_conduit(<target> SOURCES <files...> [LIBS <targets...>])
+#
+# Builds a conduit library: a shared library (a DLL on Windows) made of the
+# given sources, which declare the data module with FERNWICK_CONDUIT_MODULE,
+# plus the five exported entry points, linked with the component library.
+# It exports exactly OpenConduit, GetConduitName, GetConduitVersion,
+# GetConduitInfo and ConfigureConduit: undecorated on Windows (a .def file),
+# through a version script elsewhere; nothing else leaks out. Windows names
+# the library <target>.dll, POSIX lib<target>.so, so that "<target>.dll"
+# stands for the library on both (as the library's own loader maps names).
+set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_LIST_DIR}/../conduit/exports)
+
+function(fernwick_add_conduit target)
+  cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
+  if(NOT C_SOURCES)
+    message(FATAL_ERROR "fernwick_add_conduit(${target}): SOURCES is required")
+  endif()
+  add_library(${target} SHARED ${C_SOURCES} ${FERNWICK_CONDUIT_EXPORTS_DIR}/ConduitExports.cpp)
+  target_link_libraries(${target} PRIVATE Fernwick::fernwick ${C_LIBS})
+  set_target_properties(${target} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON)
+  if(WIN32)
+    set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
+    target_sources(${target} PRIVATE ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.def)
+  else()
+    target_link_options(${target} PRIVATE
+      "LINKER:--version-script=${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map"
+      "LINKER:--no-undefined"
+      # Once loaded, a conduit library stays mapped until the process ends;
+      # its data module is destroyed and its units finalised at exit. The
+      # library's thread-local objects (the loader's last error) would
+      # otherwise keep glibc from running its destructors at dlclose and let
+      # a later dlclose unmap it while its own finalisation still runs.
+      "LINKER:-z,nodelete")
+    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
+      ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map)
+  endif()
+  if(COMMAND fernwick_set_warnings)
+    fernwick_set_warnings(${target})
+  endif()
+endfunction()

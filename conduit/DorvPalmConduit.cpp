@@ -1,0 +1,223 @@
+#include "conduit/DorvPalmConduit.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "db/DorvConduitDb.h"
+#include "framework/Exceptions.h"
+#include "framework/SysUtils.h"
+#include "link/DorvConduitLog.h"
+#include "link/DorvConduitSync.h"
+
+
+namespace fernwick {
+
+namespace {
+
+// Module-wide state, one of each per loaded library.
+TDorvConduit* g_conduit = nullptr;
+std::int32_t g_live_count = 0;
+
+// The line of resources/LibraryDescription.txt, passed in by the build.
+#ifndef FERNWICK_LIBRARY_DESCRIPTION
+#error \
+    "FERNWICK_LIBRARY_DESCRIPTION must be defined by the build (resources/LibraryDescription.txt)"
+#endif
+constexpr const char* kLibraryDescription = FERNWICK_LIBRARY_DESCRIPTION;
+
+// The text of a character array of TSyncProperties: up to its first NUL, or
+// all of it when there is none.
+std::string ArrayText(const char (&chars)[kSyncPathLength]) {
+  const void* nul = std::memchr(chars, '\0', kSyncPathLength);
+  std::size_t length = nul == nullptr
+                           ? kSyncPathLength
+                           : static_cast<std::size_t>(static_cast<const char*>(nul) - chars);
+  return std::string(chars, length);
+}
+
+std::string SyncTypeText(TSyncTypes value) {
+  const char* name = SyncTypeName(value);
+  return name != nullptr ? name : IntToStr(value);
+}
+
+TSyncTypes SyncTypeFromText(const std::string& text) {
+  for (std::uint32_t i = 0; SyncTypeName(i) != nullptr; ++i) {
+    if (CompareText(text, SyncTypeName(i)) == 0) return static_cast<TSyncTypes>(i);
+  }
+  throw EConvertError("'" + text + "' is not a TSyncTypes value");
+}
+
+std::uint8_t ByteFromText(const std::string& text) {
+  try {
+    std::size_t used = 0;
+    int value = std::stoi(text, &used);
+    if (used == text.size() && value >= 0 && value <= 255) return static_cast<std::uint8_t>(value);
+  } catch (const std::exception&) {
+  }
+  throw EConvertError("'" + text + "' is not a Byte value");
+}
+
+TDorvConduit& AsConduit(TComponent& component) { return dynamic_cast<TDorvConduit&>(component); }
+const TDorvConduit& AsConduit(const TComponent& component) {
+  return dynamic_cast<const TDorvConduit&>(component);
+}
+
+// Runs the API version check before the component itself is built, so that a
+// refused construction has changed nothing.
+void QueryApiVersion(std::uint32_t& major, std::uint32_t& minor) {
+  constexpr const char* kMessage = "Conduit API version must be 2.1 or later";
+  if (!SyncGetAPIVersion.IsBound()) throw EDorvConduitError(kMessage, kErrApiVersionUnavailable);
+  std::int32_t status = SyncGetAPIVersion(&major, &minor);
+  if (status != 0) throw EDorvConduitError(kMessage, status);
+}
+
+}  // namespace
+
+TDorvConduit::TDorvConduit(TComponent* owner) : TComponent(owner) {
+  // The framework part is already built here (C++ builds bases first); a
+  // refusal below unwinds it, removing the component from its owner again.
+  QueryApiVersion(api_major_version_, api_minor_version_);
+  ++g_live_count;
+  if (g_live_count > 1) {
+    --g_live_count;
+    throw Exception("Only one instance of TDorvConduit is allowed");
+  }
+  g_conduit = this;
+}
+
+TDorvConduit::~TDorvConduit() {
+  --g_live_count;
+  if (g_conduit == this) g_conduit = nullptr;
+}
+
+const std::vector<TPublishedProperty>& TDorvConduit::PublishedProperties() {
+  static const std::vector<TPublishedProperty> properties = {
+      {"ConduitName", "string", false, "", false,
+       [](const TComponent& c) { return AsConduit(c).GetConduitName(); },
+       [](TComponent& c, const std::string& text) { AsConduit(c).SetConduitName(text); }},
+      {"DefaultAction", "TSyncTypes", true, "stFast", false,
+       [](const TComponent& c) { return SyncTypeText(AsConduit(c).GetDefaultAction()); },
+       [](TComponent& c, const std::string& text) {
+         AsConduit(c).SetDefaultAction(SyncTypeFromText(text));
+       }},
+      {"MajorVersion", "Byte", true, "1", false,
+       [](const TComponent& c) { return IntToStr(AsConduit(c).GetMajorVersion()); },
+       [](TComponent& c, const std::string& text) {
+         AsConduit(c).SetMajorVersion(ByteFromText(text));
+       }},
+      {"MinorVersion", "Byte", true, "0", false,
+       [](const TComponent& c) { return IntToStr(AsConduit(c).GetMinorVersion()); },
+       [](TComponent& c, const std::string& text) {
+         AsConduit(c).SetMinorVersion(ByteFromText(text));
+       }},
+      {"OnOpenConduit", "TOpenConduitEvent", false, "", true,
+       [](const TComponent& c) {
+         return std::string(AsConduit(c).GetOnOpenConduit() ? "(assigned)" : "");
+       },
+       nullptr},
+      {"OnConfigureConduit", "TConfigureConduitEvent", false, "", true,
+       [](const TComponent& c) {
+         return std::string(AsConduit(c).GetOnConfigureConduit() ? "(assigned)" : "");
+       },
+       nullptr},
+  };
+  return properties;
+}
+
+std::int32_t TDorvConduit::GetConduitVersion() const {
+  return static_cast<std::int32_t>((static_cast<std::uint32_t>(major_version_) << 8) |
+                                   minor_version_);
+}
+
+std::int32_t TDorvConduit::OpenConduit(const TSyncProperties& props) {
+  std::int32_t error = 0;
+  // Unregisters on every way out, also when an exception other than
+  // EDorvConduitError leaves the call.
+  struct Unregistration {
+    std::uint32_t& handle;
+    ~Unregistration() {
+      if (handle == 0) return;
+      try {
+        SyncUnRegisterConduit(handle);
+      } catch (...) {
+        // An unbound entry: nothing can be unregistered, and the status of
+        // SyncUnRegisterConduit is ignored anyway.
+      }
+      handle = 0;
+    }
+  } unregistration{conduit_handle_};
+
+  if (props.SyncType == stDoNothing) {
+    Log(conduit_name_ + " configured to Do Nothing", slText);
+    return error;
+  }
+
+  sync_type_ = props.SyncType;
+  path_name_ = ArrayText(props.PathName);
+  local_name_ = ArrayText(props.LocalName);
+  user_name_ = ArrayText(props.UserName);
+  first_device_ = props.FirstDevice;
+  connection_ = props.Connection;
+  registry_path_ = ArrayText(props.RegistryPath);
+  registry_key_ = props.RegistryKey;
+
+  try {
+    TestSyncApi("SyncRegisterConduit failed", SyncRegisterConduit(&conduit_handle_));
+    Log("", slSyncStarted);
+    if (on_open_conduit_) {
+      on_open_conduit_(error);
+      if (error != 0) throw EDorvConduitError("Error in OnOpenConduit", error);
+    }
+    Log(conduit_name_, slSyncFinished);
+  } catch (const EDorvConduitError& e) {
+    Log(e.Message(), slText);
+    Log(conduit_name_, slSyncAborted);
+  }
+  return error;
+}
+
+std::int32_t TDorvConduit::ConfigureConduit(TSyncPreference& prefs) {
+  if (!on_configure_conduit_) return -1;
+  bool save_prefs = false;
+  on_configure_conduit_(prefs, save_prefs);
+  return save_prefs ? 0 : -1;
+}
+
+void TDorvConduit::AddLogEntry(const std::string& text) { Log(text, slText); }
+
+void TDorvConduit::YieldCycles(std::uint16_t max_milliseconds) {
+  TestSyncApi("SyncYieldCycles failed", SyncYieldCycles(max_milliseconds));
+}
+
+void TDorvConduit::TestSyncApi(const std::string& msg, std::int32_t code) {
+  if (code != 0) throw EDorvConduitError(msg, code);
+}
+
+void TDorvConduit::Log(const std::string& text, std::int8_t activity) {
+  if (!LogAddEntry.IsBound()) return;
+  LogAddEntry(text.c_str(), activity, 0);
+}
+
+TDorvConduit* ConduitReference() { return g_conduit; }
+
+std::int32_t LiveConduitCount() { return g_live_count; }
+
+const char* LibraryDescription() { return kLibraryDescription; }
+
+void Register() {
+  TComponentClassInfo conduit;
+  conduit.class_name = "TDorvConduit";
+  conduit.create = [](TComponent* owner) -> TComponent* { return new TDorvConduit(owner); };
+  conduit.properties = TDorvConduit::PublishedProperties();
+
+  TComponentClassInfo database;
+  database.class_name = "TDorvConduitDb";
+  database.create = [](TComponent* owner) -> TComponent* { return new TDorvConduitDb(owner); };
+  RegisterComponents("Conduit", {std::move(conduit), std::move(database)});
+}
+
+void InitializeDorvPalmConduit() { g_live_count = 0; }
+
+void FinalizeDorvPalmConduit() {}
+
+}  // namespace fernwick

@@ -1,0 +1,257 @@
+#include "hotsync/runner/Runner.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "hotsync/runner/ConduitLibraryFile.h"
+#include "hotsync/runner/HotSyncLog.h"
+#include "hotsync/runner/Installation.h"
+#include "hotsync/runner/StandIns.h"
+#include "link/DorvConduitApi.h"
+
+namespace fernwick::runner {
+
+namespace {
+
+constexpr const char* kDefaultUser = "HotSync User";
+constexpr std::uint32_t kHkeyCurrentUser = 0x80000001u;
+
+void SetText(char (&dest)[kSyncPathLength], const std::string& text) {
+  std::memset(dest, 0, kSyncPathLength);
+  std::memcpy(dest, text.data(), std::min(text.size(), kSyncPathLength));
+}
+
+std::string Absolute(const std::string& path) {
+  std::error_code ec;
+  auto absolute = std::filesystem::absolute(path, ec);
+  return ec ? path : absolute.lexically_normal().string();
+}
+
+std::string ConduitName(ConduitLibraryFile& conduit) {
+  char name[256] = {};
+  conduit.GetConduitName(name, sizeof name - 1);
+  return name;
+}
+
+// `prefix` followed by the decimal `value`. (Built by appending: GCC 12
+// warns falsely about "text" + std::to_string(...) in the MinGW builds.)
+std::string WithNumber(const char* prefix, long long value, const char* suffix = "") {
+  std::string text(prefix);
+  text += std::to_string(value);
+  text += suffix;
+  return text;
+}
+
+std::string SyncTypeText(std::uint32_t value) {
+  const char* name = SyncTypeName(value);
+  return name != nullptr ? name : WithNumber("unknown (", value, ")");
+}
+
+std::string Seconds(std::chrono::steady_clock::duration elapsed) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", std::chrono::duration<double>(elapsed).count());
+  return text;
+}
+
+// What every command needs: the HotSync installation pointing at the
+// stand-ins, the emulator and the log loaded.
+struct Session {
+  std::unique_ptr<HotSyncInstallation> installation;
+  HandheldEmulator emulator;
+  HotSyncLog log;
+};
+
+// Sets up a session; returns the reason on failure.
+std::string OpenSession(const RunnerOptions& options, Session& session) {
+  std::string folder = WithTrailingDelimiter(
+      options.hotsync_dir.empty() ? ProgramFolder() : Absolute(options.hotsync_dir));
+  try {
+    session.installation = std::make_unique<HotSyncInstallation>(folder);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  if (std::string why = session.emulator.Load(folder); !why.empty()) return why;
+  if (std::string why = session.log.Load(folder, options.log_file); !why.empty()) return why;
+  if (!options.handheld.empty()) {
+    if (std::string why = session.emulator.Attach(Absolute(options.handheld)); !why.empty()) {
+      return why;
+    }
+  }
+  for (const auto& [function, status] : options.faults) {
+    if (std::string why = session.emulator.InjectFault(function, status); !why.empty()) return why;
+  }
+  return "";
+}
+
+void PrintLog(const RunnerOptions& options, Session& session, std::ostream& out) {
+  if (options.quiet_log) return;
+  out << "--- HotSync log ---\n" << session.log.Text();
+  out << "--- end of HotSync log ---\n";
+}
+
+int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
+  std::string user = options.user ? *options.user : session.emulator.UserName();
+  if (user.empty()) user = kDefaultUser;
+  std::string desktop =
+      WithTrailingDelimiter(Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
+
+  int status = kExitOk;
+  const std::size_t count = options.conduits.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string& path = options.conduits[i];
+    std::string position = WithNumber("[", static_cast<long long>(i + 1), "/");
+    position += WithNumber("", static_cast<long long>(count), "] ");
+    ConduitLibraryFile conduit;
+    if (std::string why = conduit.Load(path); !why.empty()) {
+      out << position << path << ": not run\n";
+      err << "fernwick-hotsync: " << why << "\n";
+      status = kExitLoadFailed;
+      continue;
+    }
+    std::string name = ConduitName(conduit);
+    if (name.empty()) name = std::filesystem::path(conduit.FileName()).filename().string();
+
+    TSyncProperties props{};
+    props.SyncType = options.sync_type;
+    SetText(props.PathName, desktop);
+    SetText(props.LocalName, options.local_name);
+    SetText(props.UserName, user);
+    props.FirstDevice = options.first_device;
+    props.Connection = options.connection;
+    SetText(props.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
+    props.RegistryKey = kHkeyCurrentUser;
+
+    session.log.BeginConduit();
+    auto start = std::chrono::steady_clock::now();
+    std::int32_t result = conduit.OpenConduit(nullptr, &props);
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    bool aborted = session.log.ConduitAborted();
+    out << position << name << " (" << conduit.FileName() << "): ";
+    if (result != 0 || aborted) {
+      out << "FAILED";
+      if (result != 0) out << ", result " << result;
+      out << ", " << Seconds(elapsed) << "\n";
+      err << "fernwick-hotsync: conduit " << name << " failed"
+          << (result != 0 ? WithNumber(" with result ", result) : std::string())
+          << " (see the HotSync log)\n";
+      if (status == kExitOk) status = kExitConduitFailed;
+    } else {
+      out << "ok, " << Seconds(elapsed) << "\n";
+    }
+  }
+  if (std::string why = session.emulator.Detach(); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    if (status == kExitOk) status = kExitConduitFailed;
+  }
+  PrintLog(options, session, out);
+  return status;
+}
+
+int Info(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+  int status = kExitOk;
+  for (const std::string& path : options.conduits) {
+    ConduitLibraryFile conduit;
+    if (std::string why = conduit.Load(path); !why.empty()) {
+      err << "fernwick-hotsync: " << why << "\n";
+      status = kExitLoadFailed;
+      continue;
+    }
+    out << conduit.FileName() << "\n";
+    out << "  Name:            " << ConduitName(conduit) << "\n";
+    std::int32_t version = conduit.GetConduitVersion();
+    char version_text[48];
+    std::snprintf(version_text, sizeof version_text, "%d.%d (0x%04X)", (version >> 8) & 0xFF,
+                  version & 0xFF, static_cast<unsigned>(version));
+    out << "  Version:         " << version_text << "\n";
+
+    struct {
+      std::uint32_t version = 1;
+      std::uint32_t size = 80;
+      std::uint8_t rest[72] = {};
+    } request;
+    char name[256] = {};
+    std::uint32_t size = sizeof name;
+    std::int32_t code = conduit.GetConduitInfo(cieConduitName, &request, name, &size);
+    out << "  Info name:       " << (code == 0 ? std::string(name) : WithNumber("error ", code))
+        << "\n";
+    std::uint32_t value = 0;
+    size = 4;
+    code = conduit.GetConduitInfo(cieMfcVersion, nullptr, &value, &size);
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08X", value);
+    out << "  MFC version:     " << (code == 0 ? std::string(hex) : WithNumber("error ", code))
+        << "\n";
+    value = 0;
+    size = 4;
+    code = conduit.GetConduitInfo(cieDefaultAction, nullptr, &value, &size);
+    out << "  Default action:  " << (code == 0 ? SyncTypeText(value) : WithNumber("error ", code))
+        << "\n";
+  }
+  return status;
+}
+
+int Configure(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+  ConduitLibraryFile conduit;
+  if (std::string why = conduit.Load(options.conduits.front()); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
+  }
+  std::string name = ConduitName(conduit);
+  TSyncPreference prefs{};
+  SetText(prefs.PathName, WithTrailingDelimiter(Absolute(
+                              options.desktop.empty() ? std::string(".") : options.desktop)));
+  SetText(prefs.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
+  prefs.RegistryKey = kHkeyCurrentUser;
+  prefs.SyncPref = spNoPreference;
+  if (options.sync_type_given) {
+    prefs.SyncType = options.sync_type;
+  } else {
+    std::uint32_t action = stFast;
+    std::uint32_t size = 4;
+    conduit.GetConduitInfo(cieDefaultAction, nullptr, &action, &size);
+    prefs.SyncType = static_cast<TSyncTypes>(action);
+  }
+  std::int32_t result = conduit.ConfigureConduit(&prefs);
+  if (result == 0) {
+    const char* pref = prefs.SyncPref == spPermanentPreference   ? "permanent"
+                       : prefs.SyncPref == spTemporaryPreference ? "temporary"
+                                                                 : "no preference";
+    out << name << ": accepted: sync type " << SyncTypeText(prefs.SyncType) << ", " << pref << "\n";
+    return kExitOk;
+  }
+  out << name << ": cancelled (result " << result << ")\n";
+  return kExitConduitFailed;
+}
+
+}  // namespace
+
+int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+  if (options.command == Command::kHelp) {
+    out << HelpText();
+    return kExitOk;
+  }
+  Session session;
+  if (std::string why = OpenSession(options, session); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
+  }
+  switch (options.command) {
+    case Command::kSync:
+      return Sync(options, session, out, err);
+    case Command::kInfo:
+      return Info(options, out, err);
+    case Command::kConfigure:
+      return Configure(options, out, err);
+    case Command::kHelp:
+      break;
+  }
+  return kExitOk;
+}
+
+}  // namespace fernwick::runner

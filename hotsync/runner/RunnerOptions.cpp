@@ -1,0 +1,185 @@
+#include "hotsync/runner/RunnerOptions.h"
+
+#include <cctype>
+#include <cstdlib>
+
+#include "framework/SysUtils.h"
+
+namespace fernwick::runner {
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Parses a whole decimal (or 0x hexadecimal) number, or returns nullopt.
+std::optional<std::int64_t> ParseNumber(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  long long value = std::strtoll(text.c_str(), &end, 0);
+  if (end == nullptr || *end != '\0') return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+TSyncTypes ParseSyncType(const std::string& text) {
+  std::string wanted = Lower(text);
+  if (wanted.rfind("st", 0) == 0) wanted = wanted.substr(2);
+  for (std::uint32_t i = 0; SyncTypeName(i) != nullptr; ++i) {
+    if (Lower(SyncTypeName(i) + 2) == wanted) return static_cast<TSyncTypes>(i);
+  }
+  if (auto number = ParseNumber(text); number && *number >= 0 && *number <= 7) {
+    return static_cast<TSyncTypes>(*number);
+  }
+  throw UsageError("unknown sync type '" + text +
+                   "' (fast, slow, hhtopc, pctohh, install, backup, donothing, profileinstall)");
+}
+
+RunnerOptions ParseOptions(const std::vector<std::string>& args) {
+  RunnerOptions options;
+  bool have_command = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    // --name=value or --name value.
+    std::string name = arg;
+    std::optional<std::string> inline_value;
+    if (arg.rfind("--", 0) == 0) {
+      if (auto eq = arg.find('='); eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        inline_value = arg.substr(eq + 1);
+      }
+    }
+    auto value = [&]() -> std::string {
+      if (inline_value) return *inline_value;
+      if (i + 1 >= args.size()) throw UsageError("option " + name + " needs a value");
+      return args[++i];
+    };
+
+    if (name == "-h" || name == "--help") {
+      options.command = Command::kHelp;
+      return options;
+    } else if (name == "--handheld") {
+      options.handheld = value();
+    } else if (name == "--desktop") {
+      options.desktop = value();
+    } else if (name == "--user") {
+      options.user = value();
+    } else if (name == "--local-name") {
+      options.local_name = value();
+    } else if (name == "--sync-type") {
+      options.sync_type = ParseSyncType(value());
+      options.sync_type_given = true;
+    } else if (name == "--first-device") {
+      std::string v = Lower(value());
+      if (v == "neither") {
+        options.first_device = fsNeither;
+      } else if (v == "pc") {
+        options.first_device = fsPC;
+      } else if (v == "hh" || v == "handheld") {
+        options.first_device = fsHH;
+      } else {
+        throw UsageError("unknown first device '" + v + "' (neither, pc, hh)");
+      }
+    } else if (name == "--connection") {
+      std::string v = Lower(value());
+      if (v == "cable") {
+        options.connection = ctCable;
+      } else if (v == "modem") {
+        options.connection = ctModem;
+      } else {
+        throw UsageError("unknown connection '" + v + "' (cable, modem)");
+      }
+    } else if (name == "--hotsync-dir") {
+      options.hotsync_dir = value();
+    } else if (name == "--log") {
+      options.log_file = value();
+    } else if (name == "--no-log") {
+      options.quiet_log = true;
+    } else if (name == "--fault") {
+      std::string v = value();
+      auto eq = v.find('=');
+      auto status = eq == std::string::npos ? std::nullopt : ParseNumber(v.substr(eq + 1));
+      if (!status || eq == 0) {
+        throw UsageError("--fault needs FUNCTION=STATUS, such as SyncRegisterConduit=16385");
+      }
+      options.faults.emplace_back(v.substr(0, eq), static_cast<std::int32_t>(*status));
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError("unknown option " + arg);
+    } else if (!have_command) {
+      if (arg == "sync") {
+        options.command = Command::kSync;
+      } else if (arg == "info") {
+        options.command = Command::kInfo;
+      } else if (arg == "configure") {
+        options.command = Command::kConfigure;
+      } else if (arg == "help") {
+        options.command = Command::kHelp;
+        return options;
+      } else {
+        throw UsageError("unknown command '" + arg + "' (sync, info, configure)");
+      }
+      have_command = true;
+    } else {
+      options.conduits.push_back(arg);
+    }
+  }
+  if (!have_command) throw UsageError("no command given (sync, info, configure)");
+  if (options.conduits.empty()) throw UsageError("no conduit library given");
+  if (options.command == Command::kConfigure && options.conduits.size() != 1) {
+    throw UsageError("configure takes exactly one conduit library");
+  }
+  if (options.command == Command::kSync && options.handheld.empty()) {
+    throw UsageError("sync needs the handheld folder: --handheld DIR");
+  }
+  return options;
+}
+
+const char* HelpText() {
+  return R"(fernwick-hotsync: runs HotSync conduits the way HotSync Manager does, against a
+handheld emulated from a folder of .pdb/.prc files.
+
+Usage:
+  fernwick-hotsync [options] sync CONDUIT...     synchronise, one conduit after another
+  fernwick-hotsync [options] info CONDUIT...     show what each conduit says about itself
+  fernwick-hotsync [options] configure CONDUIT   let the conduit choose its action
+  fernwick-hotsync --help
+
+CONDUIT is a conduit library file (example.dll on Windows, libexample.so here;
+"example.dll" also finds libexample.so on Linux).
+
+Options (for the record HotSync Manager passes to the conduit):
+  --handheld DIR        the handheld: a folder of database files (required by sync)
+  --desktop DIR         the user's desktop folder (PathName); default: current folder
+  --user NAME           the handheld user's name (UserName); default: the handheld's own
+  --local-name NAME     the desktop file name (LocalName); default: empty
+  --sync-type TYPE      fast (default), slow, hhtopc, pctohh, install, backup,
+                        donothing or profileinstall
+  --first-device WHICH  neither (default), pc or hh
+  --connection HOW      cable (default) or modem
+
+Options for the test bench:
+  --hotsync-dir DIR     folder of the stand-ins (sync20, hslog20, PalmCmn, Cmds21);
+                        default: the folder of this program
+  --log FILE            keep the HotSync log in FILE
+  --no-log              do not print the HotSync log
+  --fault FN=STATUS     make the emulator's next call of Sync Manager function FN
+                        answer STATUS (e.g. --fault SyncRegisterConduit=16385);
+                        may be given more than once
+
+The runner points the HotSync installation path (registry value "HotSyncPath")
+at the stand-ins while it runs, so that each conduit binds them as it would
+bind the real libraries; on Windows the previous value is restored afterwards.
+
+Example:
+  fernwick-hotsync --handheld samples/handheld --user "Jo Palm" sync libminimal_conduit.so
+
+Exit status: 0 all conduits ran; 1 a conduit failed (or, for configure, the
+user cancelled); 2 the command line is wrong; 3 a conduit or a stand-in could
+not be loaded.
+)";
+}
+
+}  // namespace fernwick::runner

@@ -1,0 +1,52 @@
+// The command line of fernwick-hotsync: options, command and conduit
+// libraries, parsed into RunnerOptions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "conduit/SyncProperties.h"
+
+namespace fernwick::runner {
+
+// A command line that cannot be run; the message says what is wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class Command { kSync, kInfo, kConfigure, kHelp };
+
+struct RunnerOptions {
+  Command command = Command::kHelp;
+  std::vector<std::string> conduits;  // conduit library files, in run order
+  std::string handheld;               // folder served as the handheld
+  std::string desktop;                // PathName: the user's desktop folder
+  std::optional<std::string> user;    // UserName; default: the handheld's user
+  std::string local_name;             // LocalName
+  TSyncTypes sync_type = stFast;      // SyncType
+  bool sync_type_given = false;
+  TFirstSync first_device = fsNeither;  // FirstDevice
+  TConnType connection = ctCable;       // Connection
+  std::string hotsync_dir;  // folder of sync20, hslog20, ...; default: beside the runner
+  std::optional<std::string> log_file;                       // keep the HotSync log in this file
+  bool quiet_log = false;                                    // do not print the HotSync log
+  std::vector<std::pair<std::string, std::int32_t>> faults;  // function, status
+};
+
+// Parses the arguments after the program name. Throws UsageError.
+RunnerOptions ParseOptions(const std::vector<std::string>& args);
+
+// A sync type from its name: "fast", "slow", "hhtopc", "pctohh", "install",
+// "backup", "donothing", "profileinstall" (or "stFast", ... or 0 to 7), any
+// case. Throws UsageError.
+TSyncTypes ParseSyncType(const std::string& text);
+
+// The text of --help.
+const char* HelpText();
+
+}  // namespace fernwick::runner

@@ -1,0 +1,87 @@
+#include "hotsync/runner/StandIns.h"
+
+#include <vector>
+
+namespace fernwick::runner {
+
+namespace {
+
+using TEmuAttachHandheld = std::int32_t(FW_CDECL*)(const char*);
+using TEmuDetachHandheld = std::int32_t(FW_CDECL*)();
+using TEmuInjectFault = std::int32_t(FW_CDECL*)(const char*, std::int32_t);
+using TEmuGetLastMessage = std::int32_t(FW_CDECL*)(char*, std::int32_t);
+using TEmuClearFaults = void(FW_CDECL*)();
+
+template <typename Fn>
+Fn Proc(TLibHandle handle, const char* name) {
+  return ProcAs<Fn>(GetLibraryProc(handle, name));
+}
+
+}  // namespace
+
+HandheldEmulator::~HandheldEmulator() {
+  Detach();
+  // A fault that no call answered must not outlive this run in a process
+  // that keeps the emulator loaded.
+  if (auto clear = Proc<TEmuClearFaults>(handle_, "EmuClearFaults")) clear();
+  FreeLibraryHandle(handle_);
+}
+
+std::string HandheldEmulator::Load(const std::string& folder) {
+  std::string file = folder + "sync20.dll";
+  handle_ = LoadLibraryHandle(file);
+  if (handle_ == nullptr) {
+    return PlatformLibraryName(file) + ": cannot load the handheld emulator: " + LastLibraryError();
+  }
+  if (GetLibraryProc(handle_, "EmuAttachHandheld") == nullptr) {
+    return PlatformLibraryName(file) + ": not the handheld emulator (no EmuAttachHandheld)";
+  }
+  return "";
+}
+
+std::string HandheldEmulator::LastMessage() {
+  auto get = Proc<TEmuGetLastMessage>(handle_, "EmuGetLastMessage");
+  if (get == nullptr) return "no reason given";
+  std::vector<char> text(1024, '\0');
+  get(text.data(), static_cast<std::int32_t>(text.size()));
+  return text.data();
+}
+
+std::string HandheldEmulator::Attach(const std::string& folder) {
+  auto attach = Proc<TEmuAttachHandheld>(handle_, "EmuAttachHandheld");
+  if (attach == nullptr) return "the handheld emulator is not loaded";
+  if (attach(folder.c_str()) != 0)
+    return "cannot attach the handheld " + folder + ": " + LastMessage();
+  attached_ = true;
+  return "";
+}
+
+std::string HandheldEmulator::Detach() {
+  if (!attached_) return "";
+  attached_ = false;
+  auto detach = Proc<TEmuDetachHandheld>(handle_, "EmuDetachHandheld");
+  if (detach == nullptr || detach() == 0) return "";
+  std::string why = "writing back the handheld failed: ";
+  why += LastMessage();
+  return why;
+}
+
+std::string HandheldEmulator::InjectFault(const std::string& function, std::int32_t status) {
+  auto inject = Proc<TEmuInjectFault>(handle_, "EmuInjectFault");
+  if (inject == nullptr) return "the handheld emulator takes no faults";
+  if (inject(function.c_str(), status) != 0) {
+    return "cannot inject a fault into " + function + ": " + LastMessage();
+  }
+  return "";
+}
+
+std::string HandheldEmulator::UserName() {
+  auto read = Proc<TSyncReadUserID>(handle_, "SyncReadUserID");
+  if (read == nullptr) return "";
+  TUserIDInfo info{};
+  if (read(&info) != 0) return "";
+  info.m_pName[sizeof info.m_pName - 1] = '\0';
+  return info.m_pName;
+}
+
+}  // namespace fernwick::runner

@@ -1,0 +1,47 @@
+// The runner's own handles of the stand-in libraries in the HotSync folder:
+// the handheld emulator (sync20) and the HotSync log library (hslog20). A
+// conduit loaded afterwards binds the same loaded libraries, so what the
+// runner sets here (the attached handheld, injected faults, the log) is what
+// the conduit sees.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "framework/DynLib.h"
+#include "link/SyncApi.h"
+
+namespace fernwick::runner {
+
+class HandheldEmulator {
+ public:
+  HandheldEmulator() = default;
+  HandheldEmulator(const HandheldEmulator&) = delete;
+  HandheldEmulator& operator=(const HandheldEmulator&) = delete;
+  // Detaches the handheld (writing back open databases) and unloads.
+  ~HandheldEmulator();
+
+  // Loads sync20 from `folder` (with a trailing delimiter). Returns "" or
+  // one line saying why not.
+  std::string Load(const std::string& folder);
+
+  // Serves the handheld in `folder`. Returns "" or the emulator's reason.
+  std::string Attach(const std::string& folder);
+
+  // Writes back and detaches the handheld. Returns "" or the reason.
+  std::string Detach();
+
+  // Makes the next call of `function` answer `status`. Returns "" or why not.
+  std::string InjectFault(const std::string& function, std::int32_t status);
+
+  // The user name stored on the attached handheld, or "" when unknown.
+  std::string UserName();
+
+ private:
+  std::string LastMessage();
+
+  TLibHandle handle_ = nullptr;
+  bool attached_ = false;
+};
+
+}  // namespace fernwick::runner

@@ -1,0 +1,24 @@
+// fernwick-hotsync: plays HotSync Manager for conduit libraries. See
+// --help, or RunnerOptions.cpp.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "hotsync/runner/Runner.h"
+#include "hotsync/runner/RunnerOptions.h"
+
+int main(int argc, char** argv) {
+  using namespace fernwick::runner;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    RunnerOptions options = ParseOptions(args);
+    return RunCommand(options, std::cout, std::cerr);
+  } catch (const UsageError& e) {
+    std::cerr << "fernwick-hotsync: " << e.what() << "\n"
+              << "Try 'fernwick-hotsync --help'.\n";
+    return kExitUsage;
+  } catch (const std::exception& e) {
+    std::cerr << "fernwick-hotsync: " << e.what() << "\n";
+    return kExitLoadFailed;
+  }
+}

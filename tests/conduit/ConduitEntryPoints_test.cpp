@@ -1,0 +1,264 @@
+#include "conduit/ConduitEntryPoints.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+#include "ScriptedSyncManager.h"
+#include "conduit/ConduitModule.h"
+#include "conduit/DorvPalmConduit.h"
+#include "framework/Exceptions.h"
+#include "link/DorvConduitApi.h"
+
+namespace fernwick {
+namespace {
+
+using ::testing::ElementsAre;
+using testing::LogLine;
+using testing::Script;
+
+// The name request of GetConduitInfo: version, size, then 72 unread bytes.
+struct NameRequest {
+  std::uint32_t version = 1;
+  std::uint32_t size = 80;
+  std::uint8_t rest[72] = {};
+};
+
+class EntryPointsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::BindScriptedSyncManager();
+    InitializeDorvPalmConduit();
+    SetConduitModuleError(nullptr);
+  }
+  void TearDown() override {
+    owner_.reset();
+    SetConduitModuleError(nullptr);
+    testing::UnbindScriptedSyncManager();
+  }
+  TDorvConduit* MakeConduit(const std::string& name) {
+    auto* conduit = new TDorvConduit(owner_.get());
+    conduit->SetConduitName(name);
+    Script().calls.clear();
+    return conduit;
+  }
+
+  std::unique_ptr<TComponent> owner_ = std::make_unique<TComponent>(nullptr);
+};
+
+TEST_F(EntryPointsTest, WithoutAConduitEveryEntryAnswersNeutrally) {
+  TSyncProperties props{};
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), 0);
+  std::array<char, 8> buffer;
+  buffer.fill('#');
+  EXPECT_EQ(EntryGetConduitName(buffer.data(), 8), 0);
+  EXPECT_THAT(buffer, ::testing::Each('#'));
+  EXPECT_EQ(EntryGetConduitVersion(), 0);
+  TSyncPreference prefs{};
+  EXPECT_EQ(EntryConfigureConduit(&prefs), -1);
+
+  NameRequest request;
+  char name[32];
+  std::uint32_t size = sizeof name;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, name, &size), 0);
+  EXPECT_STREQ(name, "Unnamed Conduit");
+  std::uint32_t action = 99;
+  size = 4;
+  EXPECT_EQ(EntryGetConduitInfo(cieDefaultAction, &request, &action, &size), 0);
+  EXPECT_EQ(action, static_cast<std::uint32_t>(stFast));
+  EXPECT_TRUE(Script().log.empty());
+}
+
+TEST_F(EntryPointsTest, DestroyedConduitIsNeverReached) {
+  TDorvConduit* conduit = MakeConduit("Gone");
+  conduit->SetMajorVersion(3);
+  EXPECT_EQ(EntryGetConduitVersion(), 0x300);
+  delete conduit;
+  EXPECT_EQ(EntryGetConduitVersion(), 0);
+  TSyncProperties props{};
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), 0);
+  char name[16] = "untouched";
+  EXPECT_EQ(EntryGetConduitName(name, sizeof name), 0);
+  EXPECT_STREQ(name, "untouched");
+  EXPECT_TRUE(Script().calls.empty());
+}
+
+TEST_F(EntryPointsTest, GetConduitNameZeroFillsTheWholeBuffer) {
+  MakeConduit("Memos");
+  std::array<char, 64> buffer;
+  buffer.fill('#');
+  EXPECT_EQ(EntryGetConduitName(buffer.data(), 64), 0);
+  EXPECT_EQ(std::string(buffer.data(), 5), "Memos");
+  EXPECT_TRUE(std::all_of(buffer.begin() + 5, buffer.end(), [](char c) { return c == 0; }));
+}
+
+TEST_F(EntryPointsTest, GetConduitNameCutsANameThatDoesNotFit) {
+  MakeConduit("A rather long conduit name");
+  std::array<char, 12> buffer;
+  buffer.fill('#');
+  // Only the first 6 bytes belong to the caller; the rest must stay as it is.
+  EXPECT_EQ(EntryGetConduitName(buffer.data(), 6), 0);
+  EXPECT_STREQ(buffer.data(), "A rat");
+  EXPECT_TRUE(std::all_of(buffer.begin() + 6, buffer.end(), [](char c) { return c == '#'; }));
+  EXPECT_EQ(EntryGetConduitName(buffer.data(), 0), 0);
+  EXPECT_EQ(EntryGetConduitName(nullptr, 10), 0);
+  EXPECT_EQ(EntryGetConduitName(buffer.data(), 1), 0);
+  EXPECT_EQ(buffer[0], '\0');
+  EXPECT_EQ(buffer[1], ' ');  // left from the call before
+}
+
+TEST_F(EntryPointsTest, GetConduitInfoChecksItsArgumentsInOrder) {
+  MakeConduit("Memos");
+  NameRequest request;
+  std::uint32_t value = 0;
+  std::uint32_t size = 4;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, nullptr, nullptr, nullptr), 4209);
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, &value, nullptr), 4215);
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, nullptr, &value, &size), 4212);
+  request.version = 2;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, &value, &size), 4213);
+  request.version = 1;
+  request.size = 84;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, &value, &size), 4213);
+  size = 8;
+  EXPECT_EQ(EntryGetConduitInfo(cieMfcVersion, nullptr, &value, &size), 4211);
+  EXPECT_EQ(EntryGetConduitInfo(cieDefaultAction, nullptr, &value, &size), 4211);
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(size, 8u);
+}
+
+TEST_F(EntryPointsTest, GetConduitInfoAnswers) {
+  TDorvConduit* conduit = MakeConduit("Memos");
+  conduit->SetDefaultAction(stHHtoPC);
+  std::uint32_t value = 0;
+  std::uint32_t size = 4;
+  EXPECT_EQ(EntryGetConduitInfo(cieMfcVersion, nullptr, &value, &size), 0);
+  EXPECT_EQ(value, 0x10000000u);
+  EXPECT_EQ(EntryGetConduitInfo(cieDefaultAction, nullptr, &value, &size), 0);
+  EXPECT_EQ(value, static_cast<std::uint32_t>(stHHtoPC));
+  value = 0x5a5a5a5a;
+  EXPECT_EQ(EntryGetConduitInfo(7, nullptr, &value, &size), 0);
+  EXPECT_EQ(value, 0x5a5a5a5au);
+
+  NameRequest request;
+  std::array<char, 16> name;
+  name.fill('#');
+  size = 16;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, name.data(), &size), 0);
+  EXPECT_STREQ(name.data(), "Memos");
+  EXPECT_EQ(name[6], '#');  // the name and its terminator only
+  EXPECT_EQ(size, 16u);
+}
+
+TEST_F(EntryPointsTest, GetConduitInfoNameStaysInsideOutSize) {
+  MakeConduit("A rather long conduit name");
+  NameRequest request;
+  std::array<char, 16> name;
+  name.fill('#');
+  std::uint32_t size = 4;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, name.data(), &size), 0);
+  EXPECT_STREQ(name.data(), "A r");
+  EXPECT_EQ(name[4], '#');
+  size = 0;
+  EXPECT_EQ(EntryGetConduitInfo(cieConduitName, &request, name.data(), &size), 4211);
+  EXPECT_EQ(name[0], 'A');
+}
+
+TEST_F(EntryPointsTest, OpenConduitRunsTheConduit) {
+  TDorvConduit* conduit = MakeConduit("Memos");
+  conduit->SetOnOpenConduit([](std::int32_t& error) { error = 5; });
+  TSyncProperties props{};
+  props.SyncType = stSlow;
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), 5);
+  EXPECT_THAT(Script().log, ElementsAre(LogLine{"", 19}, LogLine{"Error in OnOpenConduit", -1},
+                                        LogLine{"Memos", 21}));
+}
+
+TEST_F(EntryPointsTest, NoExceptionCrossesOpenConduit) {
+  TDorvConduit* conduit = MakeConduit("Memos");
+  conduit->SetOnOpenConduit([](std::int32_t&) { throw std::runtime_error("disk full"); });
+  TSyncProperties props{};
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrUnexpectedException);
+  EXPECT_THAT(Script().log,
+              ElementsAre(LogLine{"", 19}, LogLine{"disk full", -1}, LogLine{"Memos", 21}));
+  EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
+
+  Script().log.clear();
+  conduit->SetOnOpenConduit([](std::int32_t&) { throw 17; });
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrUnexpectedException);
+  EXPECT_THAT(Script().log,
+              ElementsAre(LogLine{"", 19}, LogLine{"Unknown exception in OpenConduit", -1},
+                          LogLine{"Memos", 21}));
+  EXPECT_EQ(EntryOpenConduit(nullptr, nullptr), kErrNullProperties);
+}
+
+TEST_F(EntryPointsTest, NoExceptionCrossesConfigureConduit) {
+  TDorvConduit* conduit = MakeConduit("Memos");
+  conduit->SetOnConfigureConduit(
+      [](TSyncPreference&, bool&) { throw EDorvConduitError("bad preference", 3); });
+  TSyncPreference prefs{};
+  EXPECT_EQ(EntryConfigureConduit(&prefs), kErrUnexpectedException);
+  EXPECT_THAT(Script().log, ElementsAre(LogLine{"bad preference", -1}, LogLine{"Memos", 21}));
+  EXPECT_EQ(EntryConfigureConduit(nullptr), -1);
+}
+
+TEST_F(EntryPointsTest, FailedModuleCreationFailsOpenConduit) {
+  std::string error = "Conduit API version must be 2.1 or later";
+  SetConduitModuleError(&error);
+  TSyncProperties props{};
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrNoConduitModule);
+  EXPECT_THAT(Script().log, ElementsAre(LogLine{error, -1}, LogLine{"Unnamed Conduit", 21}));
+}
+
+// A data module whose constructor builds a conduit; the library object
+// creates it once and destroys it first.
+class TTestModule : public TComponent {
+ public:
+  explicit TTestModule(TComponent* owner) : TComponent(owner) {
+    (new TDorvConduit(this))->SetConduitName("Module conduit");
+  }
+};
+
+std::unique_ptr<TComponent> CreateTestModule() { return std::make_unique<TTestModule>(nullptr); }
+std::unique_ptr<TComponent> CreateFailingModule() {
+  throw EDorvConduitError("Conduit API version must be 2.1 or later", -2);
+}
+
+int g_units_started = 0;
+void StartUnits() { ++g_units_started; }
+void StopUnits() {
+  // The module (and its conduit) is gone before the units finalise.
+  EXPECT_EQ(ConduitReference(), nullptr);
+  --g_units_started;
+}
+
+TEST_F(EntryPointsTest, LibraryCreatesTheModuleOnceAndDestroysIt) {
+  {
+    ConduitLibrary library(&CreateTestModule, &StartUnits, &StopUnits);
+    EXPECT_EQ(library.Module(), nullptr);
+    library.EnsureStarted();
+    ASSERT_NE(library.Module(), nullptr);
+    TComponent* module = library.Module();
+    library.EnsureStarted();
+    EXPECT_EQ(library.Module(), module);
+    ASSERT_NE(ConduitReference(), nullptr);
+    EXPECT_EQ(ConduitReference()->GetConduitName(), "Module conduit");
+    EXPECT_EQ(g_units_started, 1);
+  }
+  EXPECT_EQ(g_units_started, 0);
+  EXPECT_EQ(ConduitReference(), nullptr);
+  EXPECT_EQ(LiveConduitCount(), 0);
+
+  ConduitLibrary failing(&CreateFailingModule, &StartUnits, &StopUnits);
+  failing.EnsureStarted();
+  EXPECT_EQ(failing.Module(), nullptr);
+  ASSERT_NE(ConduitModuleError(), nullptr);
+  EXPECT_EQ(*ConduitModuleError(), "Conduit API version must be 2.1 or later");
+}
+
+}  // namespace
+}  // namespace fernwick
