@@ -103,9 +103,12 @@ class TMemoCopyModule : public TComponent {
 
     const fs::path dropped = folder / "NewMemo.txt";
     if (fs::exists(dropped)) {
-      std::ifstream in(dropped, std::ios::binary);
       std::stringstream text;
-      text << in.rdbuf();
+      {
+        // Closed before the rename below: Windows renames no open file.
+        std::ifstream in(dropped, std::ios::binary);
+        text << in.rdbuf();
+      }
       memos_->Append();
       memos_->FieldByName("Text")->SetAsString(text.str());
       memos_->SetCategoryId(0);
