@@ -201,7 +201,33 @@ bool BoolFromText(std::string_view text) {
 
 // Published in this order, after FileName, CardNum and OpenMode and before the
 // notification events of the database component.
+std::string ByteText(std::uint8_t value) { return std::to_string(value); }
+
+std::uint8_t ByteFromText(std::string_view text) {
+  const std::string t(text);
+  std::size_t used = 0;
+  int value = -1;
+  try {
+    value = std::stoi(t, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != t.size() || value < 0 || value > 255) {
+    throw EConvertError("'" + t + "' is not a valid byte value");
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+#define FERNWICK_DB_EVENT(name) {#name, "TDorvConduitDbNotifyEvent", "", false, nullptr, nullptr}
+
 constexpr TPropertyInfo<TDorvConduitDb> kPublished[] = {
+    {"FileName", "string", "", false, [](const TDorvConduitDb& db) { return db.FileName(); },
+     [](TDorvConduitDb& db, std::string_view text) { db.SetFileName(std::string(text)); }},
+    {"CardNum", "Byte", "0", false, [](const TDorvConduitDb& db) { return ByteText(db.CardNum()); },
+     [](TDorvConduitDb& db, std::string_view text) { db.SetCardNum(ByteFromText(text)); }},
+    {"OpenMode", "Byte", "224", true,
+     [](const TDorvConduitDb& db) { return ByteText(db.OpenMode()); },
+     [](TDorvConduitDb& db, std::string_view text) { db.SetOpenMode(ByteFromText(text)); }},
     {"Fields", "TDorvPalmFields", "", false, nullptr, nullptr},
     {"AlignOnWord", "Boolean", "False", false,
      [](const TDorvConduitDb& db) { return BoolText(db.GetAlignOnWord()); },
@@ -210,7 +236,24 @@ constexpr TPropertyInfo<TDorvConduitDb> kPublished[] = {
     {"SortInfoFields", "TDorvPalmFields", "", false, nullptr, nullptr},
     {"OnTestFieldExistsForRead", "TDorvFieldTestEvent", "", false, nullptr, nullptr},
     {"OnTestFieldExistsForWrite", "TDorvFieldTestEvent", "", false, nullptr, nullptr},
+    FERNWICK_DB_EVENT(BeforeOpen),
+    FERNWICK_DB_EVENT(AfterOpen),
+    FERNWICK_DB_EVENT(BeforeClose),
+    FERNWICK_DB_EVENT(AfterClose),
+    FERNWICK_DB_EVENT(BeforeAppend),
+    FERNWICK_DB_EVENT(AfterAppend),
+    FERNWICK_DB_EVENT(BeforeEdit),
+    FERNWICK_DB_EVENT(AfterEdit),
+    FERNWICK_DB_EVENT(BeforePost),
+    FERNWICK_DB_EVENT(AfterPost),
+    FERNWICK_DB_EVENT(BeforeCancel),
+    FERNWICK_DB_EVENT(AfterCancel),
+    FERNWICK_DB_EVENT(BeforeDelete),
+    FERNWICK_DB_EVENT(AfterDelete),
+    FERNWICK_DB_EVENT(OnNewRecord),
 };
+
+#undef FERNWICK_DB_EVENT
 
 }  // namespace
 
@@ -221,6 +264,10 @@ TDorvConduitDb::TDorvConduitDb(TComponent* owner)
       sort_info_fields_(std::make_unique<TDorvPalmFields>(this)) {}
 
 TDorvConduitDb::~TDorvConduitDb() = default;
+
+void TDorvConduitDb::CopyFieldList(TDorvPalmFields& target, const TDorvPalmFields& source) {
+  if (&target != &source) target.Assign(source);
+}
 
 std::span<const TPropertyInfo<TDorvConduitDb>> TDorvConduitDb::PublishedProperties() {
   return kPublished;

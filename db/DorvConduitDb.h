@@ -1,20 +1,67 @@
 // The database component: access to one handheld database during a HotSync
-// synchronisation. This part holds the component's field lists and the record
-// buffer codec, which maps the handheld's packed record bytes onto a field list
-// and back.
+// synchronisation. A conduit's handler opens it, walks its records with a
+// cursor or the Sync Manager's iterations (by category, by modification),
+// reads and changes typed field values, appends, edits, posts and deletes
+// records, reads and writes the application and sort info blocks, and closes
+// it again. The record buffer codec maps the handheld's packed record bytes
+// onto a field list and back.
+//
+// All Sync Manager traffic goes through the function table of
+// link/DorvConduitSync.h. A failed call raises EDorvConduitError whose
+// message is the call's name followed by " failed" and whose ErrorCode is the
+// Sync Manager's status.
+//
+// Operations called in a state in which they do not apply (a cursor move
+// while editing, a post while browsing, any database call while closed)
+// return at once, without error and without events.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "db/DorvPalmFields.h"
 #include "framework/Classes.h"
+#include "link/SyncApi.h"
 
 namespace fernwick {
 
 class TDorvConduitDb;
+
+// Editing states of a database component.
+enum TDorvPalmDbState : std::uint8_t {
+  pdsInactive = 0,  // closed
+  pdsBrowse = 1,    // open: moving and reading
+  pdsAppend = 2,    // a new record is being filled in
+  pdsEdit = 3,      // the current record is being changed
+};
+
+// The ways ReadRawRecord reads a record.
+enum TDorvReadMode : std::uint8_t {
+  rmByIndex = 0,       // the record at CurrentRecordNum
+  rmById = 1,          // the record with a given id
+  rmNextInCat = 2,     // the next record of category CategoryId
+  rmNextMod = 3,       // the next modified record
+  rmNextModInCat = 4,  // the next modified record of category CategoryId
+  rmReset = 5,         // restart the iterations of the "next" reads
+};
+
+using TDorvConduitDbNotifyEvent = std::function<void(TDorvConduitDb& Sender)>;
+
+// The module's three transfer buffers, in static storage and shared by every
+// database component of the module: records, application info blocks and
+// sort info blocks. Each holds kDorvBufferSize bytes.
+constexpr std::size_t kDorvBufferSize = 65535;
+std::uint8_t* DorvRecordBuffer();
+std::uint8_t* DorvAppInfoBuffer();
+std::uint8_t* DorvSortInfoBuffer();
+
+// Raises EDorvConduitError(message, status) when status is not 0: the check
+// applied to every Sync Manager status the database component receives.
+void DorvCheckSync(const char* message, std::int32_t status);
 
 // Asked per field element whether that element is present in the record being
 // decoded or encoded. FieldExists holds true on entry; setting it to false
@@ -103,11 +150,208 @@ class TDorvConduitDb : public TComponent {
   // no text form (Get and Set are null).
   static std::span<const TPropertyInfo<TDorvConduitDb>> PublishedProperties();
 
+  // ---- Published properties --------------------------------------------
+
+  // Name of the handheld database. The setter keeps the first 32
+  // characters; a name that differs from the current one (case-sensitive)
+  // first closes the database. When that close raises, the old name stays.
+  const std::string& FileName() const { return file_name_; }
+  void SetFileName(const std::string& value);
+  // Memory card number passed to SyncOpenDB. Default 0.
+  std::uint8_t CardNum() const { return card_num_; }
+  void SetCardNum(std::uint8_t value) { card_num_ = value; }
+  // Open-mode byte passed to SyncOpenDB (eDbRead | eDbWrite | eDbExclusive by
+  // default). Reads need eDbRead and writes eDbWrite in the value current at
+  // the time of the read or write.
+  std::uint8_t OpenMode() const { return open_mode_; }
+  void SetOpenMode(std::uint8_t value) { open_mode_ = value; }
+  // Replace the items of a field list by copies of `source`'s items. The
+  // component keeps its own lists.
+  void SetFields(const TDorvPalmFields& source) { CopyFieldList(*fields_, source); }
+  void SetAppInfoFields(const TDorvPalmFields& source) { CopyFieldList(*app_info_fields_, source); }
+  void SetSortInfoFields(const TDorvPalmFields& source) {
+    CopyFieldList(*sort_info_fields_, source);
+  }
+
+  // Events. BeforeOpen fires before the database is opened and AfterOpen
+  // once it is open and its first record read; BeforeClose fires before it
+  // is closed and AfterClose once it is closed. The editing events fire in
+  // the orders given at Append, Edit, Post, Cancel and Delete. An exception
+  // raised by a Before handler refuses the operation: it passes to the
+  // caller with nothing changed.
+  TDorvConduitDbNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
+  TDorvConduitDbNotifyEvent BeforeAppend, AfterAppend, BeforeEdit, AfterEdit;
+  TDorvConduitDbNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
+  TDorvConduitDbNotifyEvent BeforeDelete, AfterDelete, OnNewRecord;
+
+  // ---- State ------------------------------------------------------------
+
+  // True while the database is open.
+  bool Active() const { return active_; }
+  // True: Open; false: Close; nothing when `value` equals Active.
+  void SetActive(bool value);
+  TDorvPalmDbState State() const { return state_; }
+  // Handle of the open database.
+  std::uint8_t DbHandle() const { return db_handle_; }
+  // Records as the component counts them: from SyncGetDBRecordCount at
+  // Open, plus one per posted append, minus one per Delete; 0 while closed.
+  std::uint16_t RecordCount() const { return record_count_; }
+  // Index of the current record; -1 before the first.
+  std::int32_t CurrentRecordNum() const { return current_record_num_; }
+  // AssignCurrentRecordNum(value), then reads the record there (browsing
+  // only). The cursor is not clamped.
+  void SetCurrentRecordNum(std::int32_t value);
+  // Sets the cursor, Bof and Eof; reads nothing.
+  void AssignCurrentRecordNum(std::int32_t value);
+  // Bof: the cursor is before the first record. Eof: it is at or past the
+  // record count, or the database is empty.
+  bool Bof() const { return bof_; }
+  bool Eof() const { return eof_; }
+  // Category of the current record, the filter of the category reads and
+  // the category a write sends. The setter takes 0 to 15 and ignores any
+  // other value.
+  std::int16_t CategoryId() const { return category_id_; }
+  void SetCategoryId(std::int16_t value);
+  // Attribute byte of the current record; 0 (and not settable) while closed.
+  std::uint8_t GetAttributes() const;
+  void SetAttributes(std::uint8_t value);
+  // The record id held in the raw record information (the record last read
+  // or written); 0 while closed.
+  std::uint32_t GetRecordId() const;
+  // Size in bytes of the record last read or written through this component.
+  std::uint32_t RecordSize() const { return record_size_; }
+  // The module's record buffer, holding the record last read or written
+  // through any database component.
+  std::uint8_t* GetCurrentRecord() const;
+  // The raw record information exchanged with the Sync Manager.
+  const TRawRecordInfo& RawRecordInfo() const { return raw_; }
+
+  // ---- Opening, the cursor and reads --------------------------------------
+
+  // Opens the database (SyncOpenDB), counts its records and reads the first.
+  // When counting fails the database is closed again before the error is
+  // raised, and the component stays inactive.
+  void Open();
+  // Closes the database (SyncCloseDB). A pending append or edit is dropped.
+  // When SyncCloseDB fails the component stays open.
+  void Close();
+  // Move to record 0, the last record, the next and the previous, and read
+  // there (browsing only). Past either end nothing is read and Eof or Bof
+  // is set.
+  void First();
+  void Last();
+  void Next();
+  void Prior();
+  void ReadRawRecordByIndex();
+  // The read engine: reads one record in `mode` into the record buffer and
+  // decodes it into Fields. Browsing only. Raises "Database not opened in
+  // read mode" when OpenMode lacks eDbRead.
+  void ReadRawRecord(TDorvReadMode mode, std::uint32_t rec_id);
+  // Reads the record with id `rec_id` and moves the cursor to it.
+  void Find(std::uint32_t rec_id);
+  // Restarts the Sync Manager's iterations of the "next" reads.
+  void Reset();
+  // The next record of category CategoryId / the next modified record / the
+  // next modified record of category CategoryId. False at the end of the
+  // iteration, and false on a closed database or outside browsing, so a loop
+  // until false always ends.
+  bool NextInCategory();
+  bool NextModified();
+  bool NextModifiedInCategory();
+
+  // Adds a field to Fields with this name, type and size (in that order,
+  // through the field's setters) and returns it.
+  TDorvPalmField* AddField(const std::string& name, TDorvPalmFieldType data_type,
+                           std::int32_t size);
+  // The first field of Fields whose name equals `name`, ignoring the case of
+  // A to Z. Raises "Field <name> does not exist" without a match.
+  TDorvPalmField* FieldByName(const std::string& name);
+
+  // ---- Editing and writing ------------------------------------------------
+
+  // Encodes Fields and writes the record (SyncWriteRec): a new record in
+  // pdsAppend (its id is then reported by GetRecordId), the record last read
+  // or written in pdsEdit. Raises "Database not opened in write mode" when
+  // OpenMode lacks eDbWrite.
+  void WriteRawRecord();
+  // BeforeAppend; pdsAppend; Attributes 0; every field element emptied;
+  // OnNewRecord; AfterAppend. Browsing only.
+  void Append();
+  // BeforeEdit; pdsEdit; AfterEdit. Browsing only.
+  void Edit();
+  // BeforePost; write; pdsBrowse; AfterPost. Appending or editing only. A
+  // failed write leaves the state as it was.
+  void Post();
+  // BeforeCancel; Fields reloaded from the record buffer; pdsBrowse;
+  // Attributes restored; AfterCancel. Nothing on a closed database.
+  void Cancel();
+  // BeforeDelete; deletes the record last read or written (SyncDeleteRec);
+  // one record fewer; re-reads at the cursor; AfterDelete. Browsing only.
+  void Delete();
+  // Sets the deleted bit of Attributes and writes the record when appending
+  // or editing; while browsing only Attributes changes.
+  void MarkAsDeleted();
+
+  // ---- Info blocks, maintenance and diagnostics ---------------------------
+
+  // The module's application / sort info buffers and the length of the
+  // block last read or written through this component.
+  std::uint8_t* GetAppInfoBlock() const;
+  std::uint8_t* GetSortInfoBlock() const;
+  std::uint16_t AppInfoSize() const { return app_info_size_; }
+  std::uint16_t SortInfoSize() const { return sort_info_size_; }
+  // Clears the buffer, then (while open) reads the block and decodes it into
+  // AppInfoFields / SortInfoFields.
+  void ReadAppInfo();
+  void ReadSortInfo();
+  // Encodes AppInfoFields / SortInfoFields and writes the block. Nothing
+  // happens while closed or when the list is empty.
+  void WriteAppInfo();
+  void WriteSortInfo();
+  // The Sync Manager's maintenance calls, while open. They do not change
+  // RecordCount or the cursor. A category outside 0 to 15 is ignored.
+  void PurgeAllRecords();
+  void PurgeAllRecordsInCategory(std::int16_t category);
+  void PurgeDeletedRecords();
+  void ResetSyncFlags();
+  // Text dumps of the transfer buffers, one character per byte: "0" for 0,
+  // the character itself for 0x20 to 0x7F, "*" otherwise.
+  // DebugRawRecAsStr starts with "Id = <RecId>\r\nCatId = <CatId>\r\n" and
+  // dumps RecSize bytes of the record buffer; the other two dump
+  // AppInfoSize / SortInfoSize bytes of their buffers.
+  std::string DebugRawRecAsStr() const;
+  std::string DebugAppInfoAsStr() const;
+  std::string DebugSortInfoAsStr() const;
+
  private:
+  void Fire(const TDorvConduitDbNotifyEvent& event);
+  bool ReadNext(TDorvReadMode mode);
+  void ReadInfoBlock(std::uint8_t* buffer, TDorvPalmFields& fields, std::uint16_t& size,
+                     bool app_info);
+  void WriteInfoBlock(std::uint8_t* buffer, TDorvPalmFields& fields, std::uint16_t& size,
+                      bool app_info);
+  static void CopyFieldList(TDorvPalmFields& target, const TDorvPalmFields& source);
+
+  std::string file_name_;
+  std::uint8_t db_handle_ = 0;
+  std::uint8_t card_num_ = 0;
+  bool active_ = false;
+  std::uint8_t open_mode_ = eDbRead | eDbWrite | eDbExclusive;
+  std::int32_t current_record_num_ = -1;
+  std::uint16_t record_count_ = 0;
+  bool eof_ = false;
+  bool bof_ = false;
+  TRawRecordInfo raw_{};
   std::unique_ptr<TDorvPalmFields> fields_;
+  std::uint32_t record_size_ = 0;
+  std::uint16_t app_info_size_ = 0;
+  std::uint16_t sort_info_size_ = 0;
+  std::int16_t category_id_ = 0;
+  TDorvPalmDbState state_ = pdsInactive;
   std::unique_ptr<TDorvPalmFields> app_info_fields_;
   std::unique_ptr<TDorvPalmFields> sort_info_fields_;
   bool align_on_word_ = false;
+  std::uint8_t attributes_ = 0;
 };
 
 // The bytes of a blob element decoded by GetFieldValuesFromBuffer: the

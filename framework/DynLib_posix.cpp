@@ -1,12 +1,24 @@
 #include <dlfcn.h>
 
+#include <algorithm>
+#include <cstring>
+#include <string>
+
 #include "framework/DynLib.h"
 #include "framework/SysUtils.h"
 
 namespace fernwick {
 
 namespace {
-thread_local std::string last_error;
+// A plain character array: a thread-local object with a destructor would keep
+// the C library from unloading a conduit library that holds this code.
+thread_local char last_error[1024];
+
+void RememberError(const std::string& text) {
+  const std::size_t n = std::min(text.size(), sizeof last_error - 1);
+  std::memcpy(last_error, text.data(), n);
+  last_error[n] = '\0';
+}
 }  // namespace
 
 std::string PlatformLibraryName(std::string_view name) {
@@ -26,9 +38,9 @@ TLibHandle LoadLibraryHandle(std::string_view name) {
   void* handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* why = dlerror();
-    last_error = why != nullptr ? why : file + ": cannot be loaded";
+    RememberError(why != nullptr ? why : file + ": cannot be loaded");
   } else {
-    last_error.clear();
+    last_error[0] = '\0';
   }
   return handle;
 }
@@ -42,7 +54,7 @@ void FreeLibraryHandle(TLibHandle handle) {
   if (handle != nullptr) dlclose(handle);
 }
 
-std::string LastLibraryError() { return last_error; }
+std::string LastLibraryError() { return std::string(last_error); }
 
 bool IsLoadedLibraryHandle(TLibHandle handle) { return handle != nullptr; }
 

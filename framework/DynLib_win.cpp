@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <string>
 
 #include "framework/DynLib.h"
 #include "framework/SysUtils.h"
@@ -9,7 +12,15 @@ namespace fernwick {
 
 namespace {
 
-thread_local std::string last_error;
+// A plain character array: a thread-local object with a destructor would keep
+// the C library from unloading a conduit library that holds this code.
+thread_local char last_error[1024];
+
+void RememberError(const std::string& text) {
+  const std::size_t n = std::min(text.size(), sizeof last_error - 1);
+  std::memcpy(last_error, text.data(), n);
+  last_error[n] = '\0';
+}
 
 std::string SystemMessage(DWORD code) {
   char* text = nullptr;
@@ -34,9 +45,9 @@ TLibHandle LoadLibraryHandle(std::string_view name) {
   const std::string file(name);
   HMODULE handle = LoadLibraryA(file.c_str());
   if (handle == nullptr) {
-    last_error = file + ": " + SystemMessage(GetLastError());
+    RememberError(file + ": " + SystemMessage(GetLastError()));
   } else {
-    last_error.clear();
+    last_error[0] = '\0';
   }
   return reinterpret_cast<TLibHandle>(handle);
 }
@@ -50,7 +61,7 @@ void FreeLibraryHandle(TLibHandle handle) {
   if (handle != nullptr) FreeLibrary(static_cast<HMODULE>(handle));
 }
 
-std::string LastLibraryError() { return last_error; }
+std::string LastLibraryError() { return std::string(last_error); }
 
 bool IsLoadedLibraryHandle(TLibHandle handle) {
   return reinterpret_cast<std::uintptr_t>(handle) >= 32;

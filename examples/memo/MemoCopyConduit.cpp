@@ -1,0 +1,135 @@
+// An example conduit that copies Memo Pad to the desktop.
+//
+// Each synchronisation it
+//  - logs the category names of MemoDB's application info block;
+//  - writes every memo changed on the handheld since the last synchronisation
+//    to <desktop folder>/Memos/<record id>.txt;
+//  - marks the memos deleted on the handheld: an archived one moves to
+//    <id>.archived.txt, one deleted outright leaves <id>.deleted behind;
+//  - appends the text of <desktop folder>/NewMemo.txt, when the user dropped
+//    one there, as a new memo in category Unfiled, and renames the file to
+//    NewMemo.txt.done so that it is added once;
+//  - purges the deleted and archived memos from the handheld, now that the
+//    desktop holds what is to be kept of them, and resets the sync flags, so
+//    the next synchronisation sees only new changes.
+//
+// The desktop folder is the user's folder that HotSync Manager passes
+// (PathName), with "MemoPad" below it.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "conduit/ConduitModule.h"
+#include "conduit/DorvPalmConduit.h"
+#include "db/DorvConduitDb.h"
+
+namespace {
+
+using namespace fernwick;
+namespace fs = std::filesystem;
+
+class TMemoCopyModule : public TComponent {
+ public:
+  explicit TMemoCopyModule(TComponent* owner)
+      : TComponent(owner), conduit_(new TDorvConduit(this)), memos_(new TDorvConduitDb(this)) {
+    conduit_->SetConduitName("Memo Pad");
+    conduit_->SetOnOpenConduit([this](std::int32_t& /*error*/) { Synchronise(); });
+
+    memos_->SetFileName("MemoDB");
+    // A memo record is its text and a NUL.
+    memos_->AddField("Text", pftString, 0);
+    // The application info block starts with the standard category block.
+    AddInfoField("Renamed", pftSmallint, 0, 1);
+    AddInfoField("Categories", pftString, 16, 16);
+    AddInfoField("CategoryIds", pftByte, 0, 16);
+    AddInfoField("LastUniqueId", pftByte, 0, 1);
+  }
+
+ private:
+  void AddInfoField(const char* name, TDorvPalmFieldType type, std::int32_t size,
+                    std::int32_t count) {
+    TDorvPalmField* field = memos_->AppInfoFields().Add();
+    field->SetFieldName(name);
+    field->SetDataType(type);
+    field->SetSize(size);
+    field->SetArraySize(count);
+  }
+
+  std::string Text() { return memos_->FieldByName("Text")->GetAsString(); }
+
+  static void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out) throw EDorvConduitError("Cannot write " + path.string());
+  }
+
+  void Synchronise() {
+    const fs::path folder = fs::path(conduit_->GetPathName()) / "MemoPad";
+    const fs::path memo_folder = folder / "Memos";
+    fs::create_directories(memo_folder);
+
+    memos_->Open();
+    memos_->ReadAppInfo();
+    TDorvPalmField* categories = memos_->AppInfoFields().Items(1);
+    std::string names;
+    for (std::int32_t i = 0; i < 16; ++i) {
+      const std::string name = categories->GetArrayValue(i).AsString();
+      if (name.empty()) continue;
+      names += (names.empty() ? "" : ", ") + name;
+    }
+    conduit_->AddLogEntry("Memo Pad categories: " + names);
+
+    int copied = 0, archived = 0, deleted = 0;
+    while (memos_->NextModified()) {
+      const std::string id = std::to_string(memos_->GetRecordId());
+      const std::uint8_t attributes = memos_->GetAttributes();
+      if ((attributes & eRecAttrDeleted) == 0) {
+        WriteFile(memo_folder / (id + ".txt"), Text());
+        ++copied;
+      } else if ((attributes & eRecAttrArchived) != 0) {
+        std::error_code ignored;
+        fs::remove(memo_folder / (id + ".txt"), ignored);
+        WriteFile(memo_folder / (id + ".archived.txt"), Text());
+        ++archived;
+      } else {
+        std::error_code ignored;
+        fs::remove(memo_folder / (id + ".txt"), ignored);
+        WriteFile(memo_folder / (id + ".deleted"), "");
+        ++deleted;
+      }
+    }
+
+    const fs::path dropped = folder / "NewMemo.txt";
+    if (fs::exists(dropped)) {
+      std::stringstream text;
+      {
+        // Closed before the rename below: Windows renames no open file.
+        std::ifstream in(dropped, std::ios::binary);
+        text << in.rdbuf();
+      }
+      memos_->Append();
+      memos_->FieldByName("Text")->SetAsString(text.str());
+      memos_->SetCategoryId(0);
+      memos_->Post();
+      conduit_->AddLogEntry("Memo Pad: added memo " + std::to_string(memos_->GetRecordId()) +
+                            " from NewMemo.txt");
+      fs::rename(dropped, folder / "NewMemo.txt.done");
+    }
+
+    memos_->PurgeDeletedRecords();
+    memos_->ResetSyncFlags();
+    memos_->Close();
+    conduit_->AddLogEntry("Memo Pad: " + std::to_string(copied) + " copied, " +
+                          std::to_string(archived) + " archived, " + std::to_string(deleted) +
+                          " deleted");
+  }
+
+  TDorvConduit* conduit_;   // owned by this module
+  TDorvConduitDb* memos_;   // owned by this module
+};
+
+}  // namespace
+
+FERNWICK_CONDUIT_MODULE(TMemoCopyModule)

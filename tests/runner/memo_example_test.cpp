@@ -1,0 +1,107 @@
+// The Memo Pad example conduit run by the runner, in this process, against a
+// copy of the sample handheld: what it leaves in the desktop folder, in the
+// HotSync log and in the handheld's MemoDB.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "hotsync/pdb/BuiltinRecords.h"
+#include "hotsync/pdb/PdbFile.h"
+#include "hotsync/runner/Runner.h"
+#include "hotsync/runner/RunnerOptions.h"
+
+namespace fernwick::runner {
+namespace {
+
+using ::testing::HasSubstr;
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class MemoExample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("fernwick-memo-example-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "desktop" / "MemoPad");
+    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  int Sync() {
+    out_.str("");
+    err_.str("");
+    return RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
+                                    (root_ / "desktop").string(), "sync", "memo_conduit.dll"}),
+                      out_, err_);
+  }
+  pdb::PdbDatabase MemoDB() { return pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb"); }
+
+  fs::path root_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
+  const pdb::PdbDatabase before = MemoDB();
+  const pdb::MemoAppInfo info = pdb::DecodeMemoAppInfo(*before.app_info);
+  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+
+  ASSERT_EQ(Sync(), kExitOk) << err_.str() << out_.str();
+  const std::string log = out_.str();
+  EXPECT_THAT(log, HasSubstr("Memo Pad categories: " + info.categories.names[0] + ", " +
+                             info.categories.names[1]));
+  EXPECT_THAT(log, HasSubstr("OK Memo Pad"));
+
+  // Every changed memo is on the desktop, under its id, as its record says.
+  const fs::path memos = root_ / "desktop" / "MemoPad" / "Memos";
+  int copied = 0, archived = 0, deleted = 0;
+  for (const pdb::PdbRecord& r : before.records) {
+    if ((r.attributes & 0xC0) == 0) {
+      EXPECT_FALSE(fs::exists(memos / (std::to_string(r.unique_id) + ".txt")));
+      continue;
+    }
+    const std::string id = std::to_string(r.unique_id);
+    if ((r.attributes & 0x80) == 0) {
+      EXPECT_EQ(ReadText(memos / (id + ".txt")), pdb::DecodeMemoRecord(r.data).text);
+      ++copied;
+    } else if ((r.attributes & 0x08) != 0) {
+      EXPECT_EQ(ReadText(memos / (id + ".archived.txt")), pdb::DecodeMemoRecord(r.data).text);
+      ++archived;
+    } else {
+      EXPECT_TRUE(fs::exists(memos / (id + ".deleted")));
+      ++deleted;
+    }
+  }
+  EXPECT_GT(copied, 0);
+  EXPECT_EQ(archived, 1);
+  EXPECT_EQ(deleted, 1);
+  EXPECT_THAT(log, HasSubstr("Memo Pad: " + std::to_string(copied) + " copied, 1 archived, 1 deleted"));
+
+  // The deleted memos are purged, the dropped memo is on the handheld, once,
+  // and no record is dirty now.
+  const pdb::PdbDatabase after = MemoDB();
+  ASSERT_EQ(after.records.size(), before.records.size() - 2 + 1);
+  for (const pdb::PdbRecord& r : after.records) EXPECT_EQ(r.attributes & 0x80, 0);
+  EXPECT_EQ(pdb::DecodeMemoRecord(after.records.back().data).text, "Dropped on the desktop");
+  for (const pdb::PdbRecord& r : after.records) EXPECT_EQ(r.attributes & 0x40, 0);
+  EXPECT_TRUE(fs::exists(root_ / "desktop" / "MemoPad" / "NewMemo.txt.done"));
+
+  // A second synchronisation finds nothing new.
+  ASSERT_EQ(Sync(), kExitOk) << err_.str();
+  EXPECT_THAT(out_.str(), HasSubstr("Memo Pad: 0 copied, 0 archived, 0 deleted"));
+  EXPECT_EQ(MemoDB().records.size(), after.records.size());
+}
+
+}  // namespace
+}  // namespace fernwick::runner
