@@ -3,8 +3,10 @@
 # HotSync installation: tools/link-check runs the library's start-up against
 # the stand-in Palm libraries and prints what was loaded and which of the
 # 54 Sync Manager and 8 HotSync log functions were bound. Then it runs one
-# synchronisation: the runner fernwick-hotsync runs the example conduit
-# against a copy of the sample handheld and prints the HotSync log.
+# synchronisation: the runner fernwick-hotsync runs the example conduits
+# (the minimal one, then Memo Pad, which copies the changed memos to the
+# desktop folder) against a copy of the sample handheld and prints the
+# HotSync log and the desktop files written.
 #
 #   scripts/main-job.sh [FOLDER | --current]
 #
@@ -31,11 +33,15 @@ echo "=== link-check"
 build/linux/bin/link-check "$@"
 
 # A whole synchronisation as HotSync Manager runs it: fernwick-hotsync loads
-# the example conduit and runs it against a copy of the sample handheld, then
-# prints the HotSync log.
-echo "=== HotSync of the example conduit against samples/handheld"
-handheld=$(mktemp -d)
-trap 'rm -rf "$handheld"' EXIT
-cp -R samples/handheld/. "$handheld"
-build/linux/bin/fernwick-hotsync --handheld "$handheld" --user "Jo Palm" \
-  sync build/linux/bin/libminimal_conduit.so
+# the example conduits and runs them in order against a copy of the sample
+# handheld, then prints the HotSync log.
+echo "=== HotSync of the example conduits against samples/handheld"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/handheld" "$work/desktop/MemoPad"
+cp -R samples/handheld/. "$work/handheld"
+echo "A memo dropped on the desktop" > "$work/desktop/MemoPad/NewMemo.txt"
+build/linux/bin/fernwick-hotsync --handheld "$work/handheld" --desktop "$work/desktop" \
+  --user "Jo Palm" sync build/linux/bin/libminimal_conduit.so build/linux/bin/libmemo_conduit.so
+echo "=== Desktop folder after the synchronisation"
+(cd "$work/desktop" && find . -type f | sort)

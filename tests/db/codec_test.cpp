@@ -400,12 +400,24 @@ TEST(TDorvConduitDb, NewComponentAndItsPublishedProperties) {
   const auto props = TDorvConduitDb::PublishedProperties();
   std::vector<std::string> names;
   for (const auto& p : props) names.emplace_back(p.Name);
-  EXPECT_EQ(names,
-            (std::vector<std::string>{"Fields", "AlignOnWord", "AppInfoFields", "SortInfoFields",
-                                      "OnTestFieldExistsForRead", "OnTestFieldExistsForWrite"}));
-  props[1].Set(*db, "True");
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "FileName", "CardNum", "OpenMode", "Fields", "AlignOnWord",
+                       "AppInfoFields", "SortInfoFields", "OnTestFieldExistsForRead",
+                       "OnTestFieldExistsForWrite", "BeforeOpen", "AfterOpen", "BeforeClose",
+                       "AfterClose", "BeforeAppend", "AfterAppend", "BeforeEdit", "AfterEdit",
+                       "BeforePost", "AfterPost", "BeforeCancel", "AfterCancel", "BeforeDelete",
+                       "AfterDelete", "OnNewRecord"}));
+  // OpenMode is always stored, with its default 224; the others only when changed.
+  EXPECT_EQ(props[2].Get(*db), "224");
+  EXPECT_TRUE(props[2].AlwaysStored);
+  EXPECT_THROW(props[2].Set(*db, "256"), EConvertError);
+  props[4].Set(*db, "True");
   EXPECT_TRUE(db->GetAlignOnWord());
-  EXPECT_EQ(props[1].Get(*db), "True");
+  EXPECT_EQ(props[4].Get(*db), "True");
+  props[0].Set(*db, "MemoDB");
+  EXPECT_EQ(db->FileName(), "MemoDB");
+  EXPECT_EQ(db->State(), pdsInactive);
+  EXPECT_EQ(db->CurrentRecordNum(), -1);
   db->Fields().Add();
   // The module destroys the component, which frees its field lists.
 }
