@@ -19,35 +19,11 @@
 #include <string>
 
 #include "hotsync/pdb/BuiltinRecords.h"
+#include "hotsync/pdb/DumpText.h"
 #include "hotsync/pdb/PdbFile.h"
 
 namespace fernwick::pdb {
 namespace {
-
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (auto b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0F];
-  }
-  return out;
-}
 
 std::string Num(std::uint64_t v) { return std::to_string(v); }
 
@@ -68,34 +44,34 @@ std::string DateText(std::uint16_t packed) {
 void PrintHeader(const PdbDatabase& db) {
   char attrs[8];
   std::snprintf(attrs, sizeof attrs, "0x%04x", db.attributes);
-  std::cout << "name " << Quote(db.name) << "\n"
+  std::cout << "name " << QuoteText(db.name) << "\n"
             << "attributes " << attrs << "\n"
             << "version " << db.version << "\n"
             << "dates " << db.creation_date << " " << db.modification_date << " " << db.backup_date
             << "\n"
             << "modnum " << db.modification_number << "\n"
-            << "type " << Quote(FourCCToString(db.type)) << " creator "
-            << Quote(FourCCToString(db.creator)) << "\n"
+            << "type " << QuoteText(FourCCToString(db.type)) << " creator "
+            << QuoteText(FourCCToString(db.creator)) << "\n"
             << "seed " << db.unique_id_seed << "\n";
 }
 
 void PrintRaw(const PdbDatabase& db) {
   auto block = [](const std::optional<std::vector<std::uint8_t>>& b) {
-    return b ? Hex(*b) : std::string("none");
+    return b ? HexText(*b) : std::string("none");
   };
   std::cout << "appinfo " << block(db.app_info) << "\n"
             << "sortinfo " << block(db.sort_info) << "\n";
   if (db.IsResourceDatabase()) {
     std::cout << "resources " << db.resources.size() << "\n";
     for (const auto& r : db.resources) {
-      std::cout << "resource type=" << Quote(FourCCToString(r.type)) << " id=" << r.id
-                << " data=" << Hex(r.data) << "\n";
+      std::cout << "resource type=" << QuoteText(FourCCToString(r.type)) << " id=" << r.id
+                << " data=" << HexText(r.data) << "\n";
     }
   } else {
     std::cout << "records " << db.records.size() << "\n";
     for (const auto& r : db.records) {
       std::cout << "record attr=" << Hex8(r.attributes) << " id=" << r.unique_id
-                << " data=" << Hex(r.data) << "\n";
+                << " data=" << HexText(r.data) << "\n";
     }
   }
 }
@@ -103,7 +79,7 @@ void PrintRaw(const PdbDatabase& db) {
 void PrintCategories(const CategoryInfo& c) {
   for (int i = 0; i < 16; ++i) {
     std::cout << "category " << i << " id=" << unsigned{c.ids[i]}
-              << " renamed=" << ((c.renamed >> i) & 1) << " " << Quote(c.names[i]) << "\n";
+              << " renamed=" << ((c.renamed >> i) & 1) << " " << QuoteText(c.names[i]) << "\n";
   }
   std::cout << "last_unique_id " << unsigned{c.last_unique_id} << "\n";
 }
@@ -133,7 +109,7 @@ void PrintDecoded(const PdbDatabase& db) {
         std::cout << RecordPrefix(r) << " empty\n";
         continue;
       }
-      std::cout << RecordPrefix(r) << " text=" << Quote(DecodeMemoRecord(r.data).text) << "\n";
+      std::cout << RecordPrefix(r) << " text=" << QuoteText(DecodeMemoRecord(r.data).text) << "\n";
     }
   } else if (creator == "todo") {
     if (db.app_info) {
@@ -151,7 +127,8 @@ void PrintDecoded(const PdbDatabase& db) {
       auto t = DecodeToDoRecord(r.data);
       std::cout << RecordPrefix(r) << " due=" << DateText(t.due_date)
                 << " priority=" << unsigned{t.priority} << " completed=" << t.completed
-                << " description=" << Quote(t.description) << " note=" << Quote(t.note) << "\n";
+                << " description=" << QuoteText(t.description) << " note=" << QuoteText(t.note)
+                << "\n";
     }
   } else if (creator == "addr") {
     if (db.app_info) {
@@ -160,7 +137,7 @@ void PrintDecoded(const PdbDatabase& db) {
       std::cout << "address dirty_labels=" << info.dirty_labels
                 << " country=" << unsigned{info.country} << "\n";
       for (std::size_t i = 0; i < info.labels.size(); ++i) {
-        std::cout << "label " << i << " " << Quote(info.labels[i]) << "\n";
+        std::cout << "label " << i << " " << QuoteText(info.labels[i]) << "\n";
       }
     }
     for (const auto& r : db.records) {
@@ -174,7 +151,7 @@ void PrintDecoded(const PdbDatabase& db) {
       for (int i = 0; i < 5; ++i) std::cout << (i ? "," : "") << unsigned{a.phone_labels[i]};
       std::cout << " shown=" << unsigned{a.shown_phone} << "\n";
       for (int i = 0; i < kAddressFieldCount; ++i) {
-        if (a.fields[i]) std::cout << "field " << i << " " << Quote(*a.fields[i]) << "\n";
+        if (a.fields[i]) std::cout << "field " << i << " " << QuoteText(*a.fields[i]) << "\n";
       }
     }
   } else if (creator == "date") {
@@ -218,8 +195,8 @@ void PrintDecoded(const PdbDatabase& db) {
       for (std::size_t i = 0; i < d.exceptions.size(); ++i) {
         std::cout << (i ? ";" : "") << DateText(d.exceptions[i]);
       }
-      std::cout << " description=" << (d.description ? Quote(*d.description) : "none")
-                << " note=" << (d.note ? Quote(*d.note) : "none") << "\n";
+      std::cout << " description=" << (d.description ? QuoteText(*d.description) : "none")
+                << " note=" << (d.note ? QuoteText(*d.note) : "none") << "\n";
     }
   } else {
     PrintRaw(db);

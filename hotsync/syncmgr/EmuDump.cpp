@@ -10,9 +10,11 @@
 // archive bit instead of its category. Exit status 1 when a call fails.
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "hotsync/pdb/DumpText.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/syncmgr/Emulator.h"
 #include "link/SyncApi.h"
@@ -24,30 +26,6 @@ FERNWICK_SYNC_FUNCTIONS(FERNWICK_IMPORT_DECL)
 namespace {
 
 using namespace fernwick;
-
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c < 0x20 || c > 0x7E || c == '\\' || c == '"') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string Hex(const std::uint8_t* bytes, std::size_t n) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 0x0F];
-  }
-  return out;
-}
 
 [[noreturn]] void Fail(const char* call, std::int32_t status) {
   char message[512];
@@ -67,7 +45,7 @@ std::string InfoBlock(std::uint8_t handle, bool app) {
       app ? SyncReadDBAppInfoBlock(handle, &info) : SyncReadDBSortInfoBlock(handle, &info);
   if (status == SYNCERR_NOT_FOUND) return "none";
   if (status != 0) Fail(app ? "SyncReadDBAppInfoBlock" : "SyncReadDBSortInfoBlock", status);
-  return Hex(g_buffer, info.BytesRead);
+  return pdb::HexText(std::span<const std::uint8_t>(g_buffer, info.BytesRead));
 }
 
 }  // namespace
@@ -91,13 +69,13 @@ int main(int argc, char** argv) {
   if (const std::int32_t s = SyncOpenDB(argv[2], 0, &handle, eDbRead | eDbShowSecret); s != 0)
     Fail("SyncOpenDB", s);
 
-  std::printf("name %s\n", Quote(info.szName).c_str());
+  std::printf("name %s\n", pdb::QuoteText(info.szName).c_str());
   std::printf("attributes 0x%04x\n", info.wAttributes);
   std::printf("version %u\n", info.wVersion);
   std::printf("dates %u %u %u\n", info.dwCreateDate, info.dwModDate, info.dwBackupDate);
   std::printf("modnum %u\n", info.dwModNumber);
-  std::printf("type %s creator %s\n", Quote(pdb::FourCCToString(info.dwType)).c_str(),
-              Quote(pdb::FourCCToString(info.dwCreator)).c_str());
+  std::printf("type %s creator %s\n", pdb::QuoteText(pdb::FourCCToString(info.dwType)).c_str(),
+              pdb::QuoteText(pdb::FourCCToString(info.dwCreator)).c_str());
   std::printf("appinfo %s\n", InfoBlock(handle, true).c_str());
   std::printf("sortinfo %s\n", InfoBlock(handle, false).c_str());
   std::uint16_t count = 0;
@@ -114,9 +92,10 @@ int main(int argc, char** argv) {
     if (resources) {
       if (const std::int32_t s = SyncReadResRecordByIndex(&rec, 1); s != 0)
         Fail("SyncReadResRecordByIndex", s);
-      std::printf("resource type=%s id=%u data=%s\n", Quote(pdb::FourCCToString(rec.RecId)).c_str(),
+      std::printf("resource type=%s id=%u data=%s\n",
+                  pdb::QuoteText(pdb::FourCCToString(rec.RecId)).c_str(),
                   static_cast<unsigned>(static_cast<std::uint16_t>(rec.CatId)),
-                  Hex(g_buffer, rec.RecSize).c_str());
+                  pdb::HexText(std::span<const std::uint8_t>(g_buffer, rec.RecSize)).c_str());
     } else {
       if (const std::int32_t s = SyncReadRecordByIndex(&rec); s != 0)
         Fail("SyncReadRecordByIndex", s);
@@ -128,7 +107,7 @@ int main(int argc, char** argv) {
         attr |= static_cast<std::uint8_t>(rec.CatId & 0x0F);
       }
       std::printf("record attr=0x%02x id=%u data=%s\n", attr, static_cast<unsigned>(rec.RecId),
-                  Hex(g_buffer, rec.RecSize).c_str());
+                  pdb::HexText(std::span<const std::uint8_t>(g_buffer, rec.RecSize)).c_str());
     }
   }
   if (const std::int32_t s = SyncCloseDB(handle); s != 0) Fail("SyncCloseDB", s);
