@@ -193,8 +193,12 @@ TEST_F(DatabaseComponent, AppendAndPostCreateARecordWithANewId) {
     events.push_back("OnNewRecord:" + sender.FieldByName("Text")->GetAsString());
   };
   db_.AfterAppend = [&](TDorvConduitDb&) { events.push_back("AfterAppend"); };
-  db_.BeforePost = [&](TDorvConduitDb& s) { events.push_back("BeforePost:" + std::to_string(s.State())); };
-  db_.AfterPost = [&](TDorvConduitDb& s) { events.push_back("AfterPost:" + std::to_string(s.State())); };
+  db_.BeforePost = [&](TDorvConduitDb& s) {
+    events.push_back("BeforePost:" + std::to_string(s.State()));
+  };
+  db_.AfterPost = [&](TDorvConduitDb& s) {
+    events.push_back("AfterPost:" + std::to_string(s.State()));
+  };
   db_.Open();
   db_.SetCategoryId(3);
   db_.Append();
@@ -292,12 +296,18 @@ TEST_F(DatabaseComponent, BeforeHandlerRefusesAnOperation) {
 TEST_F(DatabaseComponent, OpenAndCloseEventsFireAroundTheCalls) {
   Put({"a"});
   std::vector<std::string> events;
-  db_.BeforeOpen = [&](TDorvConduitDb& s) { events.push_back("BeforeOpen:" + std::to_string(s.Active())); };
+  db_.BeforeOpen = [&](TDorvConduitDb& s) {
+    events.push_back("BeforeOpen:" + std::to_string(s.Active()));
+  };
   db_.AfterOpen = [&](TDorvConduitDb& s) {
     events.push_back("AfterOpen:" + s.FieldByName("Text")->GetAsString());
   };
-  db_.BeforeClose = [&](TDorvConduitDb& s) { events.push_back("BeforeClose:" + std::to_string(s.Active())); };
-  db_.AfterClose = [&](TDorvConduitDb& s) { events.push_back("AfterClose:" + std::to_string(s.Active())); };
+  db_.BeforeClose = [&](TDorvConduitDb& s) {
+    events.push_back("BeforeClose:" + std::to_string(s.Active()));
+  };
+  db_.AfterClose = [&](TDorvConduitDb& s) {
+    events.push_back("AfterClose:" + std::to_string(s.Active()));
+  };
   db_.SetActive(true);
   db_.SetActive(true);
   db_.SetActive(false);
@@ -404,8 +414,8 @@ TEST_F(DatabaseComponent, RecordTooLargeForTheBufferIsRefusedBeforeSending) {
 
 TEST_F(DatabaseComponent, InfoBlocksReadWriteAndDump) {
   pdb::PdbDatabase file = TextDatabase("TestDB", {"a"});
-  file.app_info = pdb::EncodeMemoAppInfo(pdb::MemoAppInfo{
-      pdb::MakeCategories({"Business", "Personal"}), 0});
+  file.app_info =
+      pdb::EncodeMemoAppInfo(pdb::MemoAppInfo{pdb::MakeCategories({"Business", "Personal"}), 0});
   file.sort_info = std::vector<std::uint8_t>{'s', 'o', 'r', 't', 0, 1, 2, 0x7F, 0x80, 'x'};
   handheld_.Put(file);
 
@@ -474,6 +484,60 @@ TEST_F(DatabaseComponent, PurgesAndFlagResetsReachTheFile) {
   db_.PurgeAllRecords();
   db_.Close();
   EXPECT_TRUE(handheld_.Get("TestDB").records.empty());
+}
+
+TEST_F(DatabaseComponent, MaintenanceFailuresCarryTheStatus) {
+  Put({"a"}, {0x80});
+  db_.Open();
+  const struct {
+    const char* function;
+    const char* message;
+    void (TDorvConduitDb::*call)();
+  } rows[] = {
+      {"SyncPurgeAllRecs", "SyncPurgeAllRecs failed", &TDorvConduitDb::PurgeAllRecords},
+      {"SyncPurgeDeletedRecs", "SyncPurgeDeletedRecs failed", &TDorvConduitDb::PurgeDeletedRecords},
+      {"SyncResetSyncFlags", "SyncResetSyncFlags failed", &TDorvConduitDb::ResetSyncFlags},
+      {"SyncResetRecordIndex", "SyncResetRecordIndex failed", &TDorvConduitDb::Reset},
+  };
+  for (const auto& row : rows) {
+    handheld_.InjectFault(row.function, SYNCERR_READ_ONLY);
+    const EDorvConduitError e = CatchDorv([&] { (db_.*row.call)(); });
+    EXPECT_EQ(e.Message(), row.message);
+    EXPECT_EQ(e.ErrorCode(), SYNCERR_READ_ONLY);
+  }
+  handheld_.InjectFault("SyncPurgeAllRecsInCategory", SYNCERR_READ_ONLY);
+  EXPECT_EQ(CatchDorv([&] { db_.PurgeAllRecordsInCategory(15); }).Message(),
+            "SyncPurgeAllRecsInCategory failed");
+  EXPECT_EQ(db_.RecordCount(), 1);
+  EXPECT_EQ(db_.State(), pdsBrowse);
+  db_.Close();
+  EXPECT_EQ(handheld_.Get("TestDB").records.size(), 1u);  // nothing was purged
+}
+
+TEST_F(DatabaseComponent, EditCancelAndDeleteEventOrders) {
+  Put({"a", "b"});
+  std::vector<std::string> events;
+  auto log = [&](const char* name) {
+    return [&events, name](TDorvConduitDb& s) {
+      events.push_back(std::string(name) + ":" + std::to_string(s.State()) + ":" +
+                       std::to_string(s.RecordCount()));
+    };
+  };
+  db_.BeforeEdit = log("BeforeEdit");
+  db_.AfterEdit = log("AfterEdit");
+  db_.BeforeCancel = log("BeforeCancel");
+  db_.AfterCancel = log("AfterCancel");
+  db_.BeforeDelete = log("BeforeDelete");
+  db_.AfterDelete = log("AfterDelete");
+  db_.Open();
+  db_.Edit();
+  db_.Edit();    // already editing: nothing
+  db_.Delete();  // not browsing: nothing
+  db_.Cancel();
+  db_.Delete();
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"BeforeEdit:1:2", "AfterEdit:3:2", "BeforeCancel:3:2",
+                                      "AfterCancel:1:2", "BeforeDelete:1:2", "AfterDelete:1:1"}));
 }
 
 TEST_F(DatabaseComponent, NamesCategoriesAndDumps) {
