@@ -218,7 +218,8 @@ std::uint8_t ByteFromText(std::string_view text) {
   return static_cast<std::uint8_t>(value);
 }
 
-#define FERNWICK_DB_EVENT(name) {#name, "TDorvConduitDbNotifyEvent", "", false, nullptr, nullptr}
+#define FERNWICK_DB_EVENT(name) \
+  { #name, "TDorvConduitDbNotifyEvent", "", false, nullptr, nullptr }
 
 constexpr TPropertyInfo<TDorvConduitDb> kPublished[] = {
     {"FileName", "string", "", false, [](const TDorvConduitDb& db) { return db.FileName(); },

@@ -7,9 +7,11 @@
 // onto a field list and back.
 //
 // All Sync Manager traffic goes through the function table of
-// link/DorvConduitSync.h. A failed call raises EDorvConduitError whose
+// link/DorvConduitSync.h, and every status goes through
+// TDorvConduit::TestSyncApi: a failed call raises EDorvConduitError whose
 // message is the call's name followed by " failed" and whose ErrorCode is the
-// Sync Manager's status.
+// Sync Manager's status. TestSyncApi uses no conduit state, so the component
+// works in a module without a conduit component too.
 //
 // Operations called in a state in which they do not apply (a cursor move
 // while editing, a post while browsing, any database call while closed)
@@ -58,10 +60,6 @@ constexpr std::size_t kDorvBufferSize = 65535;
 std::uint8_t* DorvRecordBuffer();
 std::uint8_t* DorvAppInfoBuffer();
 std::uint8_t* DorvSortInfoBuffer();
-
-// Raises EDorvConduitError(message, status) when status is not 0: the check
-// applied to every Sync Manager status the database component receives.
-void DorvCheckSync(const char* message, std::int32_t status);
 
 // Asked per field element whether that element is present in the record being
 // decoded or encoded. FieldExists holds true on entry; setting it to false

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitSync.h"
@@ -22,10 +23,6 @@ constexpr std::size_t kMaxFileNameLength = 32;
 std::uint8_t* DorvRecordBuffer() { return g_record_buffer; }
 std::uint8_t* DorvAppInfoBuffer() { return g_app_info_buffer; }
 std::uint8_t* DorvSortInfoBuffer() { return g_sort_info_buffer; }
-
-void DorvCheckSync(const char* message, std::int32_t status) {
-  if (status != 0) throw EDorvConduitError(message, status);
-}
 
 void TDorvConduitDb::Fire(const TDorvConduitDbNotifyEvent& event) {
   if (event) event(*this);
@@ -50,8 +47,8 @@ void TDorvConduitDb::SetActive(bool value) {
 void TDorvConduitDb::Open() {
   if (active_) return;
   Fire(BeforeOpen);
-  DorvCheckSync("SyncOpenDB failed",
-                SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
+  TDorvConduit::TestSyncApi("SyncOpenDB failed",
+                            SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
   const std::int32_t count_status = SyncGetDBRecordCount(db_handle_, &record_count_);
   if (count_status != 0) {
     // The database is open on the handheld but the component stays closed:
@@ -61,7 +58,7 @@ void TDorvConduitDb::Open() {
     } catch (const EDorvConduitError&) {
     }
     record_count_ = 0;
-    DorvCheckSync("SyncGetDBRecordCount failed", count_status);
+    TDorvConduit::TestSyncApi("SyncGetDBRecordCount failed", count_status);
   }
   active_ = true;
   state_ = pdsBrowse;
@@ -73,7 +70,7 @@ void TDorvConduitDb::Open() {
 void TDorvConduitDb::Close() {
   if (!active_) return;
   Fire(BeforeClose);
-  DorvCheckSync("SyncCloseDB failed", SyncCloseDB(db_handle_));
+  TDorvConduit::TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
   active_ = false;
   record_count_ = 0;
   state_ = pdsInactive;
@@ -125,40 +122,41 @@ void TDorvConduitDb::ReadRawRecord(TDorvReadMode mode, std::uint32_t rec_id) {
     case rmByIndex:
       if (bof_ || eof_) return;
       raw_.RecIndex = static_cast<std::uint16_t>(current_record_num_);
-      DorvCheckSync("SyncReadRecordByIndex failed", SyncReadRecordByIndex(&raw_));
+      TDorvConduit::TestSyncApi("SyncReadRecordByIndex failed", SyncReadRecordByIndex(&raw_));
       category_id_ = raw_.CatId;
       break;
     case rmById:
       raw_.RecId = rec_id;
-      DorvCheckSync("SyncReadRecordById failed", SyncReadRecordById(&raw_));
+      TDorvConduit::TestSyncApi("SyncReadRecordById failed", SyncReadRecordById(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       category_id_ = raw_.CatId;
       break;
     case rmNextInCat:
       raw_.CatId = category_id_;
-      DorvCheckSync("SyncReadNextRecInCategory failed", SyncReadNextRecInCategory(&raw_));
+      TDorvConduit::TestSyncApi("SyncReadNextRecInCategory failed",
+                                SyncReadNextRecInCategory(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
     case rmNextMod:
-      DorvCheckSync("SyncReadNextModifiedRec failed", SyncReadNextModifiedRec(&raw_));
+      TDorvConduit::TestSyncApi("SyncReadNextModifiedRec failed", SyncReadNextModifiedRec(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       category_id_ = raw_.CatId;
       break;
     case rmNextModInCat:
       raw_.CatId = category_id_;
-      DorvCheckSync("SyncReadNextModifiedRecInCategory failed",
-                    SyncReadNextModifiedRecInCategory(&raw_));
+      TDorvConduit::TestSyncApi("SyncReadNextModifiedRecInCategory failed",
+                                SyncReadNextModifiedRecInCategory(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
     case rmReset:
-      DorvCheckSync("SyncResetRecordIndex failed", SyncResetRecordIndex(db_handle_));
+      TDorvConduit::TestSyncApi("SyncResetRecordIndex failed", SyncResetRecordIndex(db_handle_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
   }
   attributes_ = raw_.Attribs;
   record_size_ = raw_.RecSize;
-  GetFieldValuesFromBuffer(g_record_buffer, static_cast<std::int32_t>(kDorvBufferSize),
-                           Fields(), true);
+  GetFieldValuesFromBuffer(g_record_buffer, static_cast<std::int32_t>(kDorvBufferSize), Fields(),
+                           true);
 }
 
 void TDorvConduitDb::Find(std::uint32_t rec_id) { ReadRawRecord(rmById, rec_id); }

@@ -2,6 +2,7 @@
 // delete and mark as deleted, and the write engine under them.
 #include <cstring>
 
+#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "link/DorvConduitSync.h"
 
@@ -29,7 +30,7 @@ void TDorvConduitDb::WriteRawRecord() {
   record_size_ = length;
   raw_.Attribs = static_cast<std::uint8_t>(attributes_ | eRecAttrDirty);
   if (state_ == pdsAppend) raw_.RecId = 0;
-  DorvCheckSync("SyncWriteRec failed", SyncWriteRec(&raw_));
+  TDorvConduit::TestSyncApi("SyncWriteRec failed", SyncWriteRec(&raw_));
   if (state_ == pdsAppend) {
     ++record_count_;
     AssignCurrentRecordNum(current_record_num_);
@@ -69,8 +70,8 @@ void TDorvConduitDb::Cancel() {
   // A closed database stays closed and keeps its field values.
   if (!active_) return;
   Fire(BeforeCancel);
-  GetFieldValuesFromBuffer(DorvRecordBuffer(), static_cast<std::int32_t>(kDorvBufferSize),
-                           Fields(), true);
+  GetFieldValuesFromBuffer(DorvRecordBuffer(), static_cast<std::int32_t>(kDorvBufferSize), Fields(),
+                           true);
   state_ = pdsBrowse;
   SetAttributes(raw_.Attribs);
   Fire(AfterCancel);
@@ -81,7 +82,7 @@ void TDorvConduitDb::Delete() {
   Fire(BeforeDelete);
   raw_.FileHandle = db_handle_;
   raw_.Reserved = 0;
-  DorvCheckSync("SyncDeleteRec failed", SyncDeleteRec(&raw_));
+  TDorvConduit::TestSyncApi("SyncDeleteRec failed", SyncDeleteRec(&raw_));
   if (record_count_ > 0) --record_count_;
   if (record_count_ == 0) current_record_num_ = -1;
   SetCurrentRecordNum(current_record_num_);

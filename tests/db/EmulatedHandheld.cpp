@@ -29,7 +29,10 @@ const EmulatorControl& Control() {
     const std::filesystem::path bin = std::filesystem::current_path();
     installation.PointAt(bin);
     LoadSyncDll();
-    if (!SyncDllLoaded()) throw std::runtime_error("the emulator could not be bound");
+    if (!SyncDllLoaded()) {
+      throw std::runtime_error("the emulator could not be bound from " + bin.string() +
+                               " (run the test from the build's bin folder, as ctest does)");
+    }
     TLibHandle handle = LoadLibraryHandle((bin / "sync20.dll").string());
     EmulatorControl c;
     c.attach = ProcAs<decltype(&::EmuAttachHandheld)>(GetLibraryProc(handle, "EmuAttachHandheld"));
