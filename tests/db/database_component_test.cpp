@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,15 @@ class DatabaseComponent : public ::testing::Test {
   EmulatedHandheld handheld_;
   TDorvConduitDb db_;
 };
+
+// "Name:a:b" for the event logs.
+template <typename... Numbers>
+std::string EventText(const char* name, Numbers... numbers) {
+  std::ostringstream out;
+  out << name;
+  ((out << ':' << static_cast<long>(numbers)), ...);
+  return out.str();
+}
 
 template <typename F>
 EDorvConduitError CatchDorv(F&& f) {
@@ -193,12 +203,8 @@ TEST_F(DatabaseComponent, AppendAndPostCreateARecordWithANewId) {
     events.push_back("OnNewRecord:" + sender.FieldByName("Text")->GetAsString());
   };
   db_.AfterAppend = [&](TDorvConduitDb&) { events.push_back("AfterAppend"); };
-  db_.BeforePost = [&](TDorvConduitDb& s) {
-    events.push_back("BeforePost:" + std::to_string(s.State()));
-  };
-  db_.AfterPost = [&](TDorvConduitDb& s) {
-    events.push_back("AfterPost:" + std::to_string(s.State()));
-  };
+  db_.BeforePost = [&](TDorvConduitDb& s) { events.push_back(EventText("BeforePost", s.State())); };
+  db_.AfterPost = [&](TDorvConduitDb& s) { events.push_back(EventText("AfterPost", s.State())); };
   db_.Open();
   db_.SetCategoryId(3);
   db_.Append();
@@ -297,16 +303,16 @@ TEST_F(DatabaseComponent, OpenAndCloseEventsFireAroundTheCalls) {
   Put({"a"});
   std::vector<std::string> events;
   db_.BeforeOpen = [&](TDorvConduitDb& s) {
-    events.push_back("BeforeOpen:" + std::to_string(s.Active()));
+    events.push_back(EventText("BeforeOpen", s.Active()));
   };
   db_.AfterOpen = [&](TDorvConduitDb& s) {
     events.push_back("AfterOpen:" + s.FieldByName("Text")->GetAsString());
   };
   db_.BeforeClose = [&](TDorvConduitDb& s) {
-    events.push_back("BeforeClose:" + std::to_string(s.Active()));
+    events.push_back(EventText("BeforeClose", s.Active()));
   };
   db_.AfterClose = [&](TDorvConduitDb& s) {
-    events.push_back("AfterClose:" + std::to_string(s.Active()));
+    events.push_back(EventText("AfterClose", s.Active()));
   };
   db_.SetActive(true);
   db_.SetActive(true);
@@ -519,8 +525,7 @@ TEST_F(DatabaseComponent, EditCancelAndDeleteEventOrders) {
   std::vector<std::string> events;
   auto log = [&](const char* name) {
     return [&events, name](TDorvConduitDb& s) {
-      events.push_back(std::string(name) + ":" + std::to_string(s.State()) + ":" +
-                       std::to_string(s.RecordCount()));
+      events.push_back(EventText(name, s.State(), s.RecordCount()));
     };
   };
   db_.BeforeEdit = log("BeforeEdit");
