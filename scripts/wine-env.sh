@@ -11,7 +11,12 @@ export WINEPREFIX="$build_dir/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 case "$build_dir" in
-  *win32*) WINE_LOADER_CMD=wine ;;
+  *win32*)
+    # A 32-bit prefix; on a kernel without IA-32 support the loader runs
+    # through qemu-i386 (scripts/i386-exec.sh registers it). The 64-bit
+    # wineserver serves 32-bit clients and runs natively either way.
+    export WINEARCH=win32
+    WINE_LOADER_CMD=/usr/lib/wine/wine ;;
   *) WINE_LOADER_CMD=/usr/lib/wine/wine64 ;;
 esac
 export WINE_LOADER_CMD
