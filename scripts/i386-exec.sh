@@ -40,7 +40,8 @@ i386_exec_prepare() {
   fi
   if [ ! -x /usr/bin/qemu-i386-static ]; then
     echo "Installing qemu-user-static"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null ||
+    { DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null 2>&1 ||
+      { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null; }; } ||
       { echo "32-bit programs cannot run here: qemu-user-static could not be installed"; return 1; }
   fi
   if [ ! -e "$i386_binfmt/register" ]; then
