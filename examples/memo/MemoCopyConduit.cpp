@@ -126,8 +126,8 @@ class TMemoCopyModule : public TComponent {
                           " deleted");
   }
 
-  TDorvConduit* conduit_;   // owned by this module
-  TDorvConduitDb* memos_;   // owned by this module
+  TDorvConduit* conduit_;  // owned by this module
+  TDorvConduitDb* memos_;  // owned by this module
 };
 
 }  // namespace

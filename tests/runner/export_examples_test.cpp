@@ -128,7 +128,11 @@ TEST_P(ExportExample, DoNothingAndDesktopToHandheldCopyNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ExportExample,
-    ::testing::Values(Example{"todo_conduit.dll", "ToDoDB", "To Do", "ToDo/ToDo.csv", "\r\n2"}),
+    ::testing::Values(Example{"todo_conduit.dll", "ToDoDB", "To Do", "ToDo/ToDo.csv", "\r\n2"},
+                      Example{"address_conduit.dll", "AddressDB", "Address Book",
+                              "AddressBook/AddressBook.vcf", "BEGIN:VCARD"},
+                      Example{"datebook_conduit.dll", "DatebookDB", "Date Book",
+                              "DateBook/DateBook.ics", "BEGIN:VEVENT"}),
     [](const auto& param_info) { return std::string(param_info.param.database); });
 
 }  // namespace
