@@ -15,7 +15,6 @@
 // decoded before them. The exception list's length is in the record: the
 // Exception field is given room for it before the record is decoded again.
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -203,13 +202,9 @@ class TDatebookICalModule : public TComponent {
     TPieceStore store(folder / "Events");
     char stamp[32];
     const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &now);
-#else
-    gmtime_r(&now, &utc);
-#endif
-    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    const std::tm* utc = std::gmtime(&now);
+    if (utc == nullptr || std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", utc) == 0)
+      std::snprintf(stamp, sizeof stamp, "19700101T000000Z");
     stamp_ = stamp;
     TExport what;
     what.name = "Date Book";
