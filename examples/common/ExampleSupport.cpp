@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "conduit/DorvPalmConduit.h"
@@ -122,53 +123,54 @@ std::array<std::string, 16> CategoryNames(TDorvPalmFields& fields) {
   return names;
 }
 
-TPieceStore::TPieceStore(fs::path folder) : folder_(std::move(folder)) {
-  fs::create_directories(folder_ / "Archived");
-}
-
-void TPieceStore::Clear() {
-  for (const fs::path& dir : {folder_, folder_ / "Archived"}) {
-    for (const auto& entry : fs::directory_iterator(dir)) {
-      if (entry.path().extension() == ".part") fs::remove(entry.path());
-    }
-  }
-}
+TPieceStore::TPieceStore(fs::path folder) : folder_(std::move(folder)) {}
 
 void TPieceStore::Put(std::uint32_t id, const std::string& text) {
-  const std::string name = std::to_string(id) + ".part";
-  WriteFileAtomically(folder_ / name, text);
-  std::error_code ignored;
-  fs::remove(folder_ / "Archived" / name, ignored);
+  fs::create_directories(folder_);
+  WriteFileAtomically(folder_ / (std::to_string(id) + ".part"), text);
 }
 
 void TPieceStore::Archive(std::uint32_t id, const std::string& text) {
-  const std::string name = std::to_string(id) + ".part";
-  WriteFileAtomically(folder_ / "Archived" / name, text);
-  std::error_code ignored;
-  fs::remove(folder_ / name, ignored);
+  fs::create_directories(folder_ / "Archived");
+  WriteFileAtomically(folder_ / "Archived" / (std::to_string(id) + ".part"), text);
+  Remove(id);
 }
 
 void TPieceStore::Remove(std::uint32_t id) {
-  const std::string name = std::to_string(id) + ".part";
   std::error_code ignored;
-  fs::remove(folder_ / name, ignored);
-  fs::remove(folder_ / "Archived" / name, ignored);
+  fs::remove(folder_ / (std::to_string(id) + ".part"), ignored);
+}
+
+void TPieceStore::KeepOnly(const std::set<std::uint32_t>& ids) {
+  for (const auto& [id, path] : Find(folder_)) {
+    if (ids.count(id) == 0) fs::remove(path);
+  }
+}
+
+std::vector<std::pair<std::uint32_t, fs::path>> TPieceStore::Find(const fs::path& dir) {
+  std::vector<std::pair<std::uint32_t, fs::path>> found;
+  if (!fs::is_directory(dir)) return found;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    const std::string stem = entry.path().stem().string();
+    if (entry.path().extension() != ".part" || stem.empty() || stem.size() > 9 ||
+        stem.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    found.emplace_back(static_cast<std::uint32_t>(std::stoul(stem)), entry.path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 std::vector<std::string> TPieceStore::Pieces(bool archived) const {
-  std::vector<std::pair<std::uint32_t, fs::path>> found;
-  for (const auto& entry : fs::directory_iterator(archived ? folder_ / "Archived" : folder_)) {
-    if (entry.path().extension() != ".part") continue;
-    found.emplace_back(std::stoul(entry.path().stem().string()), entry.path());
-  }
-  std::sort(found.begin(), found.end());
   std::vector<std::string> pieces;
-  for (const auto& [id, path] : found) pieces.push_back(ReadFile(path));
+  for (const auto& [id, path] : Find(archived ? folder_ / "Archived" : folder_))
+    pieces.push_back(ReadFile(path));
   return pieces;
 }
 
 void WriteFileAtomically(const fs::path& path, const std::string& text) {
   const fs::path temporary = path.string() + ".new";
+  fs::create_directories(path.parent_path());
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
@@ -196,12 +198,13 @@ void RunExport(TDorvConduit& conduit, TDorvConduitDb& db, TPieceStore& store, co
   db.Open();
   try {
     what.read_app_info();
-    if (everything) store.Clear();
     int exported = 0, archived = 0, deleted = 0;
+    std::set<std::uint32_t> live;
     auto copy = [&] {
       const std::uint8_t attributes = db.GetAttributes();
       if ((attributes & eRecAttrDeleted) == 0) {
         store.Put(db.GetRecordId(), what.render());
+        live.insert(db.GetRecordId());
         ++exported;
       } else if ((attributes & eRecAttrArchived) != 0) {
         store.Archive(db.GetRecordId(), what.render());
@@ -213,6 +216,7 @@ void RunExport(TDorvConduit& conduit, TDorvConduitDb& db, TPieceStore& store, co
     };
     if (everything) {
       for (db.First(); !db.Eof(); db.Next()) copy();
+      store.KeepOnly(live);
     } else {
       while (db.NextModified()) copy();
     }
@@ -230,7 +234,12 @@ void RunExport(TDorvConduit& conduit, TDorvConduitDb& db, TPieceStore& store, co
       db.Close();
     } catch (const EDorvConduitError&) {
     }
-    throw;
+    try {
+      throw;
+    } catch (const fs::filesystem_error& e) {
+      // Said in the HotSync log like the library's own errors.
+      throw EDorvConduitError(what.name + ": " + e.what());
+    }
   }
 }
 

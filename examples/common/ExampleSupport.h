@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,23 +39,29 @@ void AddCategoryFields(TDorvPalmFields& fields);
 std::array<std::string, 16> CategoryNames(TDorvPalmFields& fields);
 
 // A folder of exported pieces, one file per record id ("<id>.part"), and
-// the archived ones in its subfolder "Archived".
+// the archived ones in its subfolder "Archived". The folders are made when
+// the first piece is stored.
 class TPieceStore {
  public:
   explicit TPieceStore(std::filesystem::path folder);
-  // Removes every piece (a slow or handheld-overwrites-desktop copy starts
-  // from nothing).
-  void Clear();
-  // Stores the piece of record `id`, replacing an archived one.
+  // Stores the piece of record `id`.
   void Put(std::uint32_t id, const std::string& text);
   // Stores the piece of archived record `id`, removing the live one.
   void Archive(std::uint32_t id, const std::string& text);
-  // Removes both pieces of record `id`.
+  // Removes the live piece of record `id` (a record deleted on the handheld).
   void Remove(std::uint32_t id);
+  // Removes every live piece whose id is not in `ids` (records that are no
+  // longer on the handheld). Archived pieces stay: the handheld purged
+  // their records once the desktop held them.
+  void KeepOnly(const std::set<std::uint32_t>& ids);
   // The live (or archived) pieces in order of record id.
   std::vector<std::string> Pieces(bool archived) const;
 
  private:
+  // The pieces of a folder by id; files of other names are not pieces.
+  static std::vector<std::pair<std::uint32_t, std::filesystem::path>> Find(
+      const std::filesystem::path& dir);
+
   std::filesystem::path folder_;
 };
 
@@ -76,18 +83,21 @@ struct TExport {
 //  - stFast: the records changed since the last synchronisation;
 //  - stSlow: every record (the change flags cannot be trusted after a
 //    synchronisation with another desktop);
-//  - stHHtoPC: every record, the desktop copy rebuilt from nothing, the
-//    database opened read-only and left untouched;
+//  - stHHtoPC: every record, the database opened read-only and left
+//    untouched;
 //  - any other type: nothing (these examples only copy to the desktop).
 // A deleted record's piece is removed, an archived record's piece moves to
-// the archive. Only after every desktop file is written, a fast or slow
+// the archive; after copying every record, the pieces of records no longer
+// on the handheld are removed (the archive is kept). Only after every
+// desktop file is written, a fast or slow
 // synchronisation purges the deleted records and resets the change flags,
 // so the next fast synchronisation sees only new changes. Logs one line:
-// "<name>: N exported, N archived, N deleted (<sync type>)".
+// "<name>: N exported, N archived, N deleted (<sync type>)". A desktop file
+// that cannot be written raises EDorvConduitError naming it.
 void RunExport(TDorvConduit& conduit, TDorvConduitDb& db, TPieceStore& store, const TExport& what);
 
-// Writes `text` to `path` through a temporary file renamed over it, so a
-// reader never sees half a file. Raises EDorvConduitError when it cannot.
+// Writes `text` to `path` (making its folder) through a temporary file
+// renamed over it, so a reader never sees half a file. Raises EDorvConduitError when it cannot.
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& text);
 
 }  // namespace fernwick::examples

@@ -42,6 +42,8 @@ struct Example {
   const char* name;      // as the summary line shows it
   const char* output;    // the assembled file, below the desktop folder
   const char* per_item;  // what the output holds once per record
+  const char* archive;   // the assembled archive
+  const char* pieces;    // the folder of per-record pieces
 };
 
 class ExportExample : public ::testing::TestWithParam<Example> {
@@ -117,6 +119,22 @@ TEST_P(ExportExample, SlowAndHandheldToDesktopCopyEverything) {
             static_cast<int>(live));
 }
 
+TEST_P(ExportExample, ACopyOfEverythingKeepsTheArchiveAndDropsWhatIsGone) {
+  ASSERT_EQ(Sync("fast"), kExitOk) << err_.str();  // archives one record and purges it
+  const fs::path stray = root_ / "desktop" / GetParam().pieces / "99.part";
+  std::ofstream(stray) << GetParam().per_item;  // a record no longer on the handheld
+  const std::size_t live = Count(Database(), 0x80, 0);
+
+  ASSERT_EQ(Sync("slow"), kExitOk) << err_.str();
+  EXPECT_THAT(out_.str(), HasSubstr(Summary(live, 0, 0, "stSlow")));
+  EXPECT_FALSE(fs::exists(stray));
+  EXPECT_EQ(CountOf(ReadText(root_ / "desktop" / GetParam().output), GetParam().per_item),
+            static_cast<int>(live));
+  // The archived record is on the desktop only now: it stays there.
+  const std::string archive = ReadText(root_ / "desktop" / GetParam().archive);
+  EXPECT_EQ(CountOf(archive, GetParam().per_item), 1) << archive;
+}
+
 TEST_P(ExportExample, DoNothingAndDesktopToHandheldCopyNothing) {
   ASSERT_EQ(Sync("donothing"), kExitOk) << err_.str();
   ASSERT_EQ(Sync("pctohh"), kExitOk) << err_.str();
@@ -128,11 +146,14 @@ TEST_P(ExportExample, DoNothingAndDesktopToHandheldCopyNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, ExportExample,
-    ::testing::Values(Example{"todo_conduit.dll", "ToDoDB", "To Do", "ToDo/ToDo.csv", "\r\n2"},
+    ::testing::Values(Example{"todo_conduit.dll", "ToDoDB", "To Do", "ToDo/ToDo.csv", "\r\n2",
+                              "ToDo/ToDo-archive.csv", "ToDo/Rows"},
                       Example{"address_conduit.dll", "AddressDB", "Address Book",
-                              "AddressBook/AddressBook.vcf", "BEGIN:VCARD"},
+                              "AddressBook/AddressBook.vcf", "BEGIN:VCARD",
+                              "AddressBook/AddressBook-archive.vcf", "AddressBook/Cards"},
                       Example{"datebook_conduit.dll", "DatebookDB", "Date Book",
-                              "DateBook/DateBook.ics", "BEGIN:VEVENT"}),
+                              "DateBook/DateBook.ics", "BEGIN:VEVENT",
+                              "DateBook/DateBook-archive.ics", "DateBook/Events"}),
     [](const auto& param_info) { return std::string(param_info.param.database); });
 
 }  // namespace
