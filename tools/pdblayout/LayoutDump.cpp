@@ -107,14 +107,22 @@ std::string Fields(TDorvPalmFields& list, const std::vector<std::vector<bool>>& 
       text = value(0);
     } else {
       text = "[";
-      for (std::int32_t i = 0; i < field.ArraySize(); ++i) text += (i ? "," : "") + value(i);
-      text += "]";
+      for (std::int32_t i = 0; i < field.ArraySize(); ++i) {
+        if (i > 0) text += ',';
+        text += value(i);
+      }
+      text += ']';
     }
     if (json) {
-      out += (f ? "," : "") + JsonString(field.FieldName()) + ":" + text;
+      if (f > 0) out += ',';
+      out += JsonString(field.FieldName());
+      out += ':';
     } else {
-      out += " " + field.FieldName() + "=" + text;
+      out += ' ';
+      out += field.FieldName();
+      out += '=';
     }
+    out += text;
   }
   return json ? out + "}" : out;
 }
