@@ -9,7 +9,6 @@
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
 
-
 namespace fernwick {
 
 namespace {
@@ -172,6 +171,8 @@ std::int32_t TDorvConduit::OpenConduit(const TSyncProperties& props) {
   } catch (const EDorvConduitError& e) {
     Log(e.Message(), slText);
     Log(conduit_name_, slSyncAborted);
+    if (error == 0 && !LogAddEntry.IsBound())
+      error = e.ErrorCode() != 0 ? e.ErrorCode() : kErrAbortedWithoutLog;
   }
   return error;
 }
@@ -190,7 +191,7 @@ void TDorvConduit::YieldCycles(std::uint16_t max_milliseconds) {
 }
 
 void TDorvConduit::TestSyncApi(const std::string& msg, std::int32_t code) {
-  if (code != 0) throw EDorvConduitError(msg, code);
+  ::fernwick::TestSyncApi(msg, code);
 }
 
 void TDorvConduit::Log(const std::string& text, std::int8_t activity) {

@@ -37,6 +37,11 @@ using TConfigureConduitEvent = std::function<void(TSyncPreference& prefs, bool& 
 // exported): the code of a call through an unbound entry.
 constexpr std::int32_t kErrApiVersionUnavailable = -2;
 
+// Result of OpenConduit for a run that an EDorvConduitError with ErrorCode 0
+// aborted while the HotSync log was not bound: without the log's abort line
+// only the result can tell HotSync Manager that the run failed.
+constexpr std::int32_t kErrAbortedWithoutLog = -6;
+
 // The conduit component. At most one lives per loaded library; constructing
 // it makes it the conduit reference that the exported entry points use.
 //
@@ -118,7 +123,10 @@ class TDorvConduit : public TComponent {
   // (its message as a plain line, then ConduitName with activity 21) and goes
   // no further; any other exception propagates. The conduit is unregistered
   // on every way out. Returns the handler's error value (0 when no handler
-  // ran or it left the value at 0).
+  // ran or it left the value at 0). A run aborted while the HotSync log is
+  // not bound is never answered with 0: its abort cannot be logged, so the
+  // result carries it instead (the exception's ErrorCode, or
+  // kErrAbortedWithoutLog when that is 0).
   virtual std::int32_t OpenConduit(const TSyncProperties& props);
 
   // Lets the user choose the conduit's action in `prefs` (borrowed). Calls
@@ -138,7 +146,9 @@ class TDorvConduit : public TComponent {
   void YieldCycles(std::uint16_t max_milliseconds);
 
   // Raises EDorvConduitError(msg, code) when `code` is nonzero; returns
-  // otherwise. Reads no state, so it may be called without a conduit.
+  // otherwise. Reads no state, so it may be called without a conduit. The
+  // check itself lives with the Sync Manager binding (fernwick::TestSyncApi
+  // in link/DorvConduitSync.h), where the database component reaches it.
   static void TestSyncApi(const std::string& msg, std::int32_t code);
 
  private:

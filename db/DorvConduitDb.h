@@ -7,10 +7,10 @@
 // onto a field list and back.
 //
 // All Sync Manager traffic goes through the function table of
-// link/DorvConduitSync.h, and every status goes through
-// TDorvConduit::TestSyncApi: a failed call raises EDorvConduitError whose
+// link/DorvConduitSync.h, and every status goes through its TestSyncApi
+// (the check behind TDorvConduit::TestSyncApi): a failed call raises EDorvConduitError whose
 // message is the call's name followed by " failed" and whose ErrorCode is the
-// Sync Manager's status. TestSyncApi uses no conduit state, so the component
+// Sync Manager's status. The check uses no conduit state, so the component
 // works in a module without a conduit component too.
 //
 // Operations called in a state in which they do not apply (a cursor move

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitSync.h"
@@ -47,8 +46,8 @@ void TDorvConduitDb::SetActive(bool value) {
 void TDorvConduitDb::Open() {
   if (active_) return;
   Fire(BeforeOpen);
-  TDorvConduit::TestSyncApi("SyncOpenDB failed",
-                            SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
+  TestSyncApi("SyncOpenDB failed",
+              SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
   const std::int32_t count_status = SyncGetDBRecordCount(db_handle_, &record_count_);
   if (count_status != 0) {
     // The database is open on the handheld but the component stays closed:
@@ -58,7 +57,7 @@ void TDorvConduitDb::Open() {
     } catch (const EDorvConduitError&) {
     }
     record_count_ = 0;
-    TDorvConduit::TestSyncApi("SyncGetDBRecordCount failed", count_status);
+    TestSyncApi("SyncGetDBRecordCount failed", count_status);
   }
   active_ = true;
   state_ = pdsBrowse;
@@ -70,7 +69,7 @@ void TDorvConduitDb::Open() {
 void TDorvConduitDb::Close() {
   if (!active_) return;
   Fire(BeforeClose);
-  TDorvConduit::TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
+  TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
   active_ = false;
   record_count_ = 0;
   state_ = pdsInactive;
@@ -122,34 +121,33 @@ void TDorvConduitDb::ReadRawRecord(TDorvReadMode mode, std::uint32_t rec_id) {
     case rmByIndex:
       if (bof_ || eof_) return;
       raw_.RecIndex = static_cast<std::uint16_t>(current_record_num_);
-      TDorvConduit::TestSyncApi("SyncReadRecordByIndex failed", SyncReadRecordByIndex(&raw_));
+      TestSyncApi("SyncReadRecordByIndex failed", SyncReadRecordByIndex(&raw_));
       category_id_ = raw_.CatId;
       break;
     case rmById:
       raw_.RecId = rec_id;
-      TDorvConduit::TestSyncApi("SyncReadRecordById failed", SyncReadRecordById(&raw_));
+      TestSyncApi("SyncReadRecordById failed", SyncReadRecordById(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       category_id_ = raw_.CatId;
       break;
     case rmNextInCat:
       raw_.CatId = category_id_;
-      TDorvConduit::TestSyncApi("SyncReadNextRecInCategory failed",
-                                SyncReadNextRecInCategory(&raw_));
+      TestSyncApi("SyncReadNextRecInCategory failed", SyncReadNextRecInCategory(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
     case rmNextMod:
-      TDorvConduit::TestSyncApi("SyncReadNextModifiedRec failed", SyncReadNextModifiedRec(&raw_));
+      TestSyncApi("SyncReadNextModifiedRec failed", SyncReadNextModifiedRec(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       category_id_ = raw_.CatId;
       break;
     case rmNextModInCat:
       raw_.CatId = category_id_;
-      TDorvConduit::TestSyncApi("SyncReadNextModifiedRecInCategory failed",
-                                SyncReadNextModifiedRecInCategory(&raw_));
+      TestSyncApi("SyncReadNextModifiedRecInCategory failed",
+                  SyncReadNextModifiedRecInCategory(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
     case rmReset:
-      TDorvConduit::TestSyncApi("SyncResetRecordIndex failed", SyncResetRecordIndex(db_handle_));
+      TestSyncApi("SyncResetRecordIndex failed", SyncResetRecordIndex(db_handle_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
   }

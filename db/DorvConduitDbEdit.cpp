@@ -2,7 +2,6 @@
 // delete and mark as deleted, and the write engine under them.
 #include <cstring>
 
-#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "link/DorvConduitSync.h"
 
@@ -30,7 +29,7 @@ void TDorvConduitDb::WriteRawRecord() {
   record_size_ = length;
   raw_.Attribs = static_cast<std::uint8_t>(attributes_ | eRecAttrDirty);
   if (state_ == pdsAppend) raw_.RecId = 0;
-  TDorvConduit::TestSyncApi("SyncWriteRec failed", SyncWriteRec(&raw_));
+  TestSyncApi("SyncWriteRec failed", SyncWriteRec(&raw_));
   if (state_ == pdsAppend) {
     ++record_count_;
     AssignCurrentRecordNum(current_record_num_);
@@ -82,7 +81,7 @@ void TDorvConduitDb::Delete() {
   Fire(BeforeDelete);
   raw_.FileHandle = db_handle_;
   raw_.Reserved = 0;
-  TDorvConduit::TestSyncApi("SyncDeleteRec failed", SyncDeleteRec(&raw_));
+  TestSyncApi("SyncDeleteRec failed", SyncDeleteRec(&raw_));
   if (record_count_ > 0) --record_count_;
   if (record_count_ == 0) current_record_num_ = -1;
   SetCurrentRecordNum(current_record_num_);

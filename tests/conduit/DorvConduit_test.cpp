@@ -213,9 +213,35 @@ TEST_F(DorvConduitTest, UnboundLogNeitherThrowsNorSkipsUnregistration) {
     conduit->AddLogEntry("a line nobody can read");
     throw EDorvConduitError("SyncCloseDB failed", 1);
   });
-  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 0);
+  // The abort cannot be logged, so the result reports it.
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 1);
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
   EXPECT_TRUE(Script().log.empty());
+}
+
+// With the log unbound both ways of logging drop the line, so a handler runs
+// to its end; a run that aborted anyway is never answered with 0.
+TEST_F(DorvConduitTest, UnboundLogDropsFormattedLinesAndNeverHidesAnAbort) {
+  TDorvConduit* conduit = MakeConduit();
+  LogAddEntry.Bind(nullptr);
+  bool finished = false;
+  conduit->SetOnOpenConduit([&](std::int32_t&) {
+    conduit->AddLogEntry("plain");
+    EXPECT_EQ(LogAddFormattedEntry("Record %d", {3}, slText, false), 0);
+    finished = true;
+  });
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 0);
+  EXPECT_TRUE(finished);
+  EXPECT_THROW(LogAddFormattedEntry("Record %d", {"three"}, slText, false), EConvertError);
+
+  conduit->SetOnOpenConduit([](std::int32_t&) { throw EDorvConduitError("Missing field", 0); });
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), kErrAbortedWithoutLog);
+  conduit->SetOnOpenConduit([](std::int32_t& error) { error = 7; });
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 7);
+  EXPECT_TRUE(Script().log.empty());
+  EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42",
+                                          "SyncRegisterConduit", "SyncUnRegisterConduit 42",
+                                          "SyncRegisterConduit", "SyncUnRegisterConduit 42"));
 }
 
 TEST_F(DorvConduitTest, UnboundRegistrationIsReportedLikeAFailedOne) {

@@ -3,12 +3,12 @@
 #include <map>
 
 #include "TestInstallation.h"
+#include "conduit/LibraryStartup.h"
 #include "framework/DynLib.h"
 #include "framework/Exceptions.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
-#include "link/LibraryStartup.h"
 
 namespace fernwick {
 namespace {
