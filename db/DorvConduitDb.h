@@ -26,6 +26,7 @@
 #include <string>
 
 #include "db/DorvPalmFields.h"
+#include "db/RecordCodec.h"
 #include "framework/Classes.h"
 #include "link/SyncApi.h"
 
@@ -76,7 +77,7 @@ class TDorvConduitDb : public TComponent {
  public:
   // The largest layout a record or info block can have (positions and
   // lengths of the handheld are 16-bit).
-  static constexpr std::int32_t kMaxLayoutLength = 65535;
+  static constexpr std::int32_t kMaxLayoutLength = kDorvMaxLayoutLength;
 
   explicit TDorvConduitDb(TComponent* owner);
   ~TDorvConduitDb() override;
@@ -98,6 +99,9 @@ class TDorvConduitDb : public TComponent {
   TDorvFieldTestEvent OnTestFieldExistsForRead;
   TDorvFieldTestEvent OnTestFieldExistsForWrite;
 
+  // The record codec (db/RecordCodec.h) with this component's AlignOnWord
+  // and, with `TestExists`, its existence events.
+  //
   // Sets every element of every field of `FieldList` from the record bytes
   // `Buffer[0 .. BufferLength)`. With `TestExists`, TestFieldExistsForRead is
   // asked for each element just before it is decoded (after the earlier
@@ -351,9 +355,5 @@ class TDorvConduitDb : public TComponent {
   bool align_on_word_ = false;
   std::uint8_t attributes_ = 0;
 };
-
-// The bytes of a blob element decoded by GetFieldValuesFromBuffer: the
-// location held by the value, or null for an empty value.
-const std::uint8_t* DorvBlobBytes(const Variant& value);
 
 }  // namespace fernwick
