@@ -39,7 +39,8 @@ namespace {
 //   pftBlob      Size    opaque bytes, never written    location of the first byte
 //
 // The encoder writes the value converted to integer (low 8, 16 or 32 bits),
-// to real (then to the nearest single for pftSingle) or to text.
+// to real (then to the nearest single for pftSingle, see ToSingle) or to
+// text.
 //
 // Positions are kept in 64 bits and saturate at kBeyond, far past any buffer,
 // so no Size, however large, wraps a position back into the buffer.
@@ -91,10 +92,19 @@ void Store64(std::uint8_t* p, std::uint64_t v) {
   Store32(p + 4, static_cast<std::uint32_t>(v));
 }
 
+// The nearest single to `value` (IEEE round to nearest, ties to even). The
+// conversion is done by hand at the top of the range, where a cast would
+// leave the single's range: a magnitude below the rounding boundary (the
+// largest single plus half a unit in its last place, 2^103) rounds to the
+// largest single, one at or beyond it (a tie goes to the even infinity) is
+// an infinity.
 float ToSingle(double value) {
   constexpr double kMax = std::numeric_limits<float>::max();
-  if (value > kMax) return std::numeric_limits<float>::infinity();
-  if (value < -kMax) return -std::numeric_limits<float>::infinity();
+  constexpr double kBoundary = kMax + 0x1p103;
+  if (value >= kBoundary) return std::numeric_limits<float>::infinity();
+  if (value <= -kBoundary) return -std::numeric_limits<float>::infinity();
+  if (value > kMax) return std::numeric_limits<float>::max();
+  if (value < -kMax) return -std::numeric_limits<float>::max();
   return static_cast<float>(value);
 }
 

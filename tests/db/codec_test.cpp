@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -184,6 +186,31 @@ TEST_F(CodecTest, EveryTypeRoundTrips) {
   EXPECT_EQ(cut[1], 0x23);
   EXPECT_EQ(cut[2], 0x45);
   EXPECT_EQ(Bytes(cut.begin() + 8, cut.begin() + 12), (Bytes{0x7F, 0x80, 0, 0}));  // infinity
+}
+
+// A real is stored as the nearest single (round to nearest, ties to even):
+// just above the largest single it is still the largest single; only from
+// the rounding boundary (largest + half a unit in the last place) on is it
+// an infinity.
+TEST_F(CodecTest, SingleRoundsToNearestAtTheTopOfItsRange) {
+  Add(pftSingle);
+  const double max = std::numeric_limits<float>::max();
+  const double half_ulp = std::ldexp(1.0, 103);
+  const Bytes largest = {0x7F, 0x7F, 0xFF, 0xFF};
+  const Bytes infinity = {0x7F, 0x80, 0x00, 0x00};
+  const auto encoded = [&](double value) {
+    F(0)->SetArrayValue(0, Variant(value));
+    return Encode();
+  };
+  EXPECT_EQ(encoded(max), largest);
+  EXPECT_EQ(encoded(std::nextafter(max, 1e300)), largest);
+  EXPECT_EQ(encoded(max + half_ulp / 2), largest);
+  EXPECT_EQ(encoded(std::nextafter(max + half_ulp, 0.0)), largest);
+  EXPECT_EQ(encoded(max + half_ulp), infinity);
+  EXPECT_EQ(encoded(1e300), infinity);
+  EXPECT_EQ(encoded(-(max + half_ulp / 2)), (Bytes{0xFF, 0x7F, 0xFF, 0xFF}));
+  EXPECT_EQ(encoded(-(max + half_ulp)), (Bytes{0xFF, 0x80, 0x00, 0x00}));
+  EXPECT_EQ(encoded(1.0 + std::ldexp(1.0, -24)), (Bytes{0x3F, 0x80, 0x00, 0x00}));  // a tie
 }
 
 TEST_F(CodecTest, BlobBetweenFieldsIsLocatedNotCopied) {
