@@ -232,7 +232,8 @@ class TDorvConduitDb : public TComponent {
 
   // Opens the database (SyncOpenDB), counts its records and reads the first.
   // When counting fails the database is closed again before the error is
-  // raised, and the component stays inactive.
+  // raised, and the component stays inactive; when that close fails too,
+  // its status is written to the HotSync log.
   void Open();
   // Closes the database (SyncCloseDB). A pending append or edit is dropped.
   // When SyncCloseDB fails the component stays open.

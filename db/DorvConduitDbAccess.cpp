@@ -5,11 +5,31 @@
 
 #include "db/DorvConduitDb.h"
 #include "framework/SysUtils.h"
+#include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
 
 namespace fernwick {
 
 namespace {
+
+// Writes to the HotSync log that the database `name` (handle `handle`) could
+// not be closed; drops the line when the log is not bound. Never raises.
+void LogUnclosedDatabase(const std::string& name, std::uint8_t handle,
+                         std::int32_t status) noexcept {
+  try {
+    if (!LogAddEntry.IsBound()) return;
+    // Built by appending (i686 g++ 12 warns falsely about "text" + string).
+    std::string line = "SyncCloseDB failed (status ";
+    line += IntToStr(status);
+    line += ") for ";
+    line += name;
+    line += " (handle ";
+    line += IntToStr(handle);
+    line += ") after a failed record count";
+    LogAddEntry(line.c_str(), slText, 0);
+  } catch (...) {
+  }
+}
 
 std::uint8_t g_record_buffer[kDorvBufferSize];
 std::uint8_t g_app_info_buffer[kDorvBufferSize];
@@ -52,10 +72,15 @@ void TDorvConduitDb::Open() {
   if (count_status != 0) {
     // The database is open on the handheld but the component stays closed:
     // close it again so the handle is not left behind, then report the count.
+    // A close that fails too is written to the HotSync log, since the error
+    // raised below is the count's.
+    std::int32_t close_status = 0;
     try {
-      SyncCloseDB(db_handle_);
-    } catch (const EDorvConduitError&) {
+      close_status = SyncCloseDB(db_handle_);
+    } catch (const EDorvConduitError& e) {
+      close_status = e.ErrorCode();
     }
+    if (close_status != 0) LogUnclosedDatabase(file_name_, db_handle_, close_status);
     record_count_ = 0;
     TestSyncApi("SyncGetDBRecordCount failed", count_status);
   }

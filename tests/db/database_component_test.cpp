@@ -1,6 +1,7 @@
 // TDorvConduitDb against the handheld emulator: opening, the cursor, every
 // read, editing and writing, info blocks, maintenance, and the failure paths
 // made to happen through the emulator's fault injection.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "EmulatedHandheld.h"
 #include "db/DorvConduitDb.h"
 #include "hotsync/pdb/BuiltinRecords.h"
+#include "link/DorvConduitLog.h"
 
 namespace fernwick {
 namespace {
@@ -357,6 +359,30 @@ TEST_F(DatabaseComponent, FailedOpenLeavesTheComponentClosed) {
   EXPECT_EQ(db_.State(), pdsInactive);
   db_.Open();
   EXPECT_EQ(Text(), "a");
+}
+
+std::vector<std::string> g_log_lines;
+std::int32_t FW_CDECL RecordLogLine(const char* text, TActivity, std::uint8_t) {
+  g_log_lines.emplace_back(text);
+  return 0;
+}
+
+// The close after a failed count reports its own failure in the log; the
+// error raised stays the count's.
+TEST_F(DatabaseComponent, FailedCloseAfterAFailedCountIsLogged) {
+  Put({"a"});
+  const auto bound = LogAddEntry.Address();
+  LogAddEntry.Bind(&RecordLogLine);
+  g_log_lines.clear();
+  handheld_.InjectFault("SyncGetDBRecordCount", SYNCERR_BAD_ARG);
+  handheld_.InjectFault("SyncCloseDB", SYNCERR_UNKNOWN);
+  const EDorvConduitError count = CatchDorv([&] { db_.Open(); });
+  LogAddEntry.Bind(bound);
+  EXPECT_EQ(count.Message(), "SyncGetDBRecordCount failed");
+  EXPECT_FALSE(db_.Active());
+  ASSERT_EQ(g_log_lines.size(), 1u);
+  EXPECT_THAT(g_log_lines[0], ::testing::StartsWith("SyncCloseDB failed (status "));
+  EXPECT_THAT(g_log_lines[0], ::testing::HasSubstr("for TestDB"));
 }
 
 TEST_F(DatabaseComponent, FailedCloseKeepsTheDatabaseOpen) {
