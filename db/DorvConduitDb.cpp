@@ -1,80 +1,61 @@
 #include "db/DorvConduitDb.h"
 
-#include <algorithm>
-#include <array>
-#include <cstring>
-#include <limits>
 #include <string>
-#include <vector>
+#include <string_view>
 
-#include "framework/Exceptions.h"
-#include "framework/SysUtils.h"
+#include "framework/PropertyText.h"
 
 namespace fernwick {
 
 namespace {
 
-std::string BoolText(bool value) { return value ? "True" : "False"; }
-
-bool BoolFromText(std::string_view text) {
-  if (CompareText(text, "True") == 0) return true;
-  if (CompareText(text, "False") == 0) return false;
-  throw EConvertError("'" + std::string(text) + "' is not a valid Boolean value");
+const TDorvConduitDb& AsDb(const TPersistent& object) {
+  return dynamic_cast<const TDorvConduitDb&>(object);
 }
+TDorvConduitDb& AsDb(TPersistent& object) { return dynamic_cast<TDorvConduitDb&>(object); }
 
-// Published in this order, after FileName, CardNum and OpenMode and before the
-// notification events of the database component.
-std::string ByteText(std::uint8_t value) { return std::to_string(value); }
-
-std::uint8_t ByteFromText(std::string_view text) {
-  const std::string t(text);
-  std::size_t used = 0;
-  int value = -1;
-  try {
-    value = std::stoi(t, &used);
-  } catch (const std::exception&) {
-    used = 0;
+// An event property: its Get answers whether a handler is assigned.
+#define FERNWICK_DB_EVENT(name, type)                                                   \
+  {                                                                                     \
+#name, #type, "", false, true,                                                      \
+        [](const TPersistent& db) { return EventText(bool(AsDb(db).name())); }, nullptr \
   }
-  if (used != t.size() || value < 0 || value > 255) {
-    throw EConvertError("'" + t + "' is not a valid byte value");
-  }
-  return static_cast<std::uint8_t>(value);
-}
 
-#define FERNWICK_DB_EVENT(name) \
-  { #name, "TDorvConduitDbNotifyEvent", "", false, nullptr, nullptr }
-
-constexpr TPropertyInfo<TDorvConduitDb> kPublished[] = {
-    {"FileName", "string", "", false, [](const TDorvConduitDb& db) { return db.FileName(); },
-     [](TDorvConduitDb& db, std::string_view text) { db.SetFileName(std::string(text)); }},
-    {"CardNum", "Byte", "0", false, [](const TDorvConduitDb& db) { return ByteText(db.CardNum()); },
-     [](TDorvConduitDb& db, std::string_view text) { db.SetCardNum(ByteFromText(text)); }},
-    {"OpenMode", "Byte", "224", true,
-     [](const TDorvConduitDb& db) { return ByteText(db.OpenMode()); },
-     [](TDorvConduitDb& db, std::string_view text) { db.SetOpenMode(ByteFromText(text)); }},
-    {"Fields", "TDorvPalmFields", "", false, nullptr, nullptr},
-    {"AlignOnWord", "Boolean", "False", false,
-     [](const TDorvConduitDb& db) { return BoolText(db.GetAlignOnWord()); },
-     [](TDorvConduitDb& db, std::string_view text) { db.SetAlignOnWord(BoolFromText(text)); }},
-    {"AppInfoFields", "TDorvPalmFields", "", false, nullptr, nullptr},
-    {"SortInfoFields", "TDorvPalmFields", "", false, nullptr, nullptr},
-    {"OnTestFieldExistsForRead", "TDorvFieldTestEvent", "", false, nullptr, nullptr},
-    {"OnTestFieldExistsForWrite", "TDorvFieldTestEvent", "", false, nullptr, nullptr},
-    FERNWICK_DB_EVENT(BeforeOpen),
-    FERNWICK_DB_EVENT(AfterOpen),
-    FERNWICK_DB_EVENT(BeforeClose),
-    FERNWICK_DB_EVENT(AfterClose),
-    FERNWICK_DB_EVENT(BeforeAppend),
-    FERNWICK_DB_EVENT(AfterAppend),
-    FERNWICK_DB_EVENT(BeforeEdit),
-    FERNWICK_DB_EVENT(AfterEdit),
-    FERNWICK_DB_EVENT(BeforePost),
-    FERNWICK_DB_EVENT(AfterPost),
-    FERNWICK_DB_EVENT(BeforeCancel),
-    FERNWICK_DB_EVENT(AfterCancel),
-    FERNWICK_DB_EVENT(BeforeDelete),
-    FERNWICK_DB_EVENT(AfterDelete),
-    FERNWICK_DB_EVENT(OnNewRecord),
+constexpr TPropertyInfo kPublished[] = {
+    {"FileName", "string", "", false, false,
+     [](const TPersistent& db) { return AsDb(db).FileName(); },
+     [](TPersistent& db, std::string_view text) { AsDb(db).SetFileName(std::string(text)); }},
+    {"CardNum", "Byte", "0", false, false,
+     [](const TPersistent& db) { return ByteToText(AsDb(db).CardNum()); },
+     [](TPersistent& db, std::string_view text) { AsDb(db).SetCardNum(ByteFromText(text)); }},
+    {"OpenMode", "Byte", "224", true, false,
+     [](const TPersistent& db) { return ByteToText(AsDb(db).OpenMode()); },
+     [](TPersistent& db, std::string_view text) { AsDb(db).SetOpenMode(ByteFromText(text)); }},
+    {"Fields", "TDorvPalmFields", "", false, false, nullptr, nullptr},
+    {"AlignOnWord", "Boolean", "False", false, false,
+     [](const TPersistent& db) { return BooleanToText(AsDb(db).AlignOnWord()); },
+     [](TPersistent& db, std::string_view text) {
+       AsDb(db).SetAlignOnWord(BooleanFromText(text));
+     }},
+    {"AppInfoFields", "TDorvPalmFields", "", false, false, nullptr, nullptr},
+    {"SortInfoFields", "TDorvPalmFields", "", false, false, nullptr, nullptr},
+    FERNWICK_DB_EVENT(OnTestFieldExistsForRead, TDorvFieldTestEvent),
+    FERNWICK_DB_EVENT(OnTestFieldExistsForWrite, TDorvFieldTestEvent),
+    FERNWICK_DB_EVENT(BeforeOpen, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterOpen, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(BeforeClose, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterClose, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(BeforeAppend, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterAppend, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(BeforeEdit, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterEdit, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(BeforePost, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterPost, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(BeforeCancel, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterCancel, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(BeforeDelete, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(AfterDelete, TDorvConduitDbNotifyEvent),
+    FERNWICK_DB_EVENT(OnNewRecord, TDorvConduitDbNotifyEvent),
 };
 
 #undef FERNWICK_DB_EVENT
@@ -93,19 +74,19 @@ void TDorvConduitDb::CopyFieldList(TDorvPalmFields& target, const TDorvPalmField
   if (&target != &source) target.Assign(source);
 }
 
-std::span<const TPropertyInfo<TDorvConduitDb>> TDorvConduitDb::PublishedProperties() {
-  return kPublished;
-}
+std::span<const TPropertyInfo> TDorvConduitDb::PublishedProperties() { return kPublished; }
 
 bool TDorvConduitDb::TestFieldExistsForRead(TDorvPalmField& Field, std::int32_t ArrayIndex) {
   bool exists = true;
-  if (OnTestFieldExistsForRead) OnTestFieldExistsForRead(*this, Field, ArrayIndex, exists);
+  if (on_test_field_exists_for_read_)
+    on_test_field_exists_for_read_(*this, Field, ArrayIndex, exists);
   return exists;
 }
 
 bool TDorvConduitDb::TestFieldExistsForWrite(TDorvPalmField& Field, std::int32_t ArrayIndex) {
   bool exists = true;
-  if (OnTestFieldExistsForWrite) OnTestFieldExistsForWrite(*this, Field, ArrayIndex, exists);
+  if (on_test_field_exists_for_write_)
+    on_test_field_exists_for_write_(*this, Field, ArrayIndex, exists);
   return exists;
 }
 

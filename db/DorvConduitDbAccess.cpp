@@ -65,7 +65,7 @@ void TDorvConduitDb::SetActive(bool value) {
 
 void TDorvConduitDb::Open() {
   if (active_) return;
-  Fire(BeforeOpen);
+  Fire(BeforeOpen());
   TestSyncApi("SyncOpenDB failed",
               SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
   const std::int32_t count_status = SyncGetDBRecordCount(db_handle_, &record_count_);
@@ -88,17 +88,17 @@ void TDorvConduitDb::Open() {
   state_ = pdsBrowse;
   AssignCurrentRecordNum(-1);
   if (record_count_ > 0) First();
-  Fire(AfterOpen);
+  Fire(AfterOpen());
 }
 
 void TDorvConduitDb::Close() {
   if (!active_) return;
-  Fire(BeforeClose);
+  Fire(BeforeClose());
   TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
   active_ = false;
   record_count_ = 0;
   state_ = pdsInactive;
-  Fire(AfterClose);
+  Fire(AfterClose());
 }
 
 void TDorvConduitDb::First() {

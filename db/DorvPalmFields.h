@@ -151,7 +151,7 @@ class TDorvPalmField : public TCollectionItem {
 
   // The published properties in published order: FieldName, DataType, Size,
   // ArraySize.
-  static std::span<const TPropertyInfo<TDorvPalmField>> PublishedProperties();
+  static std::span<const TPropertyInfo> PublishedProperties();
 
  private:
   friend class TDorvConduitDb;

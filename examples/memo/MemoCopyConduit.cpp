@@ -66,7 +66,7 @@ class TMemoCopyModule : public TComponent {
   }
 
   void Synchronise() {
-    const fs::path folder = fs::path(conduit_->GetPathName()) / "MemoPad";
+    const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
     const fs::path memo_folder = folder / "Memos";
     fs::create_directories(memo_folder);
 
@@ -126,8 +126,8 @@ class TMemoCopyModule : public TComponent {
                           " deleted");
   }
 
-  TDorvConduit* conduit_;   // owned by this module
-  TDorvConduitDb* memos_;   // owned by this module
+  TDorvConduit* conduit_;  // owned by this module
+  TDorvConduitDb* memos_;  // owned by this module
 };
 
 }  // namespace

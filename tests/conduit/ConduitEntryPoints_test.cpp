@@ -247,7 +247,7 @@ TEST_F(EntryPointsTest, LibraryCreatesTheModuleOnceAndDestroysIt) {
     library.EnsureStarted();
     EXPECT_EQ(library.Module(), module);
     ASSERT_NE(ConduitReference(), nullptr);
-    EXPECT_EQ(ConduitReference()->GetConduitName(), "Module conduit");
+    EXPECT_EQ(ConduitReference()->ConduitName(), "Module conduit");
     EXPECT_EQ(g_units_started, 1);
   }
   EXPECT_EQ(g_units_started, 0);

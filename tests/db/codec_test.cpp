@@ -411,11 +411,11 @@ TEST(TDorvConduitDb, CodecMethodsForwardWithAlignmentAndExistenceEvents) {
     EXPECT_TRUE(e);
     e = i != 1;
   };
-  db.OnTestFieldExistsForRead = second_absent;
+  db.SetOnTestFieldExistsForRead(second_absent);
   EXPECT_TRUE(db.TestFieldExistsForRead(*f, 0));
   EXPECT_FALSE(db.TestFieldExistsForRead(*f, 1));
   EXPECT_TRUE(db.TestFieldExistsForWrite(*f, 1));
-  db.OnTestFieldExistsForWrite = second_absent;
+  db.SetOnTestFieldExistsForWrite(second_absent);
 
   db.SetAlignOnWord(true);
   Bytes buffer(8, 0xEE);
@@ -446,11 +446,11 @@ TEST_F(CodecTest, DecodingRestoresTheShapeOfAReplacedElementList) {
 TEST(TDorvConduitDb, NewComponentAndItsPublishedProperties) {
   TComponent module(nullptr);
   auto* db = new TDorvConduitDb(&module);
-  EXPECT_FALSE(db->GetAlignOnWord());
+  EXPECT_FALSE(db->AlignOnWord());
   EXPECT_EQ(db->Fields().Count(), 0);
   EXPECT_EQ(db->AppInfoFields().GetOwner(), db);
   EXPECT_EQ(db->SortInfoFields().GetOwner(), db);
-  EXPECT_FALSE(db->OnTestFieldExistsForRead);
+  EXPECT_FALSE(db->OnTestFieldExistsForRead());
   const auto props = TDorvConduitDb::PublishedProperties();
   std::vector<std::string> names;
   for (const auto& p : props) names.emplace_back(p.Name);
@@ -482,8 +482,14 @@ TEST(TDorvConduitDb, NewComponentAndItsPublishedProperties) {
   EXPECT_EQ(props[2].Get(*db), "224");
   EXPECT_TRUE(props[2].AlwaysStored);
   EXPECT_THROW(props[2].Set(*db, "256"), EConvertError);
+  // Events answer whether a handler is assigned; field lists have no text.
+  EXPECT_TRUE(props[9].IsEvent);
+  EXPECT_EQ(props[9].Get(*db), "");
+  db->SetBeforeOpen([](TDorvConduitDb&) {});
+  EXPECT_EQ(props[9].Get(*db), "(assigned)");
+  EXPECT_EQ(props[3].Get, nullptr);
   props[4].Set(*db, "True");
-  EXPECT_TRUE(db->GetAlignOnWord());
+  EXPECT_TRUE(db->AlignOnWord());
   EXPECT_EQ(props[4].Get(*db), "True");
   props[0].Set(*db, "MemoDB");
   EXPECT_EQ(db->FileName(), "MemoDB");
