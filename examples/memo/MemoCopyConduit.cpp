@@ -73,7 +73,7 @@ class TMemoCopyModule : public TComponent {
   }
 
   void Synchronise() {
-    const fs::path folder = fs::path(conduit_->GetPathName()) / "MemoPad";
+    const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
     const fs::path memo_folder = folder / "Memos";
     fs::create_directories(memo_folder);
 

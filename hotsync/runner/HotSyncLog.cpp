@@ -81,6 +81,8 @@ bool HotSyncLog::ConduitAborted() {
   return false;
 }
 
+bool HotSyncLog::ConduitWroteNothing() const { return Text().size() <= size_at_begin_; }
+
 std::string HotSyncLog::Text() const {
   std::ifstream in(file_, std::ios::binary);
   std::ostringstream text;

@@ -31,6 +31,9 @@ class HotSyncLog {
   // log (an activity-21 entry).
   bool ConduitAborted();
 
+  // True when nothing was added to the log since BeginConduit.
+  bool ConduitWroteNothing() const;
+
   // The whole log so far.
   std::string Text() const;
 
