@@ -77,7 +77,7 @@ class TMemoCopyModule : public TComponent {
     const fs::path memo_folder = folder / "Memos";
     fs::create_directories(memo_folder);
 
-    const TSyncTypes type = conduit_->GetSyncType();
+    const TSyncTypes type = conduit_->SyncType();
     if (type != stFast && type != stSlow && type != stHHtoPC) {
       conduit_->AddLogEntry(std::string("Memo Pad: nothing to copy for ") + SyncTypeName(type));
       return;
