@@ -17,6 +17,7 @@
 #include <iostream>
 #include <iterator>
 #include <span>
+#include <sstream>
 #include <string>
 
 #include "hotsync/pdb/BuiltinRecords.h"
@@ -25,8 +26,6 @@
 
 namespace fernwick::pdb {
 namespace {
-
-std::string Num(std::uint64_t v) { return std::to_string(v); }
 
 std::string Hex8(unsigned v) {
   char buf[8];
@@ -101,7 +100,9 @@ void PrintMemoAppInfo(std::span<const std::uint8_t> bytes) {
 }
 
 std::string MemoText(std::span<const std::uint8_t> bytes) {
-  return " text=" + QuoteText(DecodeMemoRecord(bytes).text) + "\n";
+  std::ostringstream out;
+  out << " text=" << QuoteText(DecodeMemoRecord(bytes).text) << "\n";
+  return out.str();
 }
 
 void PrintToDoAppInfo(std::span<const std::uint8_t> bytes) {
@@ -113,9 +114,11 @@ void PrintToDoAppInfo(std::span<const std::uint8_t> bytes) {
 
 std::string ToDoText(std::span<const std::uint8_t> bytes) {
   auto t = DecodeToDoRecord(bytes);
-  return " due=" + DateText(t.due_date) + " priority=" + Num(t.priority) +
-         " completed=" + Num(t.completed) + " description=" + QuoteText(t.description) +
-         " note=" + QuoteText(t.note) + "\n";
+  std::ostringstream out;
+  out << " due=" << DateText(t.due_date) << " priority=" << unsigned{t.priority}
+      << " completed=" << t.completed << " description=" << QuoteText(t.description)
+      << " note=" << QuoteText(t.note) << "\n";
+  return out.str();
 }
 
 void PrintAddressAppInfo(std::span<const std::uint8_t> bytes) {
@@ -130,13 +133,14 @@ void PrintAddressAppInfo(std::span<const std::uint8_t> bytes) {
 
 std::string AddressText(std::span<const std::uint8_t> bytes) {
   auto a = DecodeAddressRecord(bytes);
-  std::string text = " labels=";
-  for (int i = 0; i < 5; ++i) text += (i ? "," : "") + Num(a.phone_labels[i]);
-  text += " shown=" + Num(a.shown_phone) + "\n";
+  std::ostringstream out;
+  out << " labels=";
+  for (int i = 0; i < 5; ++i) out << (i ? "," : "") << unsigned{a.phone_labels[i]};
+  out << " shown=" << unsigned{a.shown_phone} << "\n";
   for (int i = 0; i < kAddressFieldCount; ++i) {
-    if (a.fields[i]) text += "field " + Num(i) + " " + QuoteText(*a.fields[i]) + "\n";
+    if (a.fields[i]) out << "field " << i << " " << QuoteText(*a.fields[i]) << "\n";
   }
-  return text;
+  return out.str();
 }
 
 void PrintDatebookAppInfo(std::span<const std::uint8_t> bytes) {
@@ -147,30 +151,38 @@ void PrintDatebookAppInfo(std::span<const std::uint8_t> bytes) {
 
 std::string DatebookText(std::span<const std::uint8_t> bytes) {
   auto d = DecodeDatebookRecord(bytes);
-  std::string text = " time=";
+  std::ostringstream out;
+  out << " time=";
   if (d.start_hour == 0xFF) {
-    text += "untimed";
+    out << "untimed";
   } else {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%02u:%02u-%02u:%02u", unsigned{d.start_hour},
                   unsigned{d.start_minute}, unsigned{d.end_hour}, unsigned{d.end_minute});
-    text += buf;
+    out << buf;
   }
-  text += " date=" + DateText(d.date) + " alarm=";
-  text += d.alarm ? std::to_string(d.alarm->advance) + "," + Num(d.alarm->unit) : "none";
-  text += " repeat=";
-  text += d.repeat ? Num(d.repeat->type) + "," + DateText(d.repeat->end_date) + "," +
-                         Num(d.repeat->frequency) + "," + Num(d.repeat->repeat_on) + "," +
-                         Num(d.repeat->start_of_week)
-                   : "none";
-  text += " exceptions=";
-  if (d.exceptions.empty()) text += "none";
+  out << " date=" << DateText(d.date) << " alarm=";
+  if (d.alarm) {
+    out << int{d.alarm->advance} << "," << unsigned{d.alarm->unit};
+  } else {
+    out << "none";
+  }
+  out << " repeat=";
+  if (d.repeat) {
+    out << unsigned{d.repeat->type} << "," << DateText(d.repeat->end_date) << ","
+        << unsigned{d.repeat->frequency} << "," << unsigned{d.repeat->repeat_on} << ","
+        << unsigned{d.repeat->start_of_week};
+  } else {
+    out << "none";
+  }
+  out << " exceptions=";
+  if (d.exceptions.empty()) out << "none";
   for (std::size_t i = 0; i < d.exceptions.size(); ++i) {
-    text += (i ? ";" : "") + DateText(d.exceptions[i]);
+    out << (i ? ";" : "") << DateText(d.exceptions[i]);
   }
-  text += " description=" + (d.description ? QuoteText(*d.description) : "none") +
-          " note=" + (d.note ? QuoteText(*d.note) : "none") + "\n";
-  return text;
+  out << " description=" << (d.description ? QuoteText(*d.description) : "none")
+      << " note=" << (d.note ? QuoteText(*d.note) : "none") << "\n";
+  return out.str();
 }
 
 constexpr BuiltinPrinter kBuiltinPrinters[] = {
