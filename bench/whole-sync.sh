@@ -27,18 +27,10 @@ cd "$(dirname "$0")/.."
 root=$PWD
 rounds=${1:-5}
 
-if ! perl -MPalm::PDB -MPalm::Memo -e1 2>/dev/null; then
-  echo "whole-sync: Perl's Palm::PDB is not installed (apt-get install libpalm-perl)" >&2
-  exit 1
-fi
-build=build/linux
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-[ -f "$build/CMakeCache.txt" ] || cmake --preset linux "${launcher[@]}" >/dev/null
-cmake --build "$build" -j2 --target bench_memo_tools bench_database fernwick-hotsync memo_conduit \
-  sync20 hslog20 PalmCmn Cmds21 >/dev/null
+. scripts/linux-build.sh
+require_palm_pdb whole-sync Palm::Memo
+linux_build bench_memo_tools bench_database fernwick-hotsync memo_conduit sync20 hslog20 PalmCmn \
+  Cmds21
 
 bin=$root/$build/bin
 perl_memo=$root/bench/palm-pdb-memo.pl
