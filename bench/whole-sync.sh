@@ -6,7 +6,10 @@
 # 1. Reading: Fernwick's ReadPdbFile plus decoding every memo's text, Perl's
 #    Palm::PDB loading the same file with Palm::Memo, and a plain read of the
 #    file into memory, alternating in each round. The fastest pass of each
-#    is kept; the ratios are Palm::PDB / Fernwick and Fernwick / plain read.
+#    is kept ("warm": memory freed by one pass is reused by the next, as
+#    Perl reuses its own); "cold" is one pass in a fresh process, fresh
+#    memory included. The ratios are Palm::PDB / Fernwick and Fernwick /
+#    plain read.
 # 2. The whole synchronisation: the runner running the Memo Pad example
 #    (load the conduit, open MemoDB, walk it, copy the modified tenth to
 #    desktop files, purge, reset the flags, write back atomically, log)
@@ -70,7 +73,7 @@ time_process() {
   min "$var" "$(awk "BEGIN{print ($end - $start) / 1e6}")"
 }
 
-declare -A fern plain perl sync perlsave floor floor_safe start_bind fl_read fl_desk fl_db \
+declare -A fern_cold perl_cold fern plain perl sync perlsave floor floor_safe start_bind fl_read fl_desk fl_db \
   fls_desk
 for n in "${sizes[@]}"; do
   f=$work/memo-$n.pdb
@@ -79,6 +82,8 @@ for n in "${sizes[@]}"; do
     v=$("$bin/bench_memo_tools" read "$f" "$passes"); min "fern[$n]" "$v"
     v=$(perl "$perl_memo" read "$f" 3); min "perl[$n]" "$v"
     v=$("$bin/bench_memo_tools" plain "$f" "$passes"); min "plain[$n]" "$v"
+    v=$("$bin/bench_memo_tools" read "$f" 1); min "fern_cold[$n]" "$v"
+    v=$(perl "$perl_memo" read "$f" 1); min "perl_cold[$n]" "$v"
 
     fresh "$n"
     time_process "sync[$n]" "$bin/fernwick-hotsync" --handheld "$hh" --desktop "$desk" \
@@ -110,30 +115,33 @@ done < <("$bin/bench_database" --benchmark_filter=ComponentWalk --benchmark_form
   --benchmark_min_time=0.2 2>/dev/null)
 
 echo "== Ratios (fastest of $rounds rounds; files in $(dirname "$work"))"
-printf '%-8s %16s %16s %14s %14s %15s %18s\n' records "Palm::PDB/read" "read/plain" \
-  "sync/floor" "sync/Palm::PDB" "safe-floor/floor" "sync/safe-floor"
+printf '%-8s %15s %15s %11s %11s %15s %17s %16s\n' records "Palm::PDB/read" "(cold)" \
+  "read/plain" "sync/floor" "sync/Palm::PDB" "safe-floor/floor" "sync/safe-floor"
 for n in "${sizes[@]}"; do
-  printf '%-8s %16s %16s %14s %14s %15s %18s\n' "$n" "$(ratio "${perl[$n]}" "${fern[$n]}")x" \
-    "$(ratio "${fern[$n]}" "${plain[$n]}")x" "$(ratio "${sync[$n]}" "${floor[$n]}")x" \
+  printf '%-8s %15s %15s %11s %11s %15s %17s %16s\n' "$n" "$(ratio "${perl[$n]}" "${fern[$n]}")x" \
+    "$(ratio "${perl_cold[$n]}" "${fern_cold[$n]}")x" "$(ratio "${fern[$n]}" "${plain[$n]}")x" \
+    "$(ratio "${sync[$n]}" "${floor[$n]}")x" \
     "$(ratio "${sync[$n]}" "${perlsave[$n]}")x" "$(ratio "${floor_safe[$n]}" "${floor[$n]}")x" \
     "$(ratio "${sync[$n]}" "${floor_safe[$n]}")x"
 done
 echo
 echo "== Absolute times, ms (per record, us)"
-printf '%-8s %18s %18s %18s %18s %18s %18s %18s\n' records "Fernwick read" "Palm::PDB read" \
-  "plain read" "component walk" "whole sync" "Palm::PDB load+save" "floor"
+printf '%-8s %16s %16s %16s %16s %14s %16s %16s %19s %16s\n' records "Fernwick read" \
+  "(cold)" "Palm::PDB read" "(cold)" "plain read" "component walk" "whole sync" \
+  "Palm::PDB load+save" "floor"
 for n in "${sizes[@]}"; do
   cell() { printf '%s (%s)' "$(ms "$1")" "$(per_record_us "$1" "$n")"; }
-  printf '%-8s %18s %18s %18s %18s %18s %18s %18s\n' "$n" "$(cell "${fern[$n]}")" \
-    "$(cell "${perl[$n]}")" "$(cell "${plain[$n]}")" "$(cell "${walk[$n]:-0}")" \
+  printf '%-8s %16s %16s %16s %16s %14s %16s %16s %19s %16s\n' "$n" "$(cell "${fern[$n]}")" \
+    "$(cell "${fern_cold[$n]}")" "$(cell "${perl[$n]}")" "$(cell "${perl_cold[$n]}")" \
+    "$(cell "${plain[$n]}")" "$(cell "${walk[$n]:-0}")" \
     "$(cell "${sync[$n]}")" "$(cell "${perlsave[$n]}")" "$(cell "${floor[$n]}")"
 done
 echo
-echo "== Where the time goes, ms (sync = start and binding + open + walk + desktop writes + write-back)"
+echo "== Where the time goes, ms (sync = start and binding + open (cold read) + walk + desktop writes + write-back)"
 printf '%-8s %12s %14s %10s %10s %15s %12s %17s\n' records "whole sync" "start+binding" "open" \
   "walk" "desktop (floor)" "write-back" "safe desktop"
 for n in "${sizes[@]}"; do
   printf '%-8s %12s %14s %10s %10s %15s %12s %17s\n' "$n" "$(ms "${sync[$n]}")" \
-    "$(ms "${start_bind[$n]}")" "$(ms "${fern[$n]}")" "$(ms "${walk[$n]:-0}")" \
+    "$(ms "${start_bind[$n]}")" "$(ms "${fern_cold[$n]}")" "$(ms "${walk[$n]:-0}")" \
     "$(ms "${fl_desk[$n]}")" "$(ms "${fl_db[$n]}")" "$(ms "${fls_desk[$n]}")"
 done
