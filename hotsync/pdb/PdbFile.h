@@ -110,11 +110,13 @@ struct PdbDatabase : PdbHeader {
 // messages. Survives the quirks of real files (missing two-byte gap,
 // zero-length records, offsets out of order); throws PdbFormatError for a
 // damaged file and never reads outside `bytes`. Refused as damaged: a file
-// shorter than the header or longer than kPdbMaxFileSize, an entry list that does not fit, a block
-// starting past the end of the file or inside the header or entry list, a non-zero next record list
-// id, a name without a NUL in its 32 bytes. Bytes between the entry list and the first block, and
-// name bytes after the NUL, are not kept. Several blocks at one offset: all but the last (in the
-// order application info, sort info, entries by index) are empty.
+// shorter than the header or longer than kPdbMaxFileSize, an entry list that
+// does not fit, a block starting past the end of the file or inside the
+// header or entry list, a non-zero next record list id, a name without a NUL
+// in its 32 bytes. Bytes between the entry list and the first block, and
+// name bytes after the NUL, are not kept. Several blocks at one offset: all
+// but the last (in the order application info, sort info, entries by index)
+// are empty.
 PdbDatabase ParsePdb(std::span<const std::uint8_t> bytes, const std::string& source_name);
 
 // Where one block lies in the bytes of a file.
