@@ -8,13 +8,16 @@
 # through a version script elsewhere; nothing else leaks out. Windows names
 # the library <target>.dll, POSIX lib<target>.so, so that "<target>.dll"
 # stands for the library on both (as the library's own loader maps names).
-set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_LIST_DIR}/../conduit/exports)
-
+#
+# The entry points' sources are found relative to this file, so that the
+# function also works in a project that added Fernwick with add_subdirectory
+# (which does not see the variables of Fernwick's own folder).
 function(fernwick_add_conduit target)
   cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT C_SOURCES)
     message(FATAL_ERROR "fernwick_add_conduit(${target}): SOURCES is required")
   endif()
+  set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../conduit/exports)
   add_library(${target} SHARED ${C_SOURCES} ${FERNWICK_CONDUIT_EXPORTS_DIR}/ConduitExports.cpp)
   target_link_libraries(${target} PRIVATE Fernwick::fernwick ${C_LIBS})
   set_target_properties(${target} PROPERTIES

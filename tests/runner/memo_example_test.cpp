@@ -30,7 +30,8 @@ class MemoExample : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("fernwick-memo-example-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
+            ("fernwick-memo-example-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
     fs::remove_all(root_);
     fs::create_directories(root_ / "desktop" / "MemoPad");
     fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
@@ -86,7 +87,8 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   EXPECT_GT(copied, 0);
   EXPECT_EQ(archived, 1);
   EXPECT_EQ(deleted, 1);
-  EXPECT_THAT(log, HasSubstr("Memo Pad: " + std::to_string(copied) + " copied, 1 archived, 1 deleted"));
+  EXPECT_THAT(log,
+              HasSubstr("Memo Pad: " + std::to_string(copied) + " copied, 1 archived, 1 deleted"));
 
   // The deleted memos are purged, the dropped memo is on the handheld, once,
   // and no record is dirty now.
@@ -101,6 +103,34 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   ASSERT_EQ(Sync(), kExitOk) << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr("Memo Pad: 0 copied, 0 archived, 0 deleted"));
   EXPECT_EQ(MemoDB().records.size(), after.records.size());
+}
+
+TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {
+  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt", std::ios::binary)
+      << "Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac 5";
+  ASSERT_EQ(RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
+                                     (root_ / "desktop").string(), "--sync-type", "slow", "sync",
+                                     "memo_conduit.dll"}),
+                       out_, err_),
+            kExitOk)
+      << err_.str() << out_.str();
+  // The handheld holds its own character set: u with diaeresis 0xFC, sharp
+  // s 0xDF, the euro sign 0x80.
+  EXPECT_EQ(pdb::DecodeMemoRecord(MemoDB().records.back().data).text,
+            "Gr\xfc\xdf"
+            "e \x80 5");
+  // A slow synchronisation copies every memo, the one with 0xE9 as UTF-8.
+  bool found = false;
+  for (const auto& entry : fs::directory_iterator(root_ / "desktop" / "MemoPad" / "Memos")) {
+    const std::string text = ReadText(entry.path());
+    if (text.rfind("Caf", 0) != 0) continue;
+    EXPECT_EQ(text,
+              "Caf\xc3\xa9 on Elm St. does a good cr\xc3\xa8me br\xc3\xbbl\xc3\xa9"
+              "e");
+    found = true;
+  }
+  EXPECT_TRUE(found);
 }
 
 }  // namespace
