@@ -3,6 +3,7 @@
 #include <array>
 #include <exception>
 
+#include "conduit/DorvConfigureForm.h"
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Dialogs.h"
 #include "link/DorvConduitApi.h"
@@ -16,12 +17,11 @@ namespace {
 // The start-up order. Units of the other folders take their places here as
 // they are written:
 //   before DorvConduitSync: {"DorvPalmFields", ...}       (db/)
-//   after DorvConduitLog:   {"DorvConfigureForm", ...}    (conduit/)
-//                           {"DorvPalmConduit", ...}      (conduit/ and db/)
 constexpr std::array kUnits = {
     TUnitEntry{"DorvConduitSync", &InitializeDorvConduitSync, &FinalizeDorvConduitSync},
     TUnitEntry{"DorvConduitApi", &InitializeDorvConduitApi, &FinalizeDorvConduitApi},
     TUnitEntry{"DorvConduitLog", &InitializeDorvConduitLog, &FinalizeDorvConduitLog},
+    TUnitEntry{"DorvConfigureForm", &InitializeDorvConfigureForm, &FinalizeDorvConfigureForm},
     TUnitEntry{"DorvPalmConduit", &InitializeDorvPalmConduit, &FinalizeDorvPalmConduit},
 };
 
