@@ -3,12 +3,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "conduit/DorvConfigureForm.h"
 #include "db/DorvConduitDb.h"
 #include "framework/Exceptions.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
-
 
 namespace fernwick {
 
@@ -177,7 +177,13 @@ std::int32_t TDorvConduit::OpenConduit(const TSyncProperties& props) {
 }
 
 std::int32_t TDorvConduit::ConfigureConduit(TSyncPreference& prefs) {
-  if (!on_configure_conduit_) return -1;
+  if (!on_configure_conduit_) {
+    TDorvConduit* conduit = ConduitReference();
+    return TDorvConfigureDlg::Execute(
+               conduit != nullptr ? conduit->GetConduitName() : conduit_name_, prefs)
+               ? 0
+               : -1;
+  }
   bool save_prefs = false;
   on_configure_conduit_(prefs, save_prefs);
   return save_prefs ? 0 : -1;

@@ -4,10 +4,13 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "ScriptedSyncManager.h"
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Exceptions.h"
+#include "framework/Forms.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
 
@@ -245,11 +248,34 @@ TEST_F(DorvConduitTest, PropertiesRecordIsCopiedUpToEachNul) {
   EXPECT_EQ(conduit->GetRegistryKey(), 0x80000001u);
 }
 
-TEST_F(DorvConduitTest, ConfigureUsesTheHandlerOrAnswersCancelled) {
+TEST_F(DorvConduitTest, ConfigureUsesTheHandlerOrTheDialog) {
   TDorvConduit* conduit = MakeConduit();
   TSyncPreference prefs{};
   prefs.SyncType = stFast;
+  std::vector<std::string> script = {"CancelBtn"};
+  std::string caption;
+  SetFormBackendFactory([&] {
+    struct Backend : TFormBackend {
+      std::vector<std::string> steps;
+      std::string* caption;
+      int ShowModal(TForm& form) override {
+        *caption = form.FindControl("ActionGB")->GetCaption();
+        return TScriptedFormBackend(steps).ShowModal(form);
+      }
+    };
+    auto backend = std::make_unique<Backend>();
+    backend->steps = script;
+    backend->caption = &caption;
+    return backend;
+  });
   EXPECT_EQ(conduit->ConfigureConduit(prefs), -1);
+  EXPECT_EQ(caption, " HotSync Action for " + conduit->GetConduitName() + " ");
+  script = {"DoNothingRB", "OkBtn"};
+  EXPECT_EQ(conduit->ConfigureConduit(prefs), 0);
+  EXPECT_EQ(prefs.SyncType, stDoNothing);
+  EXPECT_EQ(prefs.SyncPref, spTemporaryPreference);
+  Application().ProcessReleases();
+  SetFormBackendFactory({});
 
   bool save_on_entry = true;
   conduit->SetOnConfigureConduit([&](TSyncPreference& p, bool& save) {
