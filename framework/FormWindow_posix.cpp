@@ -3,8 +3,7 @@
 //
 // What differs from the Windows dialog: FLTK draws its own controls
 // (classic FLTK look, not the native one), in FLTK's Helvetica at the
-// description's pixel height instead of "MS Sans Serif"; Tab visits every
-// radio button rather than only the selected one; the window manager draws
+// description's pixel height instead of "MS Sans Serif"; the window manager draws
 // the frame, so the outer size is the description's size less a classic
 // Windows frame (4 pixels each side, a 19-pixel caption).
 //
@@ -52,6 +51,52 @@ Fl_Color ToFlColor(std::uint32_t bgr) {
   return fl_rgb_color(static_cast<uchar>(bgr & 0xFF), static_cast<uchar>((bgr >> 8) & 0xFF),
                       static_cast<uchar>((bgr >> 16) & 0xFF));
 }
+
+// A radio button that behaves like a Windows one: only the selected button
+// of a group takes the focus with Tab, and the arrow keys select the
+// previous or next button of the group.
+class RadioButton : public Fl_Round_Button {
+ public:
+  using Fl_Round_Button::Fl_Round_Button;
+
+  // Lets only the selected radio button of `group` take the focus.
+  static void UpdateFocus(Fl_Group* group) {
+    for (int i = 0; i < group->children(); ++i) {
+      if (auto* radio = dynamic_cast<RadioButton*>(group->child(i))) {
+        if (radio->value() != 0) {
+          radio->set_visible_focus();
+        } else {
+          radio->clear_visible_focus();
+        }
+      }
+    }
+  }
+
+  int handle(int event) override {
+    if (event == FL_KEYBOARD) {
+      int key = Fl::event_key();
+      int step = key == FL_Down || key == FL_Right ? 1 : key == FL_Up || key == FL_Left ? -1 : 0;
+      if (step != 0 && parent() != nullptr) {
+        std::vector<RadioButton*> radios;
+        int at = 0;
+        for (int i = 0; i < parent()->children(); ++i) {
+          if (auto* radio = dynamic_cast<RadioButton*>(parent()->child(i))) {
+            if (radio == this) at = static_cast<int>(radios.size());
+            radios.push_back(radio);
+          }
+        }
+        auto count = static_cast<int>(radios.size());
+        RadioButton* next = radios[static_cast<std::size_t>((at + step + count) % count)];
+        next->setonly();
+        UpdateFocus(parent());
+        Fl::focus(next);
+        next->do_callback();
+        return 1;
+      }
+    }
+    return Fl_Round_Button::handle(event);
+  }
+};
 
 class FltkBackend : public TFormBackend {
  public:
@@ -122,8 +167,11 @@ class FltkBackend : public TFormBackend {
     switch (control.Kind()) {
       case TControlKind::kCheckBox:
         control.SetChecked(static_cast<Fl_Button*>(widget)->value() != 0);
+        Fl::focus(widget);
         break;
       case TControlKind::kRadioButton:
+        RadioButton::UpdateFocus(widget->parent());
+        if (static_cast<Fl_Button*>(widget)->value() != 0) Fl::focus(widget);
         if (static_cast<Fl_Button*>(widget)->value() != 0) control.Form().Click(control);
         break;
       default:
@@ -173,7 +221,7 @@ class FltkBackend : public TFormBackend {
         if (d.kind == TControlKind::kCheckBox) {
           button = new Fl_Check_Button(x, y, d.width, d.height);
         } else {
-          button = new Fl_Round_Button(x, y, d.width, d.height);
+          button = new RadioButton(x, y, d.width, d.height);
           button->type(FL_RADIO_BUTTON);
         }
         button->copy_label(control.GetCaption().c_str());
@@ -201,6 +249,7 @@ class FltkBackend : public TFormBackend {
         caption->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
         AddChildren(&control, x, y);
         group->end();
+        RadioButton::UpdateFocus(group);
         break;
       }
       case TControlKind::kImage: {

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 
 #include "framework/Bitmaps.h"
@@ -230,6 +231,21 @@ TEST(Forms, ReleasedFormsAreDestroyedLater) {
   EXPECT_EQ(Application().ComponentCount(), before - 1);
   EXPECT_EQ(Application().PendingReleases(), 0);
 }
+
+#if !defined(_WIN32)
+TEST(Forms, WithoutADisplayTheWindowSaysSoAndCountsAsCancelled) {
+  const char* saved = std::getenv("DISPLAY");
+  std::string display = saved != nullptr ? saved : "";
+  unsetenv("DISPLAY");
+  TForm form(nullptr, ReadFormDescription(kForm, "test.form"));
+  ::testing::internal::CaptureStderr();
+  int result = CreateWindowBackend()->ShowModal(form);
+  std::string message = ::testing::internal::GetCapturedStderr();
+  if (saved != nullptr) setenv("DISPLAY", display.c_str(), 1);
+  EXPECT_EQ(result, mrNone);
+  EXPECT_THAT(message, HasSubstr("It's a test: the dialog cannot be shown"));
+}
+#endif
 
 // A 4-bit bitmap file: width x height, pixel (x, y) = (x + y) % 16.
 std::string SmallBitmap(int width, int height) {
