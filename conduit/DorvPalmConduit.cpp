@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "conduit/DorvConfigureForm.h"
+#include "conduit/LibraryResources.h"
 #include "db/DorvConduitDb.h"
 #include "framework/Exceptions.h"
 #include "framework/SysUtils.h"
@@ -219,6 +220,14 @@ void Register() {
   TComponentClassInfo database;
   database.class_name = "TDorvConduitDb";
   database.create = [](TComponent* owner) -> TComponent* { return new TDorvConduitDb(owner); };
+  conduit.bitmap_name = "TDORVCONDUIT";
+  database.bitmap_name = "TDORVCONDUITDB";
+  for (TComponentClassInfo* info : {&conduit, &database}) {
+    if (const TResourceEntry* entry =
+            FindResource(LibraryResources(), "BITMAP", info->bitmap_name)) {
+      info->bitmap = entry->Bytes();
+    }
+  }
   RegisterComponents("Conduit", {std::move(conduit), std::move(database)});
 }
 

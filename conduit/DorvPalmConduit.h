@@ -177,7 +177,8 @@ std::int32_t LiveConduitCount();
 const char* LibraryDescription();
 
 // Registers the library's components on the palette page "Conduit", in this
-// order: TDorvConduit, TDorvConduitDb.
+// order: TDorvConduit, TDorvConduitDb, each with its 24 x 24, 16-colour
+// palette bitmap (resources TDORVCONDUIT and TDORVCONDUITDB).
 void Register();
 
 // Start-up and shutdown of unit DorvPalmConduit (conduit half): start-up sets

@@ -9,6 +9,7 @@
 
 #include "ScriptedSyncManager.h"
 #include "conduit/DorvPalmConduit.h"
+#include "framework/Bitmaps.h"
 #include "framework/Exceptions.h"
 #include "framework/Forms.h"
 #include "link/DorvConduitLog.h"
@@ -348,6 +349,14 @@ TEST_F(DorvConduitTest, RegisterListsBothClassesOnTheConduitPage) {
   ASSERT_NE(db, nullptr);
   ASSERT_TRUE(db->create);
   EXPECT_EQ(db->create(owner_.get())->ClassName(), "TDorvConduitDb");
+  EXPECT_EQ(info->bitmap_name, "TDORVCONDUIT");
+  EXPECT_EQ(db->bitmap_name, "TDORVCONDUITDB");
+  for (const TComponentClassInfo* c : {info, db}) {
+    TBitmapImage bitmap = DecodeBitmap(c->bitmap, c->bitmap_name);
+    EXPECT_EQ(bitmap.width, 24) << c->class_name;
+    EXPECT_EQ(bitmap.height, 24) << c->class_name;
+    EXPECT_EQ(bitmap.bits_per_pixel, 4) << c->class_name;
+  }
   EXPECT_THAT(LibraryDescription(), ::testing::HasSubstr("1.4"));
 }
 
