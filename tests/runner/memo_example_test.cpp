@@ -30,7 +30,8 @@ class MemoExample : public ::testing::Test {
  protected:
   void SetUp() override {
     root_ = fs::temp_directory_path() /
-            ("fernwick-memo-example-" + std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
+            ("fernwick-memo-example-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
     fs::remove_all(root_);
     fs::create_directories(root_ / "desktop" / "MemoPad");
     fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
@@ -86,7 +87,8 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   EXPECT_GT(copied, 0);
   EXPECT_EQ(archived, 1);
   EXPECT_EQ(deleted, 1);
-  EXPECT_THAT(log, HasSubstr("Memo Pad: " + std::to_string(copied) + " copied, 1 archived, 1 deleted"));
+  EXPECT_THAT(log,
+              HasSubstr("Memo Pad: " + std::to_string(copied) + " copied, 1 archived, 1 deleted"));
 
   // The deleted memos are purged, the dropped memo is on the handheld, once,
   // and no record is dirty now.
