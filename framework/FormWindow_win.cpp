@@ -164,8 +164,15 @@ class Win32Backend : public TFormBackend {
     void* bits = nullptr;
     HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     if (bitmap == nullptr) return nullptr;
+    // The pictures are drawn on the classic light grey face (192, 192, 192):
+    // that grey becomes the system's face colour, as LR_LOADMAP3DCOLORS does.
+    COLORREF face = GetSysColor(COLOR_3DFACE);
+    std::uint32_t face_rgb = (static_cast<std::uint32_t>(GetRValue(face)) << 16) |
+                             (static_cast<std::uint32_t>(GetGValue(face)) << 8) | GetBValue(face);
     auto* out = static_cast<std::uint32_t*>(bits);
-    for (std::size_t i = 0; i < picture.pixels.size(); ++i) out[i] = picture.pixels[i];
+    for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+      out[i] = picture.pixels[i] == 0xC0C0C0u ? face_rgb : picture.pixels[i];
+    }
     bitmaps_.push_back(bitmap);
     return bitmap;
   }

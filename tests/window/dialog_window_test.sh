@@ -5,6 +5,11 @@
 #
 #   dialog_window_test.sh BIN_DIR REFERENCE.png WORK_DIR
 #
+# FERNWICK_RUNNER (default ./fernwick-hotsync) and FERNWICK_CONDUIT (default
+# libminimal_conduit.so) name the runner and the conduit in BIN_DIR; for the
+# Windows build under wine: FERNWICK_RUNNER="wine64 fernwick-hotsync.exe"
+# FERNWICK_CONDUIT=minimal_conduit.dll (scripts/checks/dialog-wine.sh).
+#
 # Runs inside xvfb-run (see tests/window/CMakeLists.txt). A picture that
 # differs from the reference in more than a few pixels fails the test and is
 # kept in WORK_DIR.
@@ -23,10 +28,12 @@ fail() {
 
 # Starts `configure` in the background and waits for its window.
 start() {
-  ./fernwick-hotsync --desktop "$work/desktop" configure libminimal_conduit.so >"$work/out.txt" 2>&1 &
+  # shellcheck disable=SC2086
+  ${FERNWICK_RUNNER:-./fernwick-hotsync} --desktop "$work/desktop" configure \
+    "${FERNWICK_CONDUIT:-libminimal_conduit.so}" >"$work/out.txt" 2>&1 &
   pid=$!
   window=""
-  for _ in $(seq 1 100); do
+  for _ in $(seq 1 300); do
     window=$(xdotool search --name "^Change HotSync Action$" 2>/dev/null | head -1)
     [ -n "$window" ] && break
     sleep 0.1
@@ -42,7 +49,7 @@ keys() {
 }
 alive() { kill -0 "$pid" 2>/dev/null; }
 finish() {
-  for _ in $(seq 1 50); do alive || break; sleep 0.1; done
+  for _ in $(seq 1 100); do alive || break; sleep 0.1; done
   if alive; then
     fail "the dialog is still open"
     kill "$pid"
