@@ -1,11 +1,13 @@
-// Fuzz target of the form loader: reads the input as streamed component text
-// and as a form description, and the same bytes as a bitmap file. Any input
+// Fuzz target of the form loader: reads the input as streamed component text,
+// as a form description and as a data module, and the same bytes as a bitmap
+// file. Any input
 // must be read whole or refused with the loader's own exception types.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
+#include "conduit/ModuleText.h"
 #include "framework/Bitmaps.h"
 #include "framework/Forms.h"
 #include "framework/ObjectText.h"
@@ -20,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fernwick::TFormDescription form = fernwick::ReadFormDescription(text, "fuzz");
     fernwick::TForm built(nullptr, form);
     for (fernwick::TControl* control : built.Controls()) built.Click(*control);
+  } catch (const fernwick::EParserError&) {
+  }
+  try {
+    fernwick::TComponent module(nullptr);
+    fernwick::ReadModuleText(text, "fuzz", module);
   } catch (const fernwick::EParserError&) {
   }
   try {
