@@ -72,7 +72,10 @@ class Win32Backend : public TFormBackend {
     t.Word(0);  // no menu
     t.Word(0);  // the dialog class
     t.Text(Wide(form.GetCaption()));
-    t.Word(8);  // points: "MS Sans Serif" 8 is 13 pixels high at 96 pixels per inch
+    // A negative font height is the character height in pixels at the
+    // form's pixels per inch: -11 at 96 is 8 points.
+    int pixels = d.font_height < 0 ? -d.font_height : d.font_height;
+    t.Word(static_cast<WORD>((pixels * 72 + d.pixels_per_inch / 2) / d.pixels_per_inch));
     t.Text(Wide(d.font_name));
     bool in_radio_group = false;
     for (TControl* control : order_) {
