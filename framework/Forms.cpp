@@ -279,8 +279,10 @@ void TApplication::ProcessReleases() {
 }
 
 TApplication& Application() {
-  static TApplication application;
-  return application;
+  // Never destroyed: the library's finalisation, which runs from a static
+  // destructor of its own, still releases forms through it.
+  static TApplication* application = new TApplication();
+  return *application;
 }
 
 TFormBackendFactory SetFormBackendFactory(TFormBackendFactory factory) {

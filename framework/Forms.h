@@ -220,7 +220,8 @@ class TApplication : public TComponent {
   std::vector<TComponent*> released_;
 };
 
-// The one application object of the library.
+// The one application object of the library. It lives until the process
+// ends, so that finalisation at unload can still use it.
 TApplication& Application();
 
 }  // namespace fernwick
