@@ -8,23 +8,21 @@
 # through a version script elsewhere; nothing else leaks out. Windows names
 # the library <target>.dll, POSIX lib<target>.so, so that "<target>.dll"
 # stands for the library on both (as the library's own loader maps names).
-# On Windows the DLL carries the bitmaps of resources/ as bitmap resources.
-set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_LIST_DIR}/../conduit/exports)
-set(FERNWICK_RESOURCES_DIR ${CMAKE_CURRENT_LIST_DIR}/../resources)
+#
+# The entry points' sources are found relative to this file, so that the
+# function also works in a project that added Fernwick with add_subdirectory
+# (which does not see the variables of Fernwick's own folder).
+# On Windows the DLL also carries the bitmaps of resources/ and the dialog's
+# form as real Windows resources (the library itself reads embedded copies).
 if(WIN32)
-  # Each conduit DLL also carries the library's bitmaps and the dialog's form
-  # as real Windows resources (the library itself reads its embedded copies).
   enable_language(RC)
-  cmake_path(ABSOLUTE_PATH FERNWICK_RESOURCES_DIR NORMALIZE)
-  configure_file(${FERNWICK_RESOURCES_DIR}/Fernwick.rc.in ${CMAKE_BINARY_DIR}/Fernwick.rc @ONLY)
-  set(FERNWICK_CONDUIT_RC ${CMAKE_BINARY_DIR}/Fernwick.rc)
 endif()
-
 function(fernwick_add_conduit target)
   cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT C_SOURCES)
     message(FATAL_ERROR "fernwick_add_conduit(${target}): SOURCES is required")
   endif()
+  set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../conduit/exports)
   add_library(${target} SHARED ${C_SOURCES} ${FERNWICK_CONDUIT_EXPORTS_DIR}/ConduitExports.cpp)
   target_link_libraries(${target} PRIVATE Fernwick::fernwick ${C_LIBS})
   set_target_properties(${target} PROPERTIES
@@ -32,8 +30,11 @@ function(fernwick_add_conduit target)
     VISIBILITY_INLINES_HIDDEN ON)
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
+    set(FERNWICK_RESOURCES_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../resources)
+    cmake_path(ABSOLUTE_PATH FERNWICK_RESOURCES_DIR NORMALIZE)
+    configure_file(${FERNWICK_RESOURCES_DIR}/Fernwick.rc.in ${CMAKE_BINARY_DIR}/Fernwick.rc @ONLY)
     target_sources(${target} PRIVATE ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.def
-      ${FERNWICK_CONDUIT_RC})
+      ${CMAKE_BINARY_DIR}/Fernwick.rc)
   else()
     target_link_options(${target} PRIVATE
       "LINKER:--version-script=${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map"

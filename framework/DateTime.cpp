@@ -5,6 +5,13 @@
 
 #include "framework/Exceptions.h"
 
+// A TDateTime must be the same double on every build, so that values computed
+// here compare equal to values computed by the caller or stored elsewhere.
+// x87 arithmetic keeps 80-bit intermediates and breaks that.
+#if (defined(__i386__) || defined(_M_IX86)) && defined(__GNUC__) && !defined(__SSE2_MATH__)
+#error "Build for 32-bit x86 with -msse2 -mfpmath=sse (IEEE double arithmetic)"
+#endif
+
 namespace fernwick {
 
 namespace {

@@ -4,9 +4,10 @@
 # the stand-in Palm libraries and prints what was loaded and which of the
 # 54 Sync Manager and 8 HotSync log functions were bound. Then it runs one
 # synchronisation: the runner fernwick-hotsync runs the example conduits
-# (the minimal one, then Memo Pad, which copies the changed memos to the
-# desktop folder) against a copy of the sample handheld and prints the
-# HotSync log and the desktop files written.
+# (the minimal one; Memo Pad, which copies the changed memos to the desktop
+# folder; To Do, Address Book and Date Book, which copy their changes to CSV,
+# vCard and iCalendar files) against a copy of the sample handheld and prints
+# the HotSync log and the desktop files written.
 #
 #   scripts/main-job.sh [FOLDER | --current]
 #
@@ -42,6 +43,11 @@ mkdir -p "$work/handheld" "$work/desktop/MemoPad"
 cp -R samples/handheld/. "$work/handheld"
 echo "A memo dropped on the desktop" > "$work/desktop/MemoPad/NewMemo.txt"
 build/linux/bin/fernwick-hotsync --handheld "$work/handheld" --desktop "$work/desktop" \
-  --user "Jo Palm" sync build/linux/bin/libminimal_conduit.so build/linux/bin/libmemo_conduit.so
+  --user "Jo Palm" sync build/linux/bin/libminimal_conduit.so build/linux/bin/libmemo_conduit.so \
+  build/linux/bin/libtodo_conduit.so build/linux/bin/libaddress_conduit.so \
+  build/linux/bin/libdatebook_conduit.so
 echo "=== Desktop folder after the synchronisation"
-(cd "$work/desktop" && find . -type f | sort)
+# The exporters also keep one piece per record (*.part) from which they
+# assemble their files; those are counted, not listed.
+(cd "$work/desktop" && find . -type f ! -name '*.part' | sort &&
+  echo "($(find . -type f -name '*.part' | wc -l) per-record pieces)")

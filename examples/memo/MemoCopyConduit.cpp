@@ -1,6 +1,6 @@
 // An example conduit that copies Memo Pad to the desktop.
 //
-// Each synchronisation it
+// A fast synchronisation (stFast)
 //  - logs the category names of MemoDB's application info block;
 //  - writes every memo changed on the handheld since the last synchronisation
 //    to <desktop folder>/Memos/<record id>.txt;
@@ -12,9 +12,15 @@
 //  - purges the deleted and archived memos from the handheld, now that the
 //    desktop holds what is to be kept of them, and resets the sync flags, so
 //    the next synchronisation sees only new changes.
+// A slow one (stSlow) does the same with every memo, since the change flags
+// cannot be trusted; a handheld-to-desktop copy (stHHtoPC) copies every memo
+// with the database opened read-only and changes nothing on the handheld.
+// Other sync types copy nothing.
 //
 // The desktop folder is the user's folder that HotSync Manager passes
-// (PathName), with "MemoPad" below it.
+// (PathName), with "MemoPad" below it. Desktop files are UTF-8; the
+// handheld's character set is converted both ways (see
+// examples/common/ExampleSupport.h).
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +30,7 @@
 #include "conduit/ConduitModule.h"
 #include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
+#include "examples/common/ExampleSupport.h"
 
 namespace {
 
@@ -57,7 +64,7 @@ class TMemoCopyModule : public TComponent {
     field->SetArraySize(count);
   }
 
-  std::string Text() { return memos_->FieldByName("Text")->GetAsString(); }
+  std::string Text() { return examples::PalmToUtf8(memos_->FieldByName("Text")->GetAsString()); }
 
   static void WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -70,6 +77,14 @@ class TMemoCopyModule : public TComponent {
     const fs::path memo_folder = folder / "Memos";
     fs::create_directories(memo_folder);
 
+    const TSyncTypes type = conduit_->GetSyncType();
+    if (type != stFast && type != stSlow && type != stHHtoPC) {
+      conduit_->AddLogEntry(std::string("Memo Pad: nothing to copy for ") + SyncTypeName(type));
+      return;
+    }
+    const bool everything = type != stFast;
+    const bool read_only = type == stHHtoPC;
+    memos_->SetOpenMode(read_only ? eDbRead : eDbRead | eDbWrite | eDbExclusive);
     memos_->Open();
     memos_->ReadAppInfo();
     TDorvPalmField* categories = memos_->AppInfoFields().Items(1);
@@ -82,7 +97,7 @@ class TMemoCopyModule : public TComponent {
     conduit_->AddLogEntry("Memo Pad categories: " + names);
 
     int copied = 0, archived = 0, deleted = 0;
-    while (memos_->NextModified()) {
+    auto copy = [&] {
       const std::string id = std::to_string(memos_->GetRecordId());
       const std::uint8_t attributes = memos_->GetAttributes();
       if ((attributes & eRecAttrDeleted) == 0) {
@@ -99,10 +114,15 @@ class TMemoCopyModule : public TComponent {
         WriteFile(memo_folder / (id + ".deleted"), "");
         ++deleted;
       }
+    };
+    if (everything) {
+      for (memos_->First(); !memos_->Eof(); memos_->Next()) copy();
+    } else {
+      while (memos_->NextModified()) copy();
     }
 
     const fs::path dropped = folder / "NewMemo.txt";
-    if (fs::exists(dropped)) {
+    if (!read_only && fs::exists(dropped)) {
       std::stringstream text;
       {
         // Closed before the rename below: Windows renames no open file.
@@ -110,7 +130,7 @@ class TMemoCopyModule : public TComponent {
         text << in.rdbuf();
       }
       memos_->Append();
-      memos_->FieldByName("Text")->SetAsString(text.str());
+      memos_->FieldByName("Text")->SetAsString(examples::Utf8ToPalm(text.str()));
       memos_->SetCategoryId(0);
       memos_->Post();
       conduit_->AddLogEntry("Memo Pad: added memo " + std::to_string(memos_->GetRecordId()) +
@@ -118,16 +138,18 @@ class TMemoCopyModule : public TComponent {
       fs::rename(dropped, folder / "NewMemo.txt.done");
     }
 
-    memos_->PurgeDeletedRecords();
-    memos_->ResetSyncFlags();
+    if (!read_only) {
+      memos_->PurgeDeletedRecords();
+      memos_->ResetSyncFlags();
+    }
     memos_->Close();
     conduit_->AddLogEntry("Memo Pad: " + std::to_string(copied) + " copied, " +
                           std::to_string(archived) + " archived, " + std::to_string(deleted) +
                           " deleted");
   }
 
-  TDorvConduit* conduit_;   // owned by this module
-  TDorvConduitDb* memos_;   // owned by this module
+  TDorvConduit* conduit_;  // owned by this module
+  TDorvConduitDb* memos_;  // owned by this module
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 // fernwick-pdbdump: prints a database file as text.
 //
 //   fernwick-pdbdump [--decode | --canonical] FILE...
+//   fernwick-pdbdump --layout LAYOUT [--json] FILE...   (see PdbDumpHook.h)
 //
 // Without --decode: the header, the info blocks and every record or resource
 // with its data in hex. With --decode, the records and application info of
@@ -20,6 +21,7 @@
 
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/DumpText.h"
+#include "hotsync/pdb/PdbDumpHook.h"
 #include "hotsync/pdb/PdbFile.h"
 
 namespace fernwick::pdb {
@@ -208,6 +210,7 @@ void PrintDecoded(const PdbDatabase& db) {
 
 int main(int argc, char** argv) {
   using namespace fernwick::pdb;
+  if (const int status = RunLayoutOption(argc, argv); status >= 0) return status;
   bool decode = false;
   bool canonical = false;
   int status = 0;

@@ -196,6 +196,18 @@ PdbDatabase MakeToDos() {
       {kPersonal, kClean, kNoDate, 2, false, "Schedule dentist check-up", ""},
       {kBusiness, kClean, D(2003, 6, 11), 3, true, "Order business cards", "Use the new logo"},
       {kErrands, kDirty, D(2003, 6, 8), 1, false, "Pharmacy: repeat prescription", ""},
+      // Records that stress the desktop formats: quotes, commas and line
+      // breaks, letters outside ASCII, empty fields, the first and last
+      // dates a packed date holds.
+      {kBusiness, kDirty, D(1904, 1, 1), 5, false, "Say \"hello\", then leave, quietly",
+       "Line one\nLine two, with a comma\n\"Quoted\" line; semicolon"},
+      {kPersonal, kDirty, D(2031, 12, 31), 1, true,
+       "Cr\xe8me br\xfbl\xe9"
+       "e for \x80 5 \x93"
+       "caf\xe9\x94 \x8d\x8e\x8f\x90",
+       "\xc5land, \xdf"
+       "e"},
+      {kUnfiled, kDirty, kNoDate, 3, false, "", ""},
   };
   for (const auto& t : kToDos) {
     ToDoRecord r;
@@ -217,7 +229,9 @@ PdbDatabase MakeAddresses() {
   info.categories.renamed = 0x000E;
   info.labels = DefaultAddressLabels();
   info.labels[kCustom1] = "Birthday";
-  info.dirty_labels = 1u << kCustom1;
+  info.labels[kCustom2] = "Spouse; kids";
+  info.labels[kCustom3] = "Caf\xe9 \"order\"";
+  info.dirty_labels = (1u << kCustom1) | (1u << kCustom2) | (1u << kCustom3);
   info.country = 6;
   db.app_info = EncodeAddressAppInfo(info);
   enum { kUnfiled, kBusiness, kPersonal, kQuickList };
@@ -641,6 +655,36 @@ PdbDatabase MakeAddresses() {
     r.shown_phone = 0;
     Add(db, 0x2C5001, p.category, p.mark, EncodeAddressRecord(r));
   }
+  // A contact with every field, phones under the labels the list above
+  // uses least and the third phone shown in the list, and one with no field
+  // at all.
+  AddressRecord every;
+  every.phone_labels = {kMain, kPager, kMobile, kEmail, kFax};
+  every.shown_phone = 2;
+  const char* const kEvery[kAddressFieldCount] = {"O'Brien-M\xfcller",
+                                                  "Zo\xeb \"Z\"",
+                                                  "Smith, Jones; Partners",
+                                                  "+44 20 7946 0000",
+                                                  "555-0190",
+                                                  "555-0191",
+                                                  "zoe@smith-jones.example",
+                                                  "555-0192",
+                                                  "Flat 2\n10 Rue de l'\xc9glise",
+                                                  "S\xe3o Paulo",
+                                                  "SP",
+                                                  "01000-000",
+                                                  "Brasil",
+                                                  "Director, \"Special\" Projects",
+                                                  "1 April",
+                                                  "Sam; Alex, Kim",
+                                                  "Flat white \x80 3,20",
+                                                  "\\\\server\\share",
+                                                  "Met in Lisbon; speaks Portuguese, English\nand "
+                                                  "a little German. Prefers e-mail to phone calls "
+                                                  "in the morning \x96 reply within a day."};
+  for (int i = 0; i < kAddressFieldCount; ++i) every.fields[i] = std::string(kEvery[i]);
+  Add(db, 0x2C5001, kBusiness, kDirty, EncodeAddressRecord(every));
+  Add(db, 0x2C5001, kUnfiled, kDirty, EncodeAddressRecord(AddressRecord{}));
   return db;
 }
 
@@ -820,6 +864,82 @@ PdbDatabase MakeDatebook() {
        "Lunch with Giulia Rossi",
        "Logo proofs"},
       {kClean, 18, 0, 18, 30, D(2003, 6, 9), -1, 0, 0, 0, 0, {}, "Parents' evening", ""},
+      // Records that stress the desktop formats: the first and last dates,
+      // every kind of repeat with an end date and exceptions, alarms in
+      // minutes, hours and days, text that needs escaping and folding.
+      {kDirty,
+       -1,
+       0,
+       0,
+       0,
+       D(1904, 1, 1),
+       -1,
+       0,
+       0,
+       0,
+       0,
+       {},
+       "Epoch; day one, \"quoted\"",
+       "Back\\slash, comma; semicolon\nsecond line"},
+      {kDirty, 23, 0, 23, 59, D(2031, 12, 31), 4320, 0, 0, 0, 0, {}, "Last evening \x80", ""},
+      {kDirty,
+       7,
+       15,
+       7,
+       45,
+       D(2003, 6, 2),
+       120,
+       1,
+       D(2003, 6, 30),
+       1,
+       0,
+       {D(2003, 6, 3), D(2003, 6, 5), D(2003, 6, 7), D(2003, 6, 9), D(2003, 6, 11), D(2003, 6, 13),
+        D(2003, 6, 15), D(2003, 6, 17), D(2003, 6, 19), D(2003, 6, 21)},
+       "Morning swim (daily, ten days off)",
+       ""},
+      {kDirty,
+       -1,
+       0,
+       0,
+       0,
+       D(2003, 6, 15),
+       -1,
+       4,
+       D(2004, 6, 15),
+       1,
+       0,
+       {D(2003, 8, 15), D(2003, 12, 15)},
+       "Rent",
+       ""},
+      {kDirty,
+       16,
+       0,
+       17,
+       0,
+       D(2003, 6, 27),
+       0,
+       3,
+       D(2004, 12, 31),
+       1,
+       7 * 4 + 5,
+       {D(2003, 7, 25)},
+       "Last Friday: team drinks",
+       ""},
+      {kDirty,
+       -1,
+       0,
+       0,
+       0,
+       D(2003, 9, 1),
+       -1,
+       5,
+       D(2010, 9, 1),
+       1,
+       0,
+       {D(2005, 9, 1)},
+       "Caf\xe9 anniversary \x96 a long description that runs well past the seventy-five octets "
+       "of one line, with \xe9\xe8\xea",
+       "Note with \x93quotes\x94"},
   };
   for (const auto& e : kEvents) {
     DatebookRecord r;
@@ -858,6 +978,14 @@ PdbDatabase MakeDatebook() {
     if (e.note[0] != '\0') r.note = std::string(e.note);
     Add(db, 0x2C7001, 0, e.mark, EncodeDatebookRecord(r));
   }
+  // An event with neither description nor note.
+  DatebookRecord bare;
+  bare.start_hour = 6;
+  bare.start_minute = 0;
+  bare.end_hour = 6;
+  bare.end_minute = 30;
+  bare.date = D(2003, 6, 22);
+  Add(db, 0x2C7001, 0, kDirty, EncodeDatebookRecord(bare));
   return db;
 }
 

@@ -105,5 +105,33 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   EXPECT_EQ(MemoDB().records.size(), after.records.size());
 }
 
+TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {
+  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt", std::ios::binary)
+      << "Gr\xc3\xbc\xc3\x9f"
+         "e \xe2\x82\xac 5";
+  ASSERT_EQ(RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
+                                     (root_ / "desktop").string(), "--sync-type", "slow", "sync",
+                                     "memo_conduit.dll"}),
+                       out_, err_),
+            kExitOk)
+      << err_.str() << out_.str();
+  // The handheld holds its own character set: u with diaeresis 0xFC, sharp
+  // s 0xDF, the euro sign 0x80.
+  EXPECT_EQ(pdb::DecodeMemoRecord(MemoDB().records.back().data).text,
+            "Gr\xfc\xdf"
+            "e \x80 5");
+  // A slow synchronisation copies every memo, the one with 0xE9 as UTF-8.
+  bool found = false;
+  for (const auto& entry : fs::directory_iterator(root_ / "desktop" / "MemoPad" / "Memos")) {
+    const std::string text = ReadText(entry.path());
+    if (text.rfind("Caf", 0) != 0) continue;
+    EXPECT_EQ(text,
+              "Caf\xc3\xa9 on Elm St. does a good cr\xc3\xa8me br\xc3\xbbl\xc3\xa9"
+              "e");
+    found = true;
+  }
+  EXPECT_TRUE(found);
+}
+
 }  // namespace
 }  // namespace fernwick::runner

@@ -1,0 +1,117 @@
+"""The Date Book example through the runner: DateBook.ics and
+DateBook-archive.ics read with python3-icalendar and compared field by field
+with what fernwick-pdbdump --decode shows for the same records.
+
+    check_datebook_ical.py BIN_DIR HANDHELD_DIR"""
+import datetime
+import sys
+
+import icalendar
+
+from example_check import Scratch, expect, expect_equal
+
+FREQ = {1: "DAILY", 2: "WEEKLY", 3: "MONTHLY", 4: "MONTHLY", 5: "YEARLY"}
+DAYS = ["SU", "MO", "TU", "WE", "TH", "FR", "SA"]
+
+
+def day(text):
+    return datetime.date(*map(int, text.split("-")))
+
+
+def events(data):
+    text = data.decode("utf-8")
+    expect("\n" not in text.replace("\r\n", ""), "iCalendar lines end in CR LF")
+    expect(all(len(line.encode("utf-8")) <= 75 for line in text.split("\r\n")),
+           "iCalendar lines are folded at 75 octets")
+    calendar = icalendar.Calendar.from_ical(text)
+    expect_equal(str(calendar["VERSION"]), "2.0", "version")
+    return {int(str(e["UID"]).split("@")[0]): e for e in calendar.walk("VEVENT")}
+
+
+def exdates(event):
+    found = event.get("EXDATE")
+    if found is None:
+        return []
+    lists = found if isinstance(found, list) else [found]
+    return [d.dt for l in lists for d in l.dts]
+
+
+def compare(records, found):
+    expect_equal(sorted(found), sorted(r["id"] for r in records), "record ids")
+    for r in records:
+        e, what = found[r["id"]], "record {} ".format(r["id"])
+        date = day(r["date"])
+        if r["time"] == "untimed":
+            start = date
+            expect_equal(e["DTSTART"].dt, date, what + "start")
+            expect_equal(e["DTEND"].dt, date + datetime.timedelta(days=1), what + "end")
+        else:
+            sh, sm, eh, em = (int(x) for x in r["time"].replace("-", ":").split(":"))
+            start = datetime.datetime(date.year, date.month, date.day, sh, sm)
+            expect_equal(e["DTSTART"].dt, start, what + "start")
+            expect_equal(e["DTEND"].dt, datetime.datetime(date.year, date.month, date.day, eh, em),
+                         what + "end")
+        expect_equal(str(e.get("SUMMARY")) if "SUMMARY" in e else None,
+                     None if r["description"] == "none" else r["description"], what + "summary")
+        expect_equal(str(e.get("DESCRIPTION")) if "DESCRIPTION" in e else None,
+                     None if r["note"] == "none" else r["note"], what + "note")
+        expect_equal(str(e.get("CLASS", "")), "PRIVATE" if r["attr"] & 0x10 else "", what + "private")
+        alarms = [c for c in e.subcomponents if c.name == "VALARM"]
+        if r["alarm"] == "none":
+            expect_equal(alarms, [], what + "alarm")
+        else:
+            advance, unit = (int(x) for x in r["alarm"].split(","))
+            unit = [datetime.timedelta(minutes=1), datetime.timedelta(hours=1),
+                    datetime.timedelta(days=1)][unit]
+            expect_equal(alarms[0]["TRIGGER"].dt, -advance * unit, what + "alarm")
+        if r["repeat"] == "none":
+            expect("RRULE" not in e, what + "has no repeat")
+        else:
+            kind, end, frequency, on, week_start = r["repeat"].split(",")
+            kind, on = int(kind), int(on)
+            rule = e["RRULE"]
+            expect_equal(rule["FREQ"], [FREQ[kind]], what + "frequency")
+            expect_equal(rule["INTERVAL"], [int(frequency)], what + "interval")
+            if kind == 2:
+                expect_equal(rule["BYDAY"], [DAYS[d] for d in range(7) if on >> d & 1], what + "days")
+                expect_equal(rule["WKST"], [DAYS[int(week_start)]], what + "week start")
+            if kind == 3:
+                week = "-1" if on // 7 >= 4 else str(on // 7 + 1)
+                expect_equal(rule["BYDAY"], [week + DAYS[on % 7]], what + "day of month")
+            if end == "none":
+                expect("UNTIL" not in rule, what + "repeats forever")
+            else:
+                until = rule["UNTIL"][0]
+                until = until.date() if isinstance(until, datetime.datetime) else until
+                expect_equal(until, day(end), what + "repeat end")
+        wanted = [] if r["exceptions"] == "none" else [
+            day(x) if r["time"] == "untimed" else datetime.datetime.combine(day(x), start.time())
+            for x in r["exceptions"].split(";")]
+        expect_equal(exdates(e), wanted, what + "exceptions")
+
+
+def main(bin_dir, handheld):
+    s = Scratch(bin_dir, handheld)
+    try:
+        dump = s.dump("DatebookDB.pdb")
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("Date Book: {} exported, {} archived, 1 deleted (stSlow)".format(
+            len(dump.live()), len(dump.archived())) in log, log)
+        compare(dump.live(), events(s.read("DateBook", "DateBook.ics")))
+        compare(dump.archived(), events(s.read("DateBook", "DateBook-archive.ics")))
+        log = s.sync("datebook_conduit.dll", "fast")
+        expect("Date Book: 0 exported, 0 archived, 0 deleted (stFast)" in log, log)
+    finally:
+        s.close()
+    s = Scratch(bin_dir, handheld)
+    try:
+        dump = s.dump("DatebookDB.pdb")
+        s.sync("datebook_conduit.dll", "fast")
+        compare(dump.changed(), events(s.read("DateBook", "DateBook.ics")))
+    finally:
+        s.close()
+    print("ok")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1], sys.argv[2])

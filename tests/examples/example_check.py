@@ -1,0 +1,122 @@
+"""What the example conduits' checks share: a scratch copy of a handheld,
+runs of fernwick-hotsync and fernwick-pdbdump --decode, and the handheld's
+character set read independently of the conduits (Python's cp1252 codec with
+the handheld's card suits at 0x8D-0x90)."""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SUITS = {0x8D: "\u2666", 0x8E: "\u2663", 0x8F: "\u2665", 0x90: "\u2660", 0x81: "\x81", 0x9D: "\x9d"}
+
+
+def palm_text(raw):
+    """The handheld's bytes as text."""
+    return "".join(SUITS[b] if b in SUITS else bytes([b]).decode("cp1252") for b in raw)
+
+
+def unquote(quoted):
+    """The bytes of a string as fernwick-pdbdump prints it ("..." with \\xNN)."""
+    assert quoted[0] == '"' and quoted[-1] == '"', quoted
+    body = quoted[1:-1]
+    out = bytearray()
+    i = 0
+    while i < len(body):
+        if body[i] == "\\":
+            out.append(int(body[i + 2:i + 4], 16))
+            i += 4
+        else:
+            out.append(ord(body[i]))
+            i += 1
+    return bytes(out)
+
+
+QUOTED = r'"(?:[^"\\]|\\x[0-9a-f]{2})*"'
+
+
+class Dump:
+    """fernwick-pdbdump --decode of one database: the category names and, per
+    record, its attributes and the decoded fields."""
+
+    def __init__(self, text):
+        self.categories = [""] * 16
+        self.records = []
+        for line in text.splitlines():
+            m = re.match(r"category (\d+) id=\d+ renamed=\d ({})$".format(QUOTED), line)
+            if m:
+                self.categories[int(m.group(1))] = palm_text(unquote(m.group(2)))
+                continue
+            m = re.match(r"record attr=0x([0-9a-f]{2}) id=(\d+)(.*)$", line)
+            if m:
+                rest = m.group(3)
+                record = {"attr": int(m.group(1), 16), "id": int(m.group(2)), "fields": {},
+                          "empty": rest == " empty"}
+                for key, value in re.findall(r" (\w+)=({}|\S+)".format(QUOTED), rest):
+                    record[key] = palm_text(unquote(value)) if value.startswith('"') else value
+                self.records.append(record)
+                continue
+            m = re.match(r"field (\d+) ({})$".format(QUOTED), line)
+            if m:
+                self.records[-1]["fields"][int(m.group(1))] = palm_text(unquote(m.group(2)))
+                continue
+            m = re.match(r"label (\d+) ({})$".format(QUOTED), line)
+            if m:
+                self.__dict__.setdefault("labels", {})[int(m.group(1))] = palm_text(unquote(m.group(2)))
+
+    def live(self):
+        return [r for r in self.records if not r["attr"] & 0x80]
+
+    def archived(self):
+        return [r for r in self.records if r["attr"] & 0x88 == 0x88]
+
+    def changed(self):
+        return [r for r in self.live() if r["attr"] & 0x40]
+
+    def category(self, record):
+        return self.categories[record["attr"] & 0x0F]
+
+
+class Scratch:
+    """A copy of a handheld folder and an empty desktop folder."""
+
+    def __init__(self, bin_dir, handheld):
+        self.bin = os.path.abspath(bin_dir)
+        self.root = tempfile.mkdtemp(prefix="fernwick-example-")
+        self.handheld = os.path.join(self.root, "handheld")
+        self.desktop = os.path.join(self.root, "desktop")
+        shutil.copytree(handheld, self.handheld)
+        os.makedirs(self.desktop)
+
+    def close(self):
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def dump(self, database):
+        out = subprocess.run([os.path.join(self.bin, "fernwick-pdbdump"), "--decode",
+                              os.path.join(self.handheld, database)],
+                             check=True, capture_output=True)
+        return Dump(out.stdout.decode("ascii"))
+
+    def sync(self, conduit, sync_type):
+        out = subprocess.run([os.path.join(self.bin, "fernwick-hotsync"), "--handheld", self.handheld,
+                              "--desktop", self.desktop, "--user", "Jo Palm", "--sync-type", sync_type,
+                              "sync", conduit], cwd=self.bin, capture_output=True)
+        log = out.stdout.decode("utf-8", "replace")
+        if out.returncode != 0:
+            sys.exit("sync failed: " + log + out.stderr.decode("utf-8", "replace"))
+        return log
+
+    def read(self, *parts):
+        with open(os.path.join(self.desktop, *parts), "rb") as f:
+            return f.read()
+
+
+def expect(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+def expect_equal(actual, wanted, what):
+    if actual != wanted:
+        raise AssertionError("{}: got {!r}, want {!r}".format(what, actual, wanted))

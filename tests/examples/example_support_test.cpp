@@ -1,0 +1,52 @@
+// The handheld's character set as the exporting examples convert it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "examples/common/ExampleSupport.h"
+#include "examples/common/TextFormats.h"
+
+namespace fernwick::examples {
+namespace {
+
+TEST(PalmText, LatinLettersSuitsAndPunctuationBecomeUtf8AndComeBack) {
+  EXPECT_EQ(PalmToUtf8("Caf\xe9"), "Caf\xc3\xa9");
+  EXPECT_EQ(PalmToUtf8("\x80"), "\xe2\x82\xac");  // euro sign
+  EXPECT_EQ(PalmToUtf8("\x8e"), "\xe2\x99\xa3");  // club, not Z with caron
+  EXPECT_EQ(PalmToUtf8("\x93q\x94"), "\xe2\x80\x9cq\xe2\x80\x9d");
+  EXPECT_EQ(PalmToUtf8("\xff"), "\xc3\xbf");
+  std::string every_byte;
+  for (int b = 1; b < 256; ++b) every_byte += static_cast<char>(b);
+  EXPECT_EQ(Utf8ToPalm(PalmToUtf8(every_byte)), every_byte);
+}
+
+TEST(PalmText, WhatTheHandheldCannotShowBecomesAQuestionMark) {
+  EXPECT_EQ(Utf8ToPalm("\xc5\xbd"), "?");  // Z with caron
+  EXPECT_EQ(Utf8ToPalm("\xe6\x97\xa5\xf0\x9f\x98\x80x"), "??x");
+  EXPECT_EQ(Utf8ToPalm("a\xc3"), "a?");       // cut short
+  EXPECT_EQ(Utf8ToPalm("\xe9t\xe9"), "?t?");  // not UTF-8
+  EXPECT_EQ(Utf8ToPalm("\xc3("), "?(");
+}
+
+TEST(ContentLines, EscapedAndFoldedAt75OctetsBetweenCharacters) {
+  EXPECT_EQ(EscapeText("a\\b;c,d\r\ne\rf\ng"), "a\\\\b\\;c\\,d\\ne\\nf\\ng");
+  EXPECT_EQ(ParameterValue("Spouse; kids"), "\"Spouse; kids\"");
+  EXPECT_EQ(ParameterValue("Caf\xc3\xa9 \"order\"\n"), "Caf\xc3\xa9 order");
+
+  TContentLines lines;
+  lines.Add(std::string(74, 'a') + "\xc3\xa9" + std::string(80, 'b'));
+  const std::string& text = lines.Text();
+  // The two-byte letter does not fit after 74 octets: the fold comes first.
+  EXPECT_EQ(text.substr(0, 77), std::string(74, 'a') + "\r\n ");
+  EXPECT_EQ(text.substr(77, 2), "\xc3\xa9");
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find("\r\n", start);
+    ASSERT_NE(end, std::string::npos);
+    EXPECT_LE(end - start, 75u);
+    start = end + 2;
+  }
+}
+
+}  // namespace
+}  // namespace fernwick::examples
