@@ -27,6 +27,21 @@ void SetText(char (&dest)[kSyncPathLength], const std::string& text) {
   std::memcpy(dest, text.data(), std::min(text.size(), kSyncPathLength));
 }
 
+// "" when `value` fits a field of kSyncPathLength characters with its NUL;
+// otherwise the message that refuses it (a value is never cut: a cut path
+// names another folder).
+std::string CheckFits(const char* option, const char* field, const std::string& value) {
+  if (value.size() < kSyncPathLength) return "";
+  std::string why(option);
+  why += " is ";
+  why += std::to_string(value.size());
+  why += " characters long; the ";
+  why += field;
+  why += " field holds at most ";
+  why += std::to_string(kSyncPathLength - 1);
+  return why;
+}
+
 std::string Absolute(const std::string& path) {
   std::error_code ec;
   auto absolute = std::filesystem::absolute(path, ec);
@@ -100,6 +115,15 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
   if (user.empty()) user = kDefaultUser;
   std::string desktop =
       WithTrailingDelimiter(Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
+
+  for (const std::string& why : {CheckFits("--desktop (as an absolute path)", "PathName", desktop),
+                                 CheckFits("--user", "UserName", user),
+                                 CheckFits("--local-name", "LocalName", options.local_name)}) {
+    if (!why.empty()) {
+      err << "fernwick-hotsync: " << why << "\n";
+      return kExitUsage;
+    }
+  }
 
   int status = kExitOk;
   const std::size_t count = options.conduits.size();
@@ -204,8 +228,14 @@ int Configure(const RunnerOptions& options, std::ostream& out, std::ostream& err
   }
   std::string name = ConduitName(conduit);
   TSyncPreference prefs{};
-  SetText(prefs.PathName, WithTrailingDelimiter(Absolute(
-                              options.desktop.empty() ? std::string(".") : options.desktop)));
+  const std::string desktop =
+      WithTrailingDelimiter(Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
+  if (std::string why = CheckFits("--desktop (as an absolute path)", "PathName", desktop);
+      !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitUsage;
+  }
+  SetText(prefs.PathName, desktop);
   SetText(prefs.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
   prefs.RegistryKey = kHkeyCurrentUser;
   prefs.SyncPref = spNoPreference;
