@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <unordered_set>
 
 namespace fernwick::emulator {
 
@@ -219,6 +220,34 @@ std::uint32_t OpenDatabase::NewUniqueId() {
   return id;
 }
 
+std::string OpenDatabase::RenumberRepeatedIds() {
+  if (db_.IsResourceDatabase()) return "";
+  std::unordered_set<std::uint32_t> seen;
+  std::vector<std::size_t> repeated;
+  for (std::size_t i = 0; i < db_.records.size(); ++i) {
+    if (!seen.insert(db_.records[i].unique_id).second) repeated.push_back(i);
+  }
+  if (repeated.empty()) return "";
+  RebuildIndex();
+  const std::uint32_t first_old = db_.records[repeated.front()].unique_id;
+  std::uint32_t first_new = 0;
+  std::uint32_t last_new = 0;
+  for (const std::size_t i : repeated) {
+    const std::uint32_t id = NewUniqueId();
+    if (first_new == 0) first_new = id;
+    last_new = id;
+    db_.records[i].unique_id = id;
+    db_.records[i].attributes |= eRecAttrDirty;
+    index_.emplace(id, i);
+  }
+  content_changed_ = true;
+  return path_.filename().string() + ": " + std::to_string(repeated.size()) +
+         " record(s) repeat an id already in use (the first: record " +
+         std::to_string(repeated.front()) + ", id " + std::to_string(first_old) +
+         "); served with fresh ids " + std::to_string(first_new) + " to " +
+         std::to_string(last_new) + " and marked changed";
+}
+
 std::size_t OpenDatabase::AppendRecord(pdb::PdbRecord record) {
   if (!index_valid_) RebuildIndex();
   index_.emplace(record.unique_id, db_.records.size());
@@ -371,7 +400,11 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
   }
   std::uint8_t handle = 1;
   while (open_.count(handle) != 0) ++handle;
-  open_.emplace(handle, std::make_unique<OpenDatabase>(entry->path, std::move(db), mode));
+  auto opened = std::make_unique<OpenDatabase>(entry->path, std::move(db), mode);
+  if (std::string renumbered = opened->RenumberRepeatedIds(); !renumbered.empty()) {
+    ReportMessage(renumbered);
+  }
+  open_.emplace(handle, std::move(opened));
   return handle;
 }
 

@@ -105,6 +105,13 @@ class OpenDatabase {
   // A fresh 24-bit id from the seed, skipping ids in use; updates the seed.
   std::uint32_t NewUniqueId();
 
+  // Gives every record whose id an earlier record already holds (a damaged
+  // file: the device never holds two records with one id) a fresh id, marks
+  // it dirty so that the next synchronisation copies it under that id, and
+  // counts the database as changed. Returns what was done, for the log, or
+  // "" when every id was unique. Resource databases are left alone.
+  std::string RenumberRepeatedIds();
+
   // Record changes. Each keeps the id index, the iteration positions and the
   // change flags up to date.
   std::size_t AppendRecord(pdb::PdbRecord record);

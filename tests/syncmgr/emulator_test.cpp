@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -719,6 +720,41 @@ TEST_F(Emulator, DetachWritesBackWhatIsOpen) {
   const pdb::PdbDatabase saved = pdb::ReadPdbFile(folder_.File("test.pdb"));
   ASSERT_EQ(saved.records.size(), 8u);
   EXPECT_EQ(saved.records.back().data, Text("kept at detach"));
+}
+
+// A damaged file whose records repeat one id: every record is served under
+// an id of its own (the first keeps the id), marked changed, said in the
+// last message, and the fresh ids are what the write-back keeps.
+TEST_F(Emulator, RepeatedRecordIdsGetFreshIds) {
+  pdb::PdbDatabase db = MakeTestDb();
+  db.name = "Repeats";
+  db.records.clear();
+  for (int i = 0; i < 30; ++i) db.records.push_back({0x00, 7, Text("memo " + std::to_string(i))});
+  folder_.Write("repeats.pdb", db);
+  Attach();
+  const std::uint8_t handle = Open("Repeats", eDbRead | eDbWrite);
+  EXPECT_NE(sync_.LastMessage().find("29 record(s) repeat an id already in use"), std::string::npos)
+      << sync_.LastMessage();
+  std::set<std::uint32_t> ids;
+  int dirty = 0;
+  for (std::int16_t i = 0; i < 30; ++i) {
+    TRawRecordInfo rec = Rec(handle);
+    rec.RecIndex = i;
+    ASSERT_EQ(sync_.SyncReadRecordByIndex(&rec), 0);
+    if (i == 0) {
+      EXPECT_EQ(+rec.RecId, 7u);
+    }
+    EXPECT_EQ(Data(rec), "memo " + std::to_string(i));
+    ids.insert(rec.RecId);
+    dirty += (rec.Attribs & eRecAttrDirty) != 0;
+  }
+  EXPECT_EQ(ids.size(), 30u);
+  EXPECT_EQ(dirty, 29);
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0);
+  std::set<std::uint32_t> saved;
+  for (const auto& r : pdb::ReadPdbFile(folder_.File("repeats.pdb")).records)
+    saved.insert(r.unique_id);
+  EXPECT_EQ(saved, ids);
 }
 
 }  // namespace
