@@ -8,6 +8,10 @@
 #include <system_error>
 #include <unordered_set>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 namespace fernwick::emulator {
 
 namespace fs = std::filesystem;
@@ -272,6 +276,29 @@ void OpenDatabase::RemoveRecord(std::size_t index) {
   content_changed_ = true;
 }
 
+FileStamp StampOf(const fs::path& path) {
+  FileStamp stamp;
+#ifdef _WIN32
+  std::error_code ec;
+  stamp.size = fs::file_size(path, ec);
+  if (ec) return stamp;
+  const auto modified = fs::last_write_time(path, ec);
+  if (ec) return stamp;
+  stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
+  stamp.exists = true;
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.links = static_cast<std::uint64_t>(st.st_nlink);
+#endif
+  return stamp;
+}
+
 void OpenDatabase::WriteBack() {
   if (!Writable() || !Changed()) return;
   pdb::PdbDatabase& db = db_;
@@ -279,8 +306,22 @@ void OpenDatabase::WriteBack() {
     db.modification_date = HandheldNow();
     ++db.modification_number;
   }
+  std::error_code ec;
+  // A symbolic link stays a link: the file it leads to is replaced.
+  const fs::path target = fs::is_symlink(path_, ec) ? fs::canonical(path_, ec) : path_;
+  if (ec) {
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          "database \"" + db.name + "\" could not be written back: " +
+                              path_.string() + " is a broken link: " + ec.message(),
+                          true);
+  }
+  const FileStamp now = StampOf(target);
+  if (read_stamp_.exists && !(now == read_stamp_)) {
+    WriteConflictCopy(target, now.exists);
+    return;
+  }
   try {
-    pdb::WritePdbFileAtomically(path_, db);
+    pdb::WritePdbFileAtomically(target, db);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -290,6 +331,40 @@ void OpenDatabase::WriteBack() {
   }
   content_changed_ = false;
   flags_changed_ = false;
+  read_stamp_ = StampOf(target);
+  if (now.links > 1) {
+    ReportMessage(target.filename().string() + " had " + std::to_string(now.links - 1) +
+                  " other hard link(s); they keep the database as it was before this sync");
+  }
+}
+
+void OpenDatabase::WriteConflictCopy(const fs::path& target, bool still_there) {
+  std::error_code ec;
+  fs::path copy;
+  for (int n = 1;; ++n) {
+    copy = target;
+    copy += ".sync-conflict-" + std::to_string(n);
+    if (!fs::exists(copy, ec) && !ec) break;
+  }
+  const std::string what = "database \"" + db_.name +
+                           "\" was not written back: " + target.filename().string() +
+                           (still_there ? " was changed by another program during the sync"
+                                        : " was removed by another program during the sync");
+  try {
+    pdb::WritePdbFileAtomically(copy, db_);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          what + "; this sync's version could not be kept either: " + e.what(),
+                          true);
+  }
+  content_changed_ = false;
+  flags_changed_ = false;
+  throw SyncStatusError(SYNCERR_UNKNOWN,
+                        what + "; that file is left as it is and this sync's version is kept as " +
+                            copy.filename().string(),
+                        true);
 }
 
 // ---------------------------------------------------------------------------
@@ -389,6 +464,7 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
         SYNCERR_READ_ONLY,
         "database \"" + name + "\" is read-only and cannot be opened for writing");
   }
+  const FileStamp stamp = StampOf(entry->path);
   pdb::PdbDatabase db;
   try {
     db = pdb::ReadPdbFile(entry->path);
@@ -401,6 +477,7 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
   std::uint8_t handle = 1;
   while (open_.count(handle) != 0) ++handle;
   auto opened = std::make_unique<OpenDatabase>(entry->path, std::move(db), mode);
+  opened->SetReadStamp(stamp);
   if (std::string renumbered = opened->RenumberRepeatedIds(); !renumbered.empty()) {
     ReportMessage(renumbered);
   }

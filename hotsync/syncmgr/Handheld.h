@@ -82,6 +82,25 @@ std::optional<DatabaseEntry> ReadDatabaseHeader(const std::filesystem::path& pat
 // '_'; an empty name becomes "database".
 std::string SafeFileStem(const std::string& database_name);
 
+// What identifies the state of a file: its size, modification time and, on
+// POSIX, its device and inode. A file replaced or rewritten by another
+// program gets another stamp. `exists` is false when the file is gone.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t links = 1;  // POSIX: hard links to the file
+  bool operator==(const FileStamp& other) const {
+    return exists == other.exists && size == other.size && modified == other.modified &&
+           device == other.device && inode == other.inode;
+  }
+};
+
+// The stamp of the file `path` names (following a symbolic link).
+FileStamp StampOf(const std::filesystem::path& path);
+
 // One database opened through SyncOpenDB or SyncCreateDB.
 class OpenDatabase {
  public:
@@ -128,13 +147,23 @@ class OpenDatabase {
   std::size_t category_position = 0;
   std::size_t modified_position = 0;
 
+  // The stamp of the file as it was read; WriteBack compares it.
+  void SetReadStamp(const FileStamp& stamp) { read_stamp_ = stamp; }
+
   // Writes the database back to its file when it was changed through a
   // handle opened for writing: the modification date and number are updated
   // when records or info blocks changed. Never touches the file otherwise.
+  // A symbolic link is written through: its target is replaced (atomically,
+  // in the target's folder). When another program changed, replaced or
+  // removed the file since it was read, that file is left as it is, this
+  // handle's database is written beside it as "<file>.sync-conflict-<n>"
+  // and SyncStatusError says so (a change of either side is never lost).
   void WriteBack();
 
  private:
   void RebuildIndex();
+  // Writes the database beside `target` and throws the conflict's error.
+  [[noreturn]] void WriteConflictCopy(const std::filesystem::path& target, bool still_there);
 
   std::filesystem::path path_;
   pdb::PdbDatabase db_;
@@ -142,6 +171,7 @@ class OpenDatabase {
   bool content_changed_ = false;
   bool flags_changed_ = false;
   bool index_valid_ = false;
+  FileStamp read_stamp_;
   std::unordered_map<std::uint32_t, std::size_t> index_;
 };
 

@@ -757,5 +757,44 @@ TEST_F(Emulator, RepeatedRecordIdsGetFreshIds) {
   EXPECT_EQ(saved, ids);
 }
 
+// Another program replaces the file while it is open: its version stays,
+// this handle's version is kept beside it, and the close fails saying so.
+TEST_F(Emulator, FileChangedDuringTheSyncIsNotOverwritten) {
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  ASSERT_EQ(WriteRecord(handle, 0, 1, "ours"), 0);
+  pdb::PdbDatabase theirs = MakeTestDb();
+  theirs.records.push_back({0x40, 0x300, Text("theirs")});
+  folder_.Write("test.pdb", theirs);
+
+  EXPECT_EQ(sync_.SyncCloseDB(handle), SYNCERR_UNKNOWN);
+  EXPECT_NE(sync_.LastMessage().find("was changed by another program"), std::string::npos)
+      << sync_.LastMessage();
+  EXPECT_NE(sync_.LastMessage().find("test.pdb.sync-conflict-1"), std::string::npos);
+  EXPECT_EQ(pdb::ReadPdbFile(folder_.File("test.pdb")), theirs);
+  const pdb::PdbDatabase kept = pdb::ReadPdbFile(folder_.File("test.pdb.sync-conflict-1"));
+  EXPECT_EQ(kept.records.back().data, Text("ours"));
+  // The copy is not served as a second TestDB.
+  EXPECT_NE(Open("TestDB", eDbRead), 0);
+}
+
+// A database reached through a symbolic link: the write-back replaces the
+// link's target and the link stays. (Skipped where links cannot be made,
+// e.g. Windows without the privilege.)
+TEST_F(Emulator, WriteBackGoesThroughASymbolicLink) {
+  HandheldFolder store;
+  store.Write("real.pdb", MakeTestDb());
+  std::filesystem::remove(folder_.File("test.pdb"));
+  std::error_code ec;
+  std::filesystem::create_symlink(store.File("real.pdb"), folder_.File("test.pdb"), ec);
+  if (ec) GTEST_SKIP() << "cannot make a symbolic link here: " << ec.message();
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  ASSERT_EQ(WriteRecord(handle, 0, 1, "through the link"), 0);
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0) << sync_.LastMessage();
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_.File("test.pdb")));
+  EXPECT_EQ(pdb::ReadPdbFile(store.File("real.pdb")).records.back().data, Text("through the link"));
+}
+
 }  // namespace
 }  // namespace fernwick::testing
