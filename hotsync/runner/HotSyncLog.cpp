@@ -81,6 +81,14 @@ bool HotSyncLog::ConduitAborted() {
   return false;
 }
 
+TLogAddEntry HotSyncLog::AddEntry() const {
+  return ProcAs<TLogAddEntry>(GetLibraryProc(handle_, "LogAddEntry"));
+}
+
+void HotSyncLog::AddWarning(const std::string& text) const {
+  if (auto add = AddEntry()) add(text.c_str(), slWarning, 0);
+}
+
 std::string HotSyncLog::Text() const {
   std::ifstream in(file_, std::ios::binary);
   std::ostringstream text;

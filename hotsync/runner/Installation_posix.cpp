@@ -46,6 +46,12 @@ std::string ProgramFolder() {
 HotSyncInstallation::HotSyncInstallation(const std::string& folder)
     : hotsync_path_(WithTrailingDelimiter(folder) + "HotSync.exe"),
       saved_(std::make_unique<Saved>()) {
+  // A registry file value is one line: a line break cannot be written in it.
+  if (folder.find_first_of("\n\r") != std::string::npos) {
+    throw std::runtime_error("the stand-ins' folder \"" + folder +
+                             "\" contains a line break, which the registry file cannot hold; " +
+                             "move them to a folder without one");
+  }
   std::string pattern =
       (std::filesystem::temp_directory_path() / "fernwick-hotsync-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hotsync/runner/ConduitLibraryFile.h"
+#include "hotsync/runner/Diagnostics.h"
 #include "hotsync/runner/HotSyncLog.h"
 #include "hotsync/runner/Installation.h"
 #include "hotsync/runner/StandIns.h"
@@ -80,6 +81,12 @@ struct Session {
   std::unique_ptr<HotSyncInstallation> installation;
   HandheldEmulator emulator;
   HotSyncLog log;
+  // The emulator's sink is the log library's function: cut before the log
+  // library is unloaded.
+  ~Session() {
+    emulator.Detach();
+    emulator.SetLogSink(nullptr);
+  }
 };
 
 // Sets up a session; returns the reason on failure.
@@ -93,6 +100,7 @@ std::string OpenSession(const RunnerOptions& options, Session& session) {
   }
   if (std::string why = session.emulator.Load(folder); !why.empty()) return why;
   if (std::string why = session.log.Load(folder, options.log_file); !why.empty()) return why;
+  session.emulator.SetLogSink(session.log.AddEntry());
   if (!options.handheld.empty()) {
     if (std::string why = session.emulator.Attach(Absolute(options.handheld)); !why.empty()) {
       return why;
@@ -152,10 +160,17 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     props.RegistryKey = kHkeyCurrentUser;
 
     session.log.BeginConduit();
+    const std::string message_before = session.emulator.LastMessage();
     auto start = std::chrono::steady_clock::now();
     std::int32_t result = conduit.OpenConduit(nullptr, &props);
     auto elapsed = std::chrono::steady_clock::now() - start;
     bool aborted = session.log.ConduitAborted();
+    if (session.emulator.EndRegistration()) {
+      const std::string left = "conduit " + name + " left its SyncRegisterConduit registration " +
+                               "behind; the runner ended it";
+      session.log.AddWarning(left);
+      err << "fernwick-hotsync: " << left << "\n";
+    }
     out << position << name << " (" << conduit.FileName() << "): ";
     if (result != 0 || aborted) {
       out << "FAILED";
@@ -164,6 +179,10 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       err << "fernwick-hotsync: conduit " << name << " failed"
           << (result != 0 ? WithNumber(" with result ", result) : std::string())
           << " (see the HotSync log)\n";
+      if (const std::string last = session.emulator.LastMessage(); last != message_before) {
+        err << "fernwick-hotsync: the handheld's last message: " << last << " ["
+            << StatusName(session.emulator.LastStatus()) << "]\n";
+      }
       if (status == kExitOk) status = kExitConduitFailed;
     } else {
       out << "ok, " << Seconds(elapsed) << "\n";
@@ -186,8 +205,18 @@ int Info(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
       status = kExitLoadFailed;
       continue;
     }
+    const std::string conduit_name = ConduitName(conduit);
+    if (conduit_name.empty()) {
+      // A conduit built with the library answers no name when its data
+      // module could not be created; a raw one that names nothing is as
+      // unusable to HotSync Manager.
+      err << "fernwick-hotsync: " << conduit.FileName()
+          << ": the conduit gives no name (its data module may have failed to start)\n";
+      status = kExitLoadFailed;
+      continue;
+    }
     out << conduit.FileName() << "\n";
-    out << "  Name:            " << ConduitName(conduit) << "\n";
+    out << "  Name:            " << conduit_name << "\n";
     std::int32_t version = conduit.GetConduitVersion();
     char version_text[48];
     std::snprintf(version_text, sizeof version_text, "%d.%d (0x%04X)", (version >> 8) & 0xFF,

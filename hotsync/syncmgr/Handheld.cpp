@@ -411,20 +411,32 @@ void Handheld::Rescan() {
   for (const fs::path& path : files) {
     auto entry = ReadDatabaseHeader(path);
     if (!entry || entry->name.empty()) {
-      ReportMessage(path.filename().string() +
-                    ": not a handheld database (no readable header); ignored");
+      ReportOnce(path.filename().string() +
+                 ": not a handheld database (no readable header); ignored");
       continue;
     }
     auto same = std::find_if(found.begin(), found.end(),
                              [&](const DatabaseEntry& e) { return e.name == entry->name; });
     if (same != found.end()) {
-      ReportMessage(path.filename().string() + ": holds database \"" + entry->name +
-                    "\" already served from " + same->path.filename().string() + "; ignored");
+      // The file named after the database wins over a copy beside it
+      // ("MemoDB-old.pdb" sorts before "MemoDB.pdb"); otherwise the first.
+      const bool named_after = path.stem().string() == SafeFileStem(entry->name);
+      const bool same_named_after = same->path.stem().string() == SafeFileStem(same->name);
+      if (named_after && !same_named_after) std::swap(*same, *entry);
+      ReportOnce("database \"" + same->name +
+                 "\" is in two files: " + same->path.filename().string() + " is served (" +
+                 (named_after != same_named_after ? "the file named after the database"
+                                                  : "the first by file name") +
+                 "), " + entry->path.filename().string() + " is left out");
       continue;
     }
     found.push_back(std::move(*entry));
   }
   databases_ = std::move(found);
+}
+
+void Handheld::ReportOnce(const std::string& message) {
+  if (reported_.insert(message).second) ReportMessage(message);
 }
 
 const DatabaseEntry* Handheld::FindByName(const std::string& name) {

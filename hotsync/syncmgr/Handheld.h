@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -240,7 +241,12 @@ class Handheld {
   std::size_t find_position = 0;
 
  private:
+  // Reports a message about the folder once per attach (the folder is
+  // read again after every close).
+  void ReportOnce(const std::string& message);
+
   std::filesystem::path folder_;
+  std::set<std::string> reported_;
   HandheldProfile profile_;
   std::vector<DatabaseEntry> databases_;
   std::map<std::uint8_t, std::unique_ptr<OpenDatabase>> open_;

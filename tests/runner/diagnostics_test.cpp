@@ -1,0 +1,113 @@
+// What the runner tells the user when things go wrong: the emulator's
+// reasons in the HotSync log and on stderr, a database held by two files,
+// a registration left behind, a folder the registry file cannot name, a
+// conduit whose data module fails.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "hotsync/pdb/BuiltinRecords.h"
+#include "hotsync/pdb/PdbFile.h"
+#include "hotsync/runner/Runner.h"
+#include "hotsync/runner/RunnerOptions.h"
+
+namespace fernwick::runner {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+namespace fs = std::filesystem;
+
+class RunnerDiagnostics : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("fernwick-runner-diag-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "desktop");
+    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunCommand(ParseOptions(args), out_, err_);
+  }
+  int Sync(std::vector<std::string> conduits) {
+    std::vector<std::string> args = {"--handheld", (root_ / "handheld").string(), "--desktop",
+                                     (root_ / "desktop").string(), "sync"};
+    args.insert(args.end(), conduits.begin(), conduits.end());
+    return Run(args);
+  }
+
+  fs::path root_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
+  // MemoDB cut in the middle of its records.
+  const fs::path memo = root_ / "handheld" / "MemoDB.pdb";
+  fs::resize_file(memo, fs::file_size(memo) - 200);
+  EXPECT_EQ(Sync({"memo_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" cannot be opened: "));
+  EXPECT_THAT(err_.str(),
+              HasSubstr("the handheld's last message: SyncOpenDB: database \"MemoDB\""));
+  EXPECT_THAT(err_.str(), HasSubstr("[SYNCERR_UNKNOWN (0x4001)]"));
+}
+
+TEST_F(RunnerDiagnostics, ADatabaseInTwoFilesIsServedFromTheFileNamedAfterIt) {
+  // A stale copy that sorts first, with one memo fewer.
+  pdb::PdbDatabase stale = pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb");
+  stale.records.pop_back();
+  pdb::WritePdbFileAtomically(root_ / "handheld" / "MemoDB-old.pdb", stale);
+  const auto stale_bytes = fs::file_size(root_ / "handheld" / "MemoDB-old.pdb");
+
+  EXPECT_EQ(Run({"--handheld", (root_ / "handheld").string(), "--desktop",
+                 (root_ / "desktop").string(), "--sync-type", "slow", "sync", "memo_conduit.dll"}),
+            kExitOk)
+      << err_.str();
+  EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" is in two files: MemoDB.pdb is served "
+                                    "(the file named after the database), MemoDB-old.pdb is "
+                                    "left out"));
+  EXPECT_EQ(fs::file_size(root_ / "handheld" / "MemoDB-old.pdb"), stale_bytes);
+  EXPECT_EQ(pdb::ReadPdbFile(root_ / "handheld" / "MemoDB-old.pdb"), stale);
+  // The real file is the one synchronised: its deleted memos are purged.
+  for (const pdb::PdbRecord& r : pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb").records) {
+    EXPECT_EQ(r.attributes & 0x80, 0);
+  }
+}
+
+TEST_F(RunnerDiagnostics, ARegistrationLeftBehindIsEndedAndNamed) {
+  EXPECT_EQ(Sync({"leftover_conduit.dll", "memo_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_THAT(err_.str(), HasSubstr("conduit Leftover left its SyncRegisterConduit registration"));
+  EXPECT_THAT(out_.str(), HasSubstr("OK Memo Pad"));
+  EXPECT_THAT(out_.str(), Not(HasSubstr("SyncRegisterConduit failed")));
+}
+
+TEST_F(RunnerDiagnostics, InfoOnAConduitWhoseModuleThrowsFails) {
+  EXPECT_EQ(Run({"info", "throwing_conduit.dll"}), kExitLoadFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("the conduit gives no name"));
+}
+
+TEST_F(RunnerDiagnostics, AStandInFolderWithALineBreakIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows file names hold no line breaks";
+#else
+  const fs::path odd = root_ / "stand\nins";
+  fs::create_directories(odd);
+  EXPECT_EQ(Run({"--hotsync-dir", odd.string(), "--handheld", (root_ / "handheld").string(), "sync",
+                 "minimal_conduit.dll"}),
+            kExitLoadFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("contains a line break"));
+#endif
+}
+
+}  // namespace
+}  // namespace fernwick::runner
