@@ -83,8 +83,8 @@ void BM_AddressRecordWithExistenceTests(benchmark::State& state) {
   TDorvConduitDb db(nullptr);
   AddressLayout(db);
   auto present = [](TDorvConduitDb&, TDorvPalmField&, std::int32_t, bool&) {};
-  db.OnTestFieldExistsForRead = present;
-  db.OnTestFieldExistsForWrite = present;
+  db.SetOnTestFieldExistsForRead(present);
+  db.SetOnTestFieldExistsForWrite(present);
   RunCodec(state, db, true);
 }
 BENCHMARK(BM_AddressRecordWithExistenceTests);

@@ -29,7 +29,7 @@ void LogLine(const std::string& text, TActivity activity) noexcept {
 void LogFailure(const std::string& message) noexcept {
   std::string name = kUnnamedConduit;
   try {
-    if (TDorvConduit* conduit = ConduitReference()) name = conduit->GetConduitName();
+    if (TDorvConduit* conduit = ConduitReference()) name = conduit->ConduitName();
   } catch (...) {
   }
   LogLine(message, slText);
@@ -80,7 +80,7 @@ std::int32_t EntryGetConduitName(char* buffer, std::uint16_t length) {
   try {
     TDorvConduit* conduit = ConduitReference();
     if (conduit == nullptr || buffer == nullptr || length == 0) return 0;
-    CopyName(conduit->GetConduitName(), buffer, length, length);
+    CopyName(conduit->ConduitName(), buffer, length, length);
   } catch (...) {
   }
   return 0;
@@ -105,7 +105,7 @@ std::int32_t EntryGetConduitInfo(std::uint32_t kind, const void* request, void* 
       if (header[0] != 1 || header[1] != 80) return kInfoBadRequest;
       if (*out_size == 0) return kInfoBadOutputSize;
       try {
-        std::string name = conduit == nullptr ? kUnnamedConduit : conduit->GetConduitName();
+        std::string name = conduit == nullptr ? kUnnamedConduit : conduit->ConduitName();
         std::size_t fill = std::min<std::size_t>(name.size() + 1, *out_size);
         CopyName(name, static_cast<char*>(out), fill, fill);
       } catch (...) {
@@ -121,7 +121,7 @@ std::int32_t EntryGetConduitInfo(std::uint32_t kind, const void* request, void* 
     }
     case cieDefaultAction: {
       if (*out_size != 4) return kInfoBadOutputSize;
-      std::uint32_t value = conduit == nullptr ? stFast : conduit->GetDefaultAction();
+      std::uint32_t value = conduit == nullptr ? stFast : conduit->DefaultAction();
       std::memcpy(out, &value, 4);
       return kInfoOk;
     }

@@ -3,13 +3,25 @@
 #include <exception>
 #include <optional>
 
-#include "link/LibraryStartup.h"
+#include "conduit/LibraryStartup.h"
 
 namespace fernwick {
 
 namespace {
 
 std::optional<std::string> g_module_error;
+
+// The message of the exception being handled, or `otherwise` when it is not
+// a std::exception. REQUIRES: called in a catch.
+std::string CurrentExceptionText(const char* otherwise) {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return otherwise;
+  }
+}
 
 }  // namespace
 
@@ -21,7 +33,7 @@ ConduitLibrary::ConduitLibrary(TConduitModuleFactory factory, UnitsFunction star
 
 ConduitLibrary::~ConduitLibrary() {
   module_.reset();
-  if (started_) stop_units_();
+  if (units_started_) stop_units_();
 }
 
 void ConduitLibrary::EnsureStarted() noexcept {
@@ -29,12 +41,20 @@ void ConduitLibrary::EnsureStarted() noexcept {
   started_ = true;
   try {
     start_units_();
-    module_ = factory_();
-  } catch (const std::exception& e) {
-    std::string message = e.what();
-    SetConduitModuleError(&message);
+    units_started_ = true;
   } catch (...) {
-    std::string message = "Unknown exception while creating the conduit's data module";
+    // The failed start-up finalised its units again: nothing is bound, so
+    // the HotSync log cannot carry the message. It is shown instead, once.
+    std::string message = CurrentExceptionText("Unknown exception in the library's start-up");
+    ShowStartupError(message);
+    SetConduitModuleError(&message);
+    return;
+  }
+  try {
+    module_ = factory_();
+  } catch (...) {
+    std::string message =
+        CurrentExceptionText("Unknown exception while creating the conduit's data module");
     SetConduitModuleError(&message);
   }
 }

@@ -22,9 +22,14 @@
 // the system loader's lock. Before the module is created the library's units
 // are started (InitializeLibraryUnits: the Sync Manager and the log are
 // bound); when the library is unloaded the module is destroyed first and the
-// units are finalised after it. A module whose constructor raised leaves no
-// conduit: OpenConduit then logs the error and fails (kErrNoConduitModule),
-// and the other entry points answer as without a conduit.
+// units are finalised after it. A start-up that raised (an unreadable
+// registry, a registry value of the wrong type) is shown to the user at once
+// with MessageDlg (ShowStartupError; on a console: standard error), since
+// neither the Sync Manager nor the log is bound then; no module is created.
+// A module whose constructor raised, or a failed start-up, leaves no
+// conduit: OpenConduit then logs the error when the log is bound and fails
+// (kErrNoConduitModule), and the other entry points answer as without a
+// conduit. Neither is tried again in the same process.
 #pragma once
 
 #include <memory>
@@ -54,7 +59,8 @@ class ConduitLibrary {
   ~ConduitLibrary();
 
   // Starts the units and creates the module, the first time only. Never
-  // raises: a failed creation is recorded (see ConduitModuleError).
+  // raises: a failed start-up is shown with ShowStartupError and recorded, a
+  // failed creation is recorded (see ConduitModuleError).
   void EnsureStarted() noexcept;
 
   // The data module, or nullptr before EnsureStarted or after a failure.
@@ -66,6 +72,7 @@ class ConduitLibrary {
   UnitsFunction stop_units_;
   std::unique_ptr<TComponent> module_;
   bool started_ = false;
+  bool units_started_ = false;
 };
 
 // The message of the exception that the data module's creation raised in

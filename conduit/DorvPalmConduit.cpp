@@ -5,10 +5,10 @@
 
 #include "db/DorvConduitDb.h"
 #include "framework/Exceptions.h"
+#include "framework/PropertyText.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
-
 
 namespace fernwick {
 
@@ -40,27 +40,43 @@ std::string SyncTypeText(TSyncTypes value) {
   return name != nullptr ? name : IntToStr(value);
 }
 
-TSyncTypes SyncTypeFromText(const std::string& text) {
+TSyncTypes SyncTypeFromText(std::string_view text) {
   for (std::uint32_t i = 0; SyncTypeName(i) != nullptr; ++i) {
     if (CompareText(text, SyncTypeName(i)) == 0) return static_cast<TSyncTypes>(i);
   }
-  throw EConvertError("'" + text + "' is not a TSyncTypes value");
+  RaiseNotAValue(text, "TSyncTypes");
 }
 
-std::uint8_t ByteFromText(const std::string& text) {
-  try {
-    std::size_t used = 0;
-    int value = std::stoi(text, &used);
-    if (used == text.size() && value >= 0 && value <= 255) return static_cast<std::uint8_t>(value);
-  } catch (const std::exception&) {
-  }
-  throw EConvertError("'" + text + "' is not a Byte value");
+const TDorvConduit& AsConduit(const TPersistent& object) {
+  return dynamic_cast<const TDorvConduit&>(object);
 }
+TDorvConduit& AsConduit(TPersistent& object) { return dynamic_cast<TDorvConduit&>(object); }
 
-TDorvConduit& AsConduit(TComponent& component) { return dynamic_cast<TDorvConduit&>(component); }
-const TDorvConduit& AsConduit(const TComponent& component) {
-  return dynamic_cast<const TDorvConduit&>(component);
-}
+constexpr TPropertyInfo kPublished[] = {
+    {"ConduitName", "string", "DelphiConduit", true, false,
+     [](const TPersistent& c) { return AsConduit(c).ConduitName(); },
+     [](TPersistent& c, std::string_view text) { AsConduit(c).SetConduitName(std::string(text)); }},
+    {"DefaultAction", "TSyncTypes", "stFast", false, false,
+     [](const TPersistent& c) { return SyncTypeText(AsConduit(c).DefaultAction()); },
+     [](TPersistent& c, std::string_view text) {
+       AsConduit(c).SetDefaultAction(SyncTypeFromText(text));
+     }},
+    {"MajorVersion", "Byte", "1", false, false,
+     [](const TPersistent& c) { return ByteToText(AsConduit(c).MajorVersion()); },
+     [](TPersistent& c, std::string_view text) {
+       AsConduit(c).SetMajorVersion(ByteFromText(text));
+     }},
+    {"MinorVersion", "Byte", "0", false, false,
+     [](const TPersistent& c) { return ByteToText(AsConduit(c).MinorVersion()); },
+     [](TPersistent& c, std::string_view text) {
+       AsConduit(c).SetMinorVersion(ByteFromText(text));
+     }},
+    {"OnOpenConduit", "TOpenConduitEvent", "", false, true,
+     [](const TPersistent& c) { return EventText(bool(AsConduit(c).OnOpenConduit())); }, nullptr},
+    {"OnConfigureConduit", "TConfigureConduitEvent", "", false, true,
+     [](const TPersistent& c) { return EventText(bool(AsConduit(c).OnConfigureConduit())); },
+     nullptr},
+};
 
 // Runs the API version check before the component itself is built, so that a
 // refused construction has changed nothing.
@@ -90,39 +106,7 @@ TDorvConduit::~TDorvConduit() {
   if (g_conduit == this) g_conduit = nullptr;
 }
 
-const std::vector<TPublishedProperty>& TDorvConduit::PublishedProperties() {
-  static const std::vector<TPublishedProperty> properties = {
-      {"ConduitName", "string", false, "", false,
-       [](const TComponent& c) { return AsConduit(c).GetConduitName(); },
-       [](TComponent& c, const std::string& text) { AsConduit(c).SetConduitName(text); }},
-      {"DefaultAction", "TSyncTypes", true, "stFast", false,
-       [](const TComponent& c) { return SyncTypeText(AsConduit(c).GetDefaultAction()); },
-       [](TComponent& c, const std::string& text) {
-         AsConduit(c).SetDefaultAction(SyncTypeFromText(text));
-       }},
-      {"MajorVersion", "Byte", true, "1", false,
-       [](const TComponent& c) { return IntToStr(AsConduit(c).GetMajorVersion()); },
-       [](TComponent& c, const std::string& text) {
-         AsConduit(c).SetMajorVersion(ByteFromText(text));
-       }},
-      {"MinorVersion", "Byte", true, "0", false,
-       [](const TComponent& c) { return IntToStr(AsConduit(c).GetMinorVersion()); },
-       [](TComponent& c, const std::string& text) {
-         AsConduit(c).SetMinorVersion(ByteFromText(text));
-       }},
-      {"OnOpenConduit", "TOpenConduitEvent", false, "", true,
-       [](const TComponent& c) {
-         return std::string(AsConduit(c).GetOnOpenConduit() ? "(assigned)" : "");
-       },
-       nullptr},
-      {"OnConfigureConduit", "TConfigureConduitEvent", false, "", true,
-       [](const TComponent& c) {
-         return std::string(AsConduit(c).GetOnConfigureConduit() ? "(assigned)" : "");
-       },
-       nullptr},
-  };
-  return properties;
-}
+std::span<const TPropertyInfo> TDorvConduit::PublishedProperties() { return kPublished; }
 
 std::int32_t TDorvConduit::GetConduitVersion() const {
   return static_cast<std::int32_t>((static_cast<std::uint32_t>(major_version_) << 8) |
@@ -172,6 +156,8 @@ std::int32_t TDorvConduit::OpenConduit(const TSyncProperties& props) {
   } catch (const EDorvConduitError& e) {
     Log(e.Message(), slText);
     Log(conduit_name_, slSyncAborted);
+    if (error == 0 && !LogAddEntry.IsBound())
+      error = e.ErrorCode() != 0 ? e.ErrorCode() : kErrAbortedWithoutLog;
   }
   return error;
 }
@@ -190,7 +176,7 @@ void TDorvConduit::YieldCycles(std::uint16_t max_milliseconds) {
 }
 
 void TDorvConduit::TestSyncApi(const std::string& msg, std::int32_t code) {
-  if (code != 0) throw EDorvConduitError(msg, code);
+  ::fernwick::TestSyncApi(msg, code);
 }
 
 void TDorvConduit::Log(const std::string& text, std::int8_t activity) {
@@ -208,11 +194,14 @@ void Register() {
   TComponentClassInfo conduit;
   conduit.class_name = "TDorvConduit";
   conduit.create = [](TComponent* owner) -> TComponent* { return new TDorvConduit(owner); };
-  conduit.properties = TDorvConduit::PublishedProperties();
+  const auto conduit_properties = TDorvConduit::PublishedProperties();
+  conduit.properties.assign(conduit_properties.begin(), conduit_properties.end());
 
   TComponentClassInfo database;
   database.class_name = "TDorvConduitDb";
   database.create = [](TComponent* owner) -> TComponent* { return new TDorvConduitDb(owner); };
+  const auto database_properties = TDorvConduitDb::PublishedProperties();
+  database.properties.assign(database_properties.begin(), database_properties.end());
   RegisterComponents("Conduit", {std::move(conduit), std::move(database)});
 }
 

@@ -9,18 +9,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "conduit/SyncProperties.h"
 #include "framework/Classes.h"
 #include "framework/ComponentRegistry.h"
-
-// <windows.h> maps GetUserName to GetUserNameA; the property accessor below
-// keeps its own name.
-#ifdef GetUserName
-#undef GetUserName
-#endif
 
 namespace fernwick {
 
@@ -36,6 +31,11 @@ using TConfigureConduitEvent = std::function<void(TSyncPreference& prefs, bool& 
 // Manager does not provide SyncGetAPIVersion at all (not loaded, or not
 // exported): the code of a call through an unbound entry.
 constexpr std::int32_t kErrApiVersionUnavailable = -2;
+
+// Result of OpenConduit for a run that an EDorvConduitError with ErrorCode 0
+// aborted while the HotSync log was not bound: without the log's abort line
+// only the result can tell HotSync Manager that the run failed.
+constexpr std::int32_t kErrAbortedWithoutLog = -6;
 
 // The conduit component. At most one lives per loaded library; constructing
 // it makes it the conduit reference that the exported entry points use.
@@ -67,44 +67,44 @@ class TDorvConduit : public TComponent {
   std::string ClassName() const override { return "TDorvConduit"; }
 
   // The published properties in published order, with their defaults.
-  static const std::vector<TPublishedProperty>& PublishedProperties();
+  static std::span<const TPropertyInfo> PublishedProperties();
 
   // --- Published properties -------------------------------------------------
   // The conduit's name: answered by GetConduitName and GetConduitInfo, and
   // named by the log lines of OpenConduit.
-  const std::string& GetConduitName() const { return conduit_name_; }
+  const std::string& ConduitName() const { return conduit_name_; }
   void SetConduitName(std::string value) { conduit_name_ = std::move(value); }
   // The action answered by GetConduitInfo for cieDefaultAction.
-  TSyncTypes GetDefaultAction() const { return default_action_; }
+  TSyncTypes DefaultAction() const { return default_action_; }
   void SetDefaultAction(TSyncTypes value) { default_action_ = value; }
-  std::uint8_t GetMajorVersion() const { return major_version_; }
+  std::uint8_t MajorVersion() const { return major_version_; }
   void SetMajorVersion(std::uint8_t value) { major_version_ = value; }
-  std::uint8_t GetMinorVersion() const { return minor_version_; }
+  std::uint8_t MinorVersion() const { return minor_version_; }
   void SetMinorVersion(std::uint8_t value) { minor_version_ = value; }
-  const TOpenConduitEvent& GetOnOpenConduit() const { return on_open_conduit_; }
+  const TOpenConduitEvent& OnOpenConduit() const { return on_open_conduit_; }
   void SetOnOpenConduit(TOpenConduitEvent handler) { on_open_conduit_ = std::move(handler); }
-  const TConfigureConduitEvent& GetOnConfigureConduit() const { return on_configure_conduit_; }
+  const TConfigureConduitEvent& OnConfigureConduit() const { return on_configure_conduit_; }
   void SetOnConfigureConduit(TConfigureConduitEvent handler) {
     on_configure_conduit_ = std::move(handler);
   }
 
   // --- Read-only properties -------------------------------------------------
   // The Sync Manager's API version, as SyncGetAPIVersion answered it.
-  std::uint32_t GetApiMajorVersion() const { return api_major_version_; }
-  std::uint32_t GetApiMinorVersion() const { return api_minor_version_; }
+  std::uint32_t ApiMajorVersion() const { return api_major_version_; }
+  std::uint32_t ApiMinorVersion() const { return api_minor_version_; }
   // The last synchronisation's data, copied from TSyncProperties by
   // OpenConduit (not by a stDoNothing run); kept until the next one.
-  TSyncTypes GetSyncType() const { return sync_type_; }
-  const std::string& GetPathName() const { return path_name_; }
-  const std::string& GetLocalName() const { return local_name_; }
-  const std::string& GetUserName() const { return user_name_; }
-  TFirstSync GetFirstDevice() const { return first_device_; }
-  TConnType GetConnection() const { return connection_; }
-  const std::string& GetRegistryPath() const { return registry_path_; }
-  std::uint32_t GetRegistryKey() const { return registry_key_; }
+  TSyncTypes SyncType() const { return sync_type_; }
+  const std::string& PathName() const { return path_name_; }
+  const std::string& LocalName() const { return local_name_; }
+  const std::string& UserName() const { return user_name_; }
+  TFirstSync FirstDevice() const { return first_device_; }
+  TConnType Connection() const { return connection_; }
+  const std::string& RegistryPath() const { return registry_path_; }
+  std::uint32_t RegistryKey() const { return registry_key_; }
   // The Sync Manager's handle of the registered conduit: nonzero only while
   // OpenConduit runs.
-  std::uint32_t GetConduitHandle() const { return conduit_handle_; }
+  std::uint32_t ConduitHandle() const { return conduit_handle_; }
 
   // --- Operations -----------------------------------------------------------
   // MajorVersion shifted left by 8, OR MinorVersion (1.0 gives 256).
@@ -118,7 +118,10 @@ class TDorvConduit : public TComponent {
   // (its message as a plain line, then ConduitName with activity 21) and goes
   // no further; any other exception propagates. The conduit is unregistered
   // on every way out. Returns the handler's error value (0 when no handler
-  // ran or it left the value at 0).
+  // ran or it left the value at 0). A run aborted while the HotSync log is
+  // not bound is never answered with 0: its abort cannot be logged, so the
+  // result carries it instead (the exception's ErrorCode, or
+  // kErrAbortedWithoutLog when that is 0).
   virtual std::int32_t OpenConduit(const TSyncProperties& props);
 
   // Lets the user choose the conduit's action in `prefs` (borrowed). Calls
@@ -138,7 +141,9 @@ class TDorvConduit : public TComponent {
   void YieldCycles(std::uint16_t max_milliseconds);
 
   // Raises EDorvConduitError(msg, code) when `code` is nonzero; returns
-  // otherwise. Reads no state, so it may be called without a conduit.
+  // otherwise. Reads no state, so it may be called without a conduit. The
+  // check itself lives with the Sync Manager binding (fernwick::TestSyncApi
+  // in link/DorvConduitSync.h), where the database component reaches it.
   static void TestSyncApi(const std::string& msg, std::int32_t code);
 
  private:

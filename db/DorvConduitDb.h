@@ -7,10 +7,10 @@
 // onto a field list and back.
 //
 // All Sync Manager traffic goes through the function table of
-// link/DorvConduitSync.h, and every status goes through
-// TDorvConduit::TestSyncApi: a failed call raises EDorvConduitError whose
+// link/DorvConduitSync.h, and every status goes through its TestSyncApi
+// (the check behind TDorvConduit::TestSyncApi): a failed call raises EDorvConduitError whose
 // message is the call's name followed by " failed" and whose ErrorCode is the
-// Sync Manager's status. TestSyncApi uses no conduit state, so the component
+// Sync Manager's status. The check uses no conduit state, so the component
 // works in a module without a conduit component too.
 //
 // Operations called in a state in which they do not apply (a cursor move
@@ -24,8 +24,10 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "db/DorvPalmFields.h"
+#include "db/RecordCodec.h"
 #include "framework/Classes.h"
 #include "link/SyncApi.h"
 
@@ -76,7 +78,7 @@ class TDorvConduitDb : public TComponent {
  public:
   // The largest layout a record or info block can have (positions and
   // lengths of the handheld are 16-bit).
-  static constexpr std::int32_t kMaxLayoutLength = 65535;
+  static constexpr std::int32_t kMaxLayoutLength = kDorvMaxLayoutLength;
 
   explicit TDorvConduitDb(TComponent* owner);
   ~TDorvConduitDb() override;
@@ -91,13 +93,27 @@ class TDorvConduitDb : public TComponent {
   // Word alignment of the record and info-block layouts: when true, one
   // padding byte follows every element that ends at an odd position.
   // Default false.
-  bool GetAlignOnWord() const { return align_on_word_; }
+  bool AlignOnWord() const { return align_on_word_; }
   void SetAlignOnWord(bool value) { align_on_word_ = value; }
 
-  // Existence events; an empty function is not called.
-  TDorvFieldTestEvent OnTestFieldExistsForRead;
-  TDorvFieldTestEvent OnTestFieldExistsForWrite;
+  // Existence events (see TestFieldExistsForRead); an empty function is not
+  // called.
+  const TDorvFieldTestEvent& OnTestFieldExistsForRead() const {
+    return on_test_field_exists_for_read_;
+  }
+  void SetOnTestFieldExistsForRead(TDorvFieldTestEvent handler) {
+    on_test_field_exists_for_read_ = std::move(handler);
+  }
+  const TDorvFieldTestEvent& OnTestFieldExistsForWrite() const {
+    return on_test_field_exists_for_write_;
+  }
+  void SetOnTestFieldExistsForWrite(TDorvFieldTestEvent handler) {
+    on_test_field_exists_for_write_ = std::move(handler);
+  }
 
+  // The record codec (db/RecordCodec.h) with this component's AlignOnWord
+  // and, with `TestExists`, its existence events.
+  //
   // Sets every element of every field of `FieldList` from the record bytes
   // `Buffer[0 .. BufferLength)`. With `TestExists`, TestFieldExistsForRead is
   // asked for each element just before it is decoded (after the earlier
@@ -144,9 +160,10 @@ class TDorvConduitDb : public TComponent {
 
   std::string ClassName() const override { return "TDorvConduitDb"; }
 
-  // The published properties in published order. Collections and events have
-  // no text form (Get and Set are null).
-  static std::span<const TPropertyInfo<TDorvConduitDb>> PublishedProperties();
+  // The published properties in published order. The field lists have no
+  // text form (Get and Set are null); events answer whether they are
+  // assigned.
+  static std::span<const TPropertyInfo> PublishedProperties();
 
   // ---- Published properties --------------------------------------------
 
@@ -177,10 +194,36 @@ class TDorvConduitDb : public TComponent {
   // the orders given at Append, Edit, Post, Cancel and Delete. An exception
   // raised by a Before handler refuses the operation: it passes to the
   // caller with nothing changed.
-  TDorvConduitDbNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
-  TDorvConduitDbNotifyEvent BeforeAppend, AfterAppend, BeforeEdit, AfterEdit;
-  TDorvConduitDbNotifyEvent BeforePost, AfterPost, BeforeCancel, AfterCancel;
-  TDorvConduitDbNotifyEvent BeforeDelete, AfterDelete, OnNewRecord;
+  const TDorvConduitDbNotifyEvent& BeforeOpen() const { return before_open_; }
+  void SetBeforeOpen(TDorvConduitDbNotifyEvent handler) { before_open_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterOpen() const { return after_open_; }
+  void SetAfterOpen(TDorvConduitDbNotifyEvent handler) { after_open_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& BeforeClose() const { return before_close_; }
+  void SetBeforeClose(TDorvConduitDbNotifyEvent handler) { before_close_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterClose() const { return after_close_; }
+  void SetAfterClose(TDorvConduitDbNotifyEvent handler) { after_close_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& BeforeAppend() const { return before_append_; }
+  void SetBeforeAppend(TDorvConduitDbNotifyEvent handler) { before_append_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterAppend() const { return after_append_; }
+  void SetAfterAppend(TDorvConduitDbNotifyEvent handler) { after_append_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& BeforeEdit() const { return before_edit_; }
+  void SetBeforeEdit(TDorvConduitDbNotifyEvent handler) { before_edit_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterEdit() const { return after_edit_; }
+  void SetAfterEdit(TDorvConduitDbNotifyEvent handler) { after_edit_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& BeforePost() const { return before_post_; }
+  void SetBeforePost(TDorvConduitDbNotifyEvent handler) { before_post_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterPost() const { return after_post_; }
+  void SetAfterPost(TDorvConduitDbNotifyEvent handler) { after_post_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& BeforeCancel() const { return before_cancel_; }
+  void SetBeforeCancel(TDorvConduitDbNotifyEvent handler) { before_cancel_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterCancel() const { return after_cancel_; }
+  void SetAfterCancel(TDorvConduitDbNotifyEvent handler) { after_cancel_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& BeforeDelete() const { return before_delete_; }
+  void SetBeforeDelete(TDorvConduitDbNotifyEvent handler) { before_delete_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& AfterDelete() const { return after_delete_; }
+  void SetAfterDelete(TDorvConduitDbNotifyEvent handler) { after_delete_ = std::move(handler); }
+  const TDorvConduitDbNotifyEvent& OnNewRecord() const { return on_new_record_; }
+  void SetOnNewRecord(TDorvConduitDbNotifyEvent handler) { on_new_record_ = std::move(handler); }
 
   // ---- State ------------------------------------------------------------
 
@@ -228,7 +271,8 @@ class TDorvConduitDb : public TComponent {
 
   // Opens the database (SyncOpenDB), counts its records and reads the first.
   // When counting fails the database is closed again before the error is
-  // raised, and the component stays inactive.
+  // raised, and the component stays inactive; when that close fails too,
+  // its status is written to the HotSync log.
   void Open();
   // Closes the database (SyncCloseDB). A pending append or edit is dropped.
   // When SyncCloseDB fails the component stays open.
@@ -350,10 +394,23 @@ class TDorvConduitDb : public TComponent {
   std::unique_ptr<TDorvPalmFields> sort_info_fields_;
   bool align_on_word_ = false;
   std::uint8_t attributes_ = 0;
+  TDorvFieldTestEvent on_test_field_exists_for_read_;
+  TDorvFieldTestEvent on_test_field_exists_for_write_;
+  TDorvConduitDbNotifyEvent before_open_;
+  TDorvConduitDbNotifyEvent after_open_;
+  TDorvConduitDbNotifyEvent before_close_;
+  TDorvConduitDbNotifyEvent after_close_;
+  TDorvConduitDbNotifyEvent before_append_;
+  TDorvConduitDbNotifyEvent after_append_;
+  TDorvConduitDbNotifyEvent before_edit_;
+  TDorvConduitDbNotifyEvent after_edit_;
+  TDorvConduitDbNotifyEvent before_post_;
+  TDorvConduitDbNotifyEvent after_post_;
+  TDorvConduitDbNotifyEvent before_cancel_;
+  TDorvConduitDbNotifyEvent after_cancel_;
+  TDorvConduitDbNotifyEvent before_delete_;
+  TDorvConduitDbNotifyEvent after_delete_;
+  TDorvConduitDbNotifyEvent on_new_record_;
 };
-
-// The bytes of a blob element decoded by GetFieldValuesFromBuffer: the
-// location held by the value, or null for an empty value.
-const std::uint8_t* DorvBlobBytes(const Variant& value);
 
 }  // namespace fernwick

@@ -3,14 +3,33 @@
 #include <algorithm>
 #include <cstring>
 
-#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "framework/SysUtils.h"
+#include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
 
 namespace fernwick {
 
 namespace {
+
+// Writes to the HotSync log that the database `name` (handle `handle`) could
+// not be closed; drops the line when the log is not bound. Never raises.
+void LogUnclosedDatabase(const std::string& name, std::uint8_t handle,
+                         std::int32_t status) noexcept {
+  try {
+    if (!LogAddEntry.IsBound()) return;
+    // Built by appending (i686 g++ 12 warns falsely about "text" + string).
+    std::string line = "SyncCloseDB failed (status ";
+    line += IntToStr(status);
+    line += ") for ";
+    line += name;
+    line += " (handle ";
+    line += IntToStr(handle);
+    line += ") after a failed record count";
+    LogAddEntry(line.c_str(), slText, 0);
+  } catch (...) {
+  }
+}
 
 std::uint8_t g_record_buffer[kDorvBufferSize];
 std::uint8_t g_app_info_buffer[kDorvBufferSize];
@@ -46,35 +65,40 @@ void TDorvConduitDb::SetActive(bool value) {
 
 void TDorvConduitDb::Open() {
   if (active_) return;
-  Fire(BeforeOpen);
-  TDorvConduit::TestSyncApi("SyncOpenDB failed",
-                            SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
+  Fire(BeforeOpen());
+  TestSyncApi("SyncOpenDB failed",
+              SyncOpenDB(file_name_.c_str(), card_num_, &db_handle_, open_mode_));
   const std::int32_t count_status = SyncGetDBRecordCount(db_handle_, &record_count_);
   if (count_status != 0) {
     // The database is open on the handheld but the component stays closed:
     // close it again so the handle is not left behind, then report the count.
+    // A close that fails too is written to the HotSync log, since the error
+    // raised below is the count's.
+    std::int32_t close_status = 0;
     try {
-      SyncCloseDB(db_handle_);
-    } catch (const EDorvConduitError&) {
+      close_status = SyncCloseDB(db_handle_);
+    } catch (const EDorvConduitError& e) {
+      close_status = e.ErrorCode();
     }
+    if (close_status != 0) LogUnclosedDatabase(file_name_, db_handle_, close_status);
     record_count_ = 0;
-    TDorvConduit::TestSyncApi("SyncGetDBRecordCount failed", count_status);
+    TestSyncApi("SyncGetDBRecordCount failed", count_status);
   }
   active_ = true;
   state_ = pdsBrowse;
   AssignCurrentRecordNum(-1);
   if (record_count_ > 0) First();
-  Fire(AfterOpen);
+  Fire(AfterOpen());
 }
 
 void TDorvConduitDb::Close() {
   if (!active_) return;
-  Fire(BeforeClose);
-  TDorvConduit::TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
+  Fire(BeforeClose());
+  TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
   active_ = false;
   record_count_ = 0;
   state_ = pdsInactive;
-  Fire(AfterClose);
+  Fire(AfterClose());
 }
 
 void TDorvConduitDb::First() {
@@ -122,34 +146,33 @@ void TDorvConduitDb::ReadRawRecord(TDorvReadMode mode, std::uint32_t rec_id) {
     case rmByIndex:
       if (bof_ || eof_) return;
       raw_.RecIndex = static_cast<std::uint16_t>(current_record_num_);
-      TDorvConduit::TestSyncApi("SyncReadRecordByIndex failed", SyncReadRecordByIndex(&raw_));
+      TestSyncApi("SyncReadRecordByIndex failed", SyncReadRecordByIndex(&raw_));
       category_id_ = raw_.CatId;
       break;
     case rmById:
       raw_.RecId = rec_id;
-      TDorvConduit::TestSyncApi("SyncReadRecordById failed", SyncReadRecordById(&raw_));
+      TestSyncApi("SyncReadRecordById failed", SyncReadRecordById(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       category_id_ = raw_.CatId;
       break;
     case rmNextInCat:
       raw_.CatId = category_id_;
-      TDorvConduit::TestSyncApi("SyncReadNextRecInCategory failed",
-                                SyncReadNextRecInCategory(&raw_));
+      TestSyncApi("SyncReadNextRecInCategory failed", SyncReadNextRecInCategory(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
     case rmNextMod:
-      TDorvConduit::TestSyncApi("SyncReadNextModifiedRec failed", SyncReadNextModifiedRec(&raw_));
+      TestSyncApi("SyncReadNextModifiedRec failed", SyncReadNextModifiedRec(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       category_id_ = raw_.CatId;
       break;
     case rmNextModInCat:
       raw_.CatId = category_id_;
-      TDorvConduit::TestSyncApi("SyncReadNextModifiedRecInCategory failed",
-                                SyncReadNextModifiedRecInCategory(&raw_));
+      TestSyncApi("SyncReadNextModifiedRecInCategory failed",
+                  SyncReadNextModifiedRecInCategory(&raw_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
     case rmReset:
-      TDorvConduit::TestSyncApi("SyncResetRecordIndex failed", SyncResetRecordIndex(db_handle_));
+      TestSyncApi("SyncResetRecordIndex failed", SyncResetRecordIndex(db_handle_));
       AssignCurrentRecordNum(raw_.RecIndex);
       break;
   }

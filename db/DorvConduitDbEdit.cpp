@@ -2,7 +2,6 @@
 // delete and mark as deleted, and the write engine under them.
 #include <cstring>
 
-#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "link/DorvConduitSync.h"
 
@@ -30,7 +29,7 @@ void TDorvConduitDb::WriteRawRecord() {
   record_size_ = length;
   raw_.Attribs = static_cast<std::uint8_t>(attributes_ | eRecAttrDirty);
   if (state_ == pdsAppend) raw_.RecId = 0;
-  TDorvConduit::TestSyncApi("SyncWriteRec failed", SyncWriteRec(&raw_));
+  TestSyncApi("SyncWriteRec failed", SyncWriteRec(&raw_));
   if (state_ == pdsAppend) {
     ++record_count_;
     AssignCurrentRecordNum(current_record_num_);
@@ -39,7 +38,7 @@ void TDorvConduitDb::WriteRawRecord() {
 
 void TDorvConduitDb::Append() {
   if (state_ != pdsBrowse) return;
-  Fire(BeforeAppend);
+  Fire(BeforeAppend());
   state_ = pdsAppend;
   attributes_ = 0;
   TDorvPalmFields& fields = Fields();
@@ -47,46 +46,46 @@ void TDorvConduitDb::Append() {
     TDorvPalmField* field = fields.Items(i);
     for (std::int32_t j = 0; j < field->ArraySize(); ++j) field->SetArrayValue(j, Variant());
   }
-  Fire(OnNewRecord);
-  Fire(AfterAppend);
+  Fire(OnNewRecord());
+  Fire(AfterAppend());
 }
 
 void TDorvConduitDb::Edit() {
   if (state_ != pdsBrowse) return;
-  Fire(BeforeEdit);
+  Fire(BeforeEdit());
   state_ = pdsEdit;
-  Fire(AfterEdit);
+  Fire(AfterEdit());
 }
 
 void TDorvConduitDb::Post() {
   if (state_ != pdsAppend && state_ != pdsEdit) return;
-  Fire(BeforePost);
+  Fire(BeforePost());
   WriteRawRecord();
   state_ = pdsBrowse;
-  Fire(AfterPost);
+  Fire(AfterPost());
 }
 
 void TDorvConduitDb::Cancel() {
   // A closed database stays closed and keeps its field values.
   if (!active_) return;
-  Fire(BeforeCancel);
+  Fire(BeforeCancel());
   GetFieldValuesFromBuffer(DorvRecordBuffer(), static_cast<std::int32_t>(kDorvBufferSize), Fields(),
                            true);
   state_ = pdsBrowse;
   SetAttributes(raw_.Attribs);
-  Fire(AfterCancel);
+  Fire(AfterCancel());
 }
 
 void TDorvConduitDb::Delete() {
   if (state_ != pdsBrowse) return;
-  Fire(BeforeDelete);
+  Fire(BeforeDelete());
   raw_.FileHandle = db_handle_;
   raw_.Reserved = 0;
-  TDorvConduit::TestSyncApi("SyncDeleteRec failed", SyncDeleteRec(&raw_));
+  TestSyncApi("SyncDeleteRec failed", SyncDeleteRec(&raw_));
   if (record_count_ > 0) --record_count_;
   if (record_count_ == 0) current_record_num_ = -1;
   SetCurrentRecordNum(current_record_num_);
-  Fire(AfterDelete);
+  Fire(AfterDelete());
 }
 
 void TDorvConduitDb::MarkAsDeleted() {

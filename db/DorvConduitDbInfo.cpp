@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
 #include "link/DorvConduitSync.h"
 
@@ -46,11 +45,9 @@ void TDorvConduitDb::ReadInfoBlock(std::uint8_t* buffer, TDorvPalmFields& fields
   if (!active_) return;
   TDbGenInfo info = MakeGenInfo(buffer, 0);
   if (app_info) {
-    TDorvConduit::TestSyncApi("SyncReadDbAppInfoBlock failed",
-                              SyncReadDBAppInfoBlock(db_handle_, &info));
+    TestSyncApi("SyncReadDbAppInfoBlock failed", SyncReadDBAppInfoBlock(db_handle_, &info));
   } else {
-    TDorvConduit::TestSyncApi("SyncReadDbSortInfoBlock failed",
-                              SyncReadDBSortInfoBlock(db_handle_, &info));
+    TestSyncApi("SyncReadDbSortInfoBlock failed", SyncReadDBSortInfoBlock(db_handle_, &info));
   }
   size = info.BytesRead;
   GetFieldValuesFromBuffer(buffer, static_cast<std::int32_t>(kDorvBufferSize), fields, false);
@@ -66,11 +63,9 @@ void TDorvConduitDb::WriteInfoBlock(std::uint8_t* buffer, TDorvPalmFields& field
   size = static_cast<std::uint16_t>(length);
   TDbGenInfo info = MakeGenInfo(buffer, size);
   if (app_info) {
-    TDorvConduit::TestSyncApi("SyncWriteDbAppInfoBlock failed",
-                              SyncWriteDBAppInfoBlock(db_handle_, &info));
+    TestSyncApi("SyncWriteDbAppInfoBlock failed", SyncWriteDBAppInfoBlock(db_handle_, &info));
   } else {
-    TDorvConduit::TestSyncApi("SyncWriteDbSortInfoBlock failed",
-                              SyncWriteDBSortInfoBlock(db_handle_, &info));
+    TestSyncApi("SyncWriteDbSortInfoBlock failed", SyncWriteDBSortInfoBlock(db_handle_, &info));
   }
 }
 
@@ -91,23 +86,21 @@ void TDorvConduitDb::WriteSortInfo() {
 }
 
 void TDorvConduitDb::PurgeAllRecords() {
-  if (active_) TDorvConduit::TestSyncApi("SyncPurgeAllRecs failed", SyncPurgeAllRecs(db_handle_));
+  if (active_) TestSyncApi("SyncPurgeAllRecs failed", SyncPurgeAllRecs(db_handle_));
 }
 
 void TDorvConduitDb::PurgeAllRecordsInCategory(std::int16_t category) {
   if (!active_ || category < 0 || category > 15) return;
-  TDorvConduit::TestSyncApi("SyncPurgeAllRecsInCategory failed",
-                            SyncPurgeAllRecsInCategory(db_handle_, category));
+  TestSyncApi("SyncPurgeAllRecsInCategory failed",
+              SyncPurgeAllRecsInCategory(db_handle_, category));
 }
 
 void TDorvConduitDb::PurgeDeletedRecords() {
-  if (active_)
-    TDorvConduit::TestSyncApi("SyncPurgeDeletedRecs failed", SyncPurgeDeletedRecs(db_handle_));
+  if (active_) TestSyncApi("SyncPurgeDeletedRecs failed", SyncPurgeDeletedRecs(db_handle_));
 }
 
 void TDorvConduitDb::ResetSyncFlags() {
-  if (active_)
-    TDorvConduit::TestSyncApi("SyncResetSyncFlags failed", SyncResetSyncFlags(db_handle_));
+  if (active_) TestSyncApi("SyncResetSyncFlags failed", SyncResetSyncFlags(db_handle_));
 }
 
 std::string TDorvConduitDb::DebugRawRecAsStr() const {

@@ -219,8 +219,8 @@ void TDorvLayout::ApplyTo(TDorvConduitDb& db) const {
   db.SetAlignOnWord(align_on_word_);
   auto answer = [clauses](TDorvConduitDb&, TDorvPalmField& field, std::int32_t index,
                           bool& exists) { exists = clauses->Exists(field, index); };
-  db.OnTestFieldExistsForRead = answer;
-  db.OnTestFieldExistsForWrite = answer;
+  db.SetOnTestFieldExistsForRead(answer);
+  db.SetOnTestFieldExistsForWrite(answer);
 }
 
 std::vector<std::vector<bool>> TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayoutBlock block,
@@ -228,7 +228,7 @@ std::vector<std::vector<bool>> TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayo
   TDorvPalmFields& list = ListOf(db, block);
   const auto length = static_cast<std::int32_t>(
       std::min<std::size_t>(bytes.size(), TDorvConduitDb::kMaxLayoutLength));
-  const TDorvFieldTestEvent answer = db.OnTestFieldExistsForRead;
+  const TDorvFieldTestEvent answer = db.OnTestFieldExistsForRead();
   std::vector<std::vector<bool>> present;
   const std::vector<Field>& fields = blocks_[block];
   // A field sized by a count starts from the layout's size again, so that
@@ -244,21 +244,21 @@ std::vector<std::vector<bool>> TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayo
     present.assign(static_cast<std::size_t>(list.Count()), {});
     for (int f = 0; f < list.Count(); ++f)
       present[f].assign(static_cast<std::size_t>(list.Items(f)->ArraySize()), true);
-    db.OnTestFieldExistsForRead = [&](TDorvConduitDb& sender, TDorvPalmField& field,
-                                      std::int32_t index, bool& exists) {
+    db.SetOnTestFieldExistsForRead([&](TDorvConduitDb& sender, TDorvPalmField& field,
+                                       std::int32_t index, bool& exists) {
       if (answer) answer(sender, field, index, exists);
       const int f = field.Index();
       if (f >= 0 && f < list.Count() && list.Items(f) == &field && index >= 0 &&
           static_cast<std::size_t>(index) < present[f].size())
         present[f][index] = exists;
-    };
+    });
     try {
       db.GetFieldValuesFromBuffer(bytes.data(), length, list, true);
     } catch (...) {
-      db.OnTestFieldExistsForRead = answer;
+      db.SetOnTestFieldExistsForRead(answer);
       throw;
     }
-    db.OnTestFieldExistsForRead = answer;
+    db.SetOnTestFieldExistsForRead(answer);
     bool grown = false;
     for (std::size_t i = 0; i < fields.size() && i < static_cast<std::size_t>(list.Count()); ++i) {
       if (fields[i].count_field.empty()) continue;

@@ -1,9 +1,9 @@
 #include "db/DorvPalmFields.h"
 
 #include <array>
-#include <charconv>
 
 #include "framework/Exceptions.h"
+#include "framework/PropertyText.h"
 
 namespace fernwick {
 
@@ -39,33 +39,28 @@ bool ServesAsInteger(TDorvPalmFieldType type) {
   return info != nullptr && info->serves_as_integer;
 }
 
-std::int32_t PropertyInteger(std::string_view text) {
-  std::int32_t value = 0;
-  const char* first = text.data();
-  const char* last = text.data() + text.size();
-  if (!text.empty() && text.front() == '+') ++first;
-  const auto [end, ec] = std::from_chars(first, last, value);
-  if (text.empty() || ec != std::errc() || end != last)
-    throw EConvertError("'" + std::string(text) + "' is not a valid integer value");
-  return value;
+const TDorvPalmField& AsField(const TPersistent& object) {
+  return dynamic_cast<const TDorvPalmField&>(object);
 }
+TDorvPalmField& AsField(TPersistent& object) { return dynamic_cast<TDorvPalmField&>(object); }
 
-constexpr TPropertyInfo<TDorvPalmField> kPublished[] = {
-    {"FieldName", "string", "", false, [](const TDorvPalmField& f) { return f.FieldName(); },
-     [](TDorvPalmField& f, std::string_view text) { f.SetFieldName(std::string(text)); }},
-    {"DataType", "TDorvPalmFieldType", "pftString", true,
-     [](const TDorvPalmField& f) { return std::string(DorvPalmFieldTypeName(f.DataType())); },
-     [](TDorvPalmField& f, std::string_view text) {
+constexpr TPropertyInfo kPublished[] = {
+    {"FieldName", "string", "", false, false,
+     [](const TPersistent& f) { return AsField(f).FieldName(); },
+     [](TPersistent& f, std::string_view text) { AsField(f).SetFieldName(std::string(text)); }},
+    {"DataType", "TDorvPalmFieldType", "pftString", true, false,
+     [](const TPersistent& f) { return std::string(DorvPalmFieldTypeName(AsField(f).DataType())); },
+     [](TPersistent& f, std::string_view text) {
        TDorvPalmFieldType type = pftUnknown;
-       if (!DorvPalmFieldTypeFromName(text, type))
-         throw EConvertError("'" + std::string(text) + "' is not a valid TDorvPalmFieldType value");
-       f.SetDataType(type);
+       if (!DorvPalmFieldTypeFromName(text, type)) RaiseNotAValue(text, "TDorvPalmFieldType");
+       AsField(f).SetDataType(type);
      }},
-    {"Size", "Integer", "0", true, [](const TDorvPalmField& f) { return std::to_string(f.Size()); },
-     [](TDorvPalmField& f, std::string_view text) { f.SetSize(PropertyInteger(text)); }},
-    {"ArraySize", "Integer", "1", false,
-     [](const TDorvPalmField& f) { return std::to_string(f.ArraySize()); },
-     [](TDorvPalmField& f, std::string_view text) { f.SetArraySize(PropertyInteger(text)); }},
+    {"Size", "Integer", "0", true, false,
+     [](const TPersistent& f) { return IntegerToText(AsField(f).Size()); },
+     [](TPersistent& f, std::string_view text) { AsField(f).SetSize(IntegerFromText(text)); }},
+    {"ArraySize", "Integer", "1", false, false,
+     [](const TPersistent& f) { return IntegerToText(AsField(f).ArraySize()); },
+     [](TPersistent& f, std::string_view text) { AsField(f).SetArraySize(IntegerFromText(text)); }},
 };
 
 }  // namespace
@@ -98,9 +93,7 @@ TDorvPalmField::TDorvPalmField(TCollection* collection) : TCollectionItem(collec
   SetArraySize(1);
 }
 
-std::span<const TPropertyInfo<TDorvPalmField>> TDorvPalmField::PublishedProperties() {
-  return kPublished;
-}
+std::span<const TPropertyInfo> TDorvPalmField::PublishedProperties() { return kPublished; }
 
 void TDorvPalmField::SetFieldName(const std::string& value) {
   field_name_ = value;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 
@@ -13,6 +14,8 @@
 #include "framework/Variant.h"
 
 namespace fernwick {
+
+class TDorvPalmFields;
 
 // How a field is encoded. The ordinals are stored with designed modules and
 // never change.
@@ -148,10 +151,17 @@ class TDorvPalmField : public TCollectionItem {
 
   // The published properties in published order: FieldName, DataType, Size,
   // ArraySize.
-  static std::span<const TPropertyInfo<TDorvPalmField>> PublishedProperties();
+  static std::span<const TPropertyInfo> PublishedProperties();
 
  private:
   friend class TDorvConduitDb;
+  friend void DorvDecodeRecord(const std::uint8_t* Buffer, std::int32_t BufferLength,
+                               TDorvPalmFields& FieldList, bool AlignOnWord,
+                               const std::function<bool(TDorvPalmField&, std::int32_t)>& Exists);
+  friend void DorvEncodeRecord(std::uint8_t* Buffer, std::int32_t BufferLength,
+                               TDorvPalmFields& FieldList, bool AlignOnWord,
+                               std::uint32_t& UsedLength,
+                               const std::function<bool(TDorvPalmField&, std::int32_t)>& Exists);
   // The element `index` for the codec, or null when there is none.
   Variant* ElementSlot(std::int32_t index) {
     if (array_size_ == 1) return index == 0 ? &value_ : nullptr;

@@ -39,7 +39,9 @@ class TComponent : public TPersistent {
 
   TComponent* Owner() const { return owner_; }
   int ComponentCount() const { return static_cast<int>(components_.size()); }
-  TComponent* Components(int index) const { return components_.at(static_cast<std::size_t>(index)); }
+  TComponent* Components(int index) const {
+    return components_.at(static_cast<std::size_t>(index));
+  }
 
   const std::string& Name() const { return name_; }
   void SetName(const std::string& name) { name_ = name; }
@@ -56,12 +58,17 @@ class TComponent : public TPersistent {
   bool destroying_ = false;
 };
 
-// One published property of class T, as a streaming or designer layer sees it.
-// A class lists its published properties in published order in a static
-// table. Values travel as text: numbers in decimal, Booleans as "False" and
-// "True", enumerations by their value names ("pftLongint"). Event properties
-// have no text form: their Get and Set are null.
-template <class T>
+// One published property of a class, as a streaming layer, the component
+// registry or a designer sees it. Every class (components and collection
+// items alike) lists its published properties in published order in a
+// static table of these, returned by its PublishedProperties(). Values
+// travel as text, through the converters of framework/PropertyText.h:
+// numbers in decimal, Booleans as "False" and "True", enumerations by their
+// value names ("pftLongint").
+//
+// Get and Set take the object as TPersistent. REQUIRES: it is of the class
+// that listed the property (or derived from it); another class raises
+// std::bad_cast.
 struct TPropertyInfo {
   std::string_view Name;      // "FieldName"
   std::string_view TypeName;  // "string", "TDorvPalmFieldType", "Integer", "Boolean", ...
@@ -69,10 +76,18 @@ struct TPropertyInfo {
   std::string_view Default;
   // True: always stored. False: stored only when the value differs from Default.
   bool AlwaysStored;
-  std::string (*Get)(const T& object);
+  // True for an event: Get answers "(assigned)" or "" and Set is null.
+  bool IsEvent;
+  // Reads the property as text. Null for a property without a text form
+  // (an owned collection such as a field list).
+  std::string (*Get)(const TPersistent& object);
   // Assigns through the property's setter; raises EConvertError for text
-  // that is not a value of the property's type.
-  void (*Set)(T& object, std::string_view text);
+  // that is not a value of the property's type. Null for events and owned
+  // collections.
+  void (*Set)(TPersistent& object, std::string_view text);
 };
+
+// The text Get answers for an event: "(assigned)" or "".
+inline std::string EventText(bool assigned) { return assigned ? "(assigned)" : ""; }
 
 }  // namespace fernwick

@@ -1,6 +1,7 @@
 // The component class registry: the classes a library offers to tools (a
 // component designer, the runner, tests), grouped by palette page, each with
-// a factory and the list of its published properties.
+// a factory and the list of its published properties (TPropertyInfo,
+// framework/Classes.h).
 #pragma once
 
 #include <functional>
@@ -10,24 +11,6 @@
 #include "framework/Classes.h"
 
 namespace fernwick {
-
-// One published property of a component class, in published order. The
-// accessors work on text so that streaming and any tool that shows properties
-// need no knowledge of the class.
-struct TPublishedProperty {
-  std::string name;           // "ConduitName"
-  std::string type_name;      // "string", "TSyncTypes", "TOpenConduitEvent", ...
-  bool has_default = false;   // false: the value is always stored
-  std::string default_value;  // the streamed default as text, when has_default
-  bool is_event = false;      // events have no text value
-  // Reads the property of `component` as text ("" for an event that is not
-  // assigned, "(assigned)" for one that is). REQUIRES: component is of the
-  // class the property belongs to.
-  std::function<std::string(const TComponent& component)> get;
-  // Writes the property from text; empty for events. Raises EConvertError
-  // when the text is not a value of the property's type.
-  std::function<void(TComponent& component, const std::string& text)> set;
-};
 
 // Creates a component of a class with the given owner; the owner destroys it
 // (or the caller, when the owner is null).
@@ -40,7 +23,9 @@ struct TComponentClassInfo {
   // Empty when the class is listed by name only and cannot be created
   // through the registry.
   TComponentFactory create;
-  std::vector<TPublishedProperty> properties;
+  // Its published properties in published order (as the class's
+  // PublishedProperties() lists them).
+  std::vector<TPropertyInfo> properties;
 };
 
 // Registers `classes` on the palette page `page`, in the given order. A class

@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -302,7 +303,14 @@ RegTree LoadRegistryFile() {
     if (errno == ENOENT || errno == ENOTDIR) return {};
     throw ERegistryException("Registry file " + file + " cannot be read: " + std::strerror(errno));
   }
-  std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string contents;
+  try {
+    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception& e) {
+    // The stream library raises its own error for a file it opened but
+    // cannot read (a folder, an I/O error).
+    throw ERegistryException("Registry file " + file + " cannot be read: " + e.what());
+  }
   if (in.bad()) throw ERegistryException("Registry file " + file + " cannot be read");
   return RegistryFileParser(file, std::move(contents)).Parse();
 }

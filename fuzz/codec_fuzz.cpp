@@ -1,4 +1,4 @@
-// Fuzz target of the record buffer codec: builds a field list from the input,
+// Fuzz target of the record codec (db/RecordCodec.h): builds a field list from the input,
 // decodes the rest of the input with it, then encodes the values back, with
 // either alignment and with or without existence handlers.
 //
@@ -18,7 +18,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "db/DorvConduitDb.h"
+#include "db/RecordCodec.h"
 #include "framework/Exceptions.h"
 
 namespace {
@@ -68,12 +68,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::uint32_t answers = 0;
   for (int i = 0; i < 4; ++i) answers = (answers << 8) | in.Byte();
 
-  TDorvConduitDb db(nullptr);
-  db.SetAlignOnWord(options & 1);
+  TDorvPalmFields fields(nullptr);
+  const bool align = (options & 1) != 0;
   std::vector<int> values;
   const int field_count = in.Byte() & 0x0F;
   for (int i = 0; i < field_count; ++i) {
-    TDorvPalmField* field = db.Fields().Add();
+    TDorvPalmField* field = fields.Add();
     field->SetDataType(static_cast<TDorvPalmFieldType>(in.Byte() % 12));
     std::int32_t field_size = (in.Byte() << 16) | (in.Byte() << 8) | in.Byte();
     if (field_size & 0x800000) field_size -= 0x1000000;
@@ -84,12 +84,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   int asked = 0;
-  auto answer = [&](TDorvConduitDb&, TDorvPalmField& field, std::int32_t, bool& exists) {
-    exists = (answers >> (asked++ % 32)) & 1;
+  TDorvElementTest answer = [&](TDorvPalmField& field, std::int32_t) {
     (void)field.GetAsInteger();  // handlers read values decoded so far
+    return ((answers >> (asked++ % 32)) & 1) != 0;
   };
-  if (options & 2) db.OnTestFieldExistsForRead = answer;
-  if (options & 4) db.OnTestFieldExistsForWrite = answer;
 
   // The buffers are exactly BufferLength bytes, so any access past the
   // length is an access past the allocation.
@@ -98,21 +96,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < buffer_size && i < in.RestSize(); ++i) record[i] = in.Rest()[i];
 
   try {
-    db.GetFieldValuesFromBuffer(buffer_size ? record.data() : nullptr, length, db.Fields(),
-                                (options & 2) != 0);
+    DorvDecodeRecord(buffer_size ? record.data() : nullptr, length, fields, align,
+                     (options & 2) != 0 ? answer : TDorvElementTest());
   } catch (const EDorvConduitError&) {
     return 0;  // a negative Size on a string or blob field
   }
 
   for (int i = 0; i < field_count; ++i) {
     if (values[static_cast<std::size_t>(i)] != 0)
-      db.Fields().Items(i)->SetArrayValue(0, ValueFor(values[static_cast<std::size_t>(i)], data));
+      fields.Items(i)->SetArrayValue(0, ValueFor(values[static_cast<std::size_t>(i)], data));
   }
   std::vector<std::uint8_t> out(buffer_size, 0);
   std::uint32_t used = 0xFFFFFFFF;
   try {
-    db.SetBufferFromFieldValues(buffer_size ? out.data() : nullptr, length, db.Fields(), used,
-                                (options & 4) != 0);
+    DorvEncodeRecord(buffer_size ? out.data() : nullptr, length, fields, align, used,
+                     (options & 4) != 0 ? answer : TDorvElementTest());
   } catch (const EDorvConduitError&) {
     return 0;
   } catch (const EVariantError&) {

@@ -60,6 +60,7 @@ TLibraryLoadState LogDllLoadState() { return {path, handle != nullptr, error}; }
 std::int32_t LogAddFormattedEntry(const std::string& format, std::initializer_list<FormatArg> args,
                                   TActivity activity, bool timestamp) {
   const std::string line = Format(format, args);
+  if (!LogAddEntry.IsBound()) return 0;
   return LogAddEntry(line.c_str(), activity, static_cast<std::uint8_t>(timestamp ? 1 : 0));
 }
 

@@ -27,7 +27,9 @@ TLibraryLoadState LogDllLoadState();
 
 // Formats a line with Format and adds it to the HotSync log through
 // LogAddEntry; returns LogAddEntry's result. A format that does not match its
-// arguments raises EConvertError and nothing is logged.
+// arguments raises EConvertError and nothing is logged. When the HotSync log
+// library is not bound the line is dropped and 0 is returned, as
+// TDorvConduit::AddLogEntry drops it: logging never cuts a run short.
 std::int32_t LogAddFormattedEntry(const std::string& format, std::initializer_list<FormatArg> args,
                                   TActivity activity, bool timestamp);
 

@@ -4,6 +4,7 @@
 
 #include "framework/Dialogs.h"
 #include "framework/DynLib.h"
+#include "framework/Exceptions.h"
 #include "link/DorvConduitApi.h"
 
 namespace fernwick {
@@ -106,6 +107,10 @@ void InitializeDorvConduitSync() {
 void FinalizeDorvConduitSync() {
   if (init_count == 0 || --init_count != 0) return;
   ReleaseAll();
+}
+
+void TestSyncApi(const std::string& msg, std::int32_t code) {
+  if (code != 0) throw EDorvConduitError(msg, code);
 }
 
 void ResetDorvConduitSyncForTesting() {

@@ -3,6 +3,8 @@
 // entry per Sync Manager function, named exactly like it.
 #pragma once
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "framework/DynLib.h"
@@ -17,6 +19,13 @@ namespace fernwick {
 #define FERNWICK_DECLARE_ENTRY(name, result, params) extern BoundFunction<T##name> name;
 FERNWICK_SYNC_FUNCTIONS(FERNWICK_DECLARE_ENTRY)
 #undef FERNWICK_DECLARE_ENTRY
+
+// The status check of every Sync Manager call: raises EDorvConduitError
+// with `msg` and `code` as ErrorCode when `code` is nonzero, and returns
+// otherwise. It reads no state, so it works without any component; the
+// database component calls it directly and TDorvConduit::TestSyncApi
+// forwards to it.
+void TestSyncApi(const std::string& msg, std::int32_t code);
 
 // Loads PalmCmn, hslog20, Cmds21 and sync20 from the HotSync installation
 // (PalmDllPath) and binds the 54 entries. Does nothing once it succeeded;

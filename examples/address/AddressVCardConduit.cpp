@@ -66,12 +66,12 @@ class TAddressVCardModule : public TComponent {
     contacts_->AddField("CompanyOffset", pftByte, 0);
     entries_ = contacts_->AddField("Entry", pftString, 0);
     entries_->SetArraySize(kEntryCount);
-    contacts_->OnTestFieldExistsForRead = [this](TDorvConduitDb&, TDorvPalmField& field,
+    contacts_->SetOnTestFieldExistsForRead([this](TDorvConduitDb&, TDorvPalmField& field,
                                                  std::int32_t index, bool& exists) {
       // Present was decoded before Entry: its bit i says whether entry i is
       // stored.
       if (&field == entries_) exists = ((present_->GetAsInteger() >> index) & 1) != 0;
-    };
+    });
 
     // Application info: the category block, the dirty-labels mask, 22
     // labels of 16 bytes (the 19 field labels, then Main, Pager, Mobile),
@@ -154,7 +154,7 @@ class TAddressVCardModule : public TComponent {
 
   void Synchronise() {
     const std::filesystem::path folder =
-        std::filesystem::path(conduit_->GetPathName()) / "AddressBook";
+        std::filesystem::path(conduit_->PathName()) / "AddressBook";
     TPieceStore store(folder / "Cards");
     TExport what;
     what.name = "Address Book";

@@ -197,7 +197,7 @@ void WriteFileAtomically(const fs::path& path, const std::string& text) {
 namespace fernwick::examples {
 
 void RunExport(TDorvConduit& conduit, TDorvConduitDb& db, TPieceStore& store, const TExport& what) {
-  const TSyncTypes type = conduit.GetSyncType();
+  const TSyncTypes type = conduit.SyncType();
   if (type != stFast && type != stSlow && type != stHHtoPC) {
     conduit.AddLogEntry(what.name + ": nothing to copy for " + SyncTypeName(type));
     return;

@@ -92,14 +92,14 @@ class TDatebookICalModule : public TComponent {
     Group(exceptions_, kExceptionsFlag);
     Group(events_->AddField("Description", pftString, 0), kDescriptionFlag);
     Group(events_->AddField("Note", pftString, 0), kNoteFlag);
-    events_->OnTestFieldExistsForRead = [this](TDorvConduitDb&, TDorvPalmField& field,
+    events_->SetOnTestFieldExistsForRead([this](TDorvConduitDb&, TDorvPalmField& field,
                                                std::int32_t index, bool& exists) {
       for (const auto& [member, flag] : groups_) {
         if (member != &field) continue;
         exists = (flags_->GetAsInteger() & flag) != 0;
         if (&field == exceptions_) exists = exists && index < ExceptionCount();
       }
-    };
+    });
 
     // Application info: the category block, the first day of the week and a
     // pad byte.
@@ -198,7 +198,7 @@ class TDatebookICalModule : public TComponent {
 
   void Synchronise() {
     const std::filesystem::path folder =
-        std::filesystem::path(conduit_->GetPathName()) / "DateBook";
+        std::filesystem::path(conduit_->PathName()) / "DateBook";
     TPieceStore store(folder / "Events");
     char stamp[32];
     const std::time_t now = std::time(nullptr);

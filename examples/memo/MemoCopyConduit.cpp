@@ -91,11 +91,11 @@ class TMemoCopyModule : public TComponent {
   }
 
   void Copy() {
-    const fs::path folder = fs::path(conduit_->GetPathName()) / "MemoPad";
+    const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
     const fs::path memo_folder = folder / "Memos";
     fs::create_directories(memo_folder);
 
-    const TSyncTypes type = conduit_->GetSyncType();
+    const TSyncTypes type = conduit_->SyncType();
     if (type != stFast && type != stSlow && type != stHHtoPC) {
       conduit_->AddLogEntry(std::string("Memo Pad: nothing to copy for ") + SyncTypeName(type));
       return;

@@ -20,9 +20,9 @@ class TMinimalModule : public fernwick::TComponent {
 
  private:
   void OpenConduit() {
-    const char* type = fernwick::SyncTypeName(conduit_->GetSyncType());
-    conduit_->AddLogEntry("Minimal Example: synchronising user \"" + conduit_->GetUserName() +
-                          "\" (" + (type != nullptr ? type : "unknown sync type") + ")");
+    const char* type = fernwick::SyncTypeName(conduit_->SyncType());
+    conduit_->AddLogEntry("Minimal Example: synchronising user \"" + conduit_->UserName() + "\" (" +
+                          (type != nullptr ? type : "unknown sync type") + ")");
   }
 
   fernwick::TDorvConduit* conduit_;  // owned by this module

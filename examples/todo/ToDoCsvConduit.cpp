@@ -94,7 +94,7 @@ class TToDoCsvModule : public TComponent {
   }
 
   void Synchronise() {
-    const std::filesystem::path folder = std::filesystem::path(conduit_->GetPathName()) / "ToDo";
+    const std::filesystem::path folder = std::filesystem::path(conduit_->PathName()) / "ToDo";
     TPieceStore store(folder / "Rows");
     TExport what;
     what.name = "To Do";

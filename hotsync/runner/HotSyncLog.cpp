@@ -89,6 +89,8 @@ void HotSyncLog::AddWarning(const std::string& text) const {
   if (auto add = AddEntry()) add(text.c_str(), slWarning, 0);
 }
 
+bool HotSyncLog::ConduitWroteNothing() const { return Text().size() <= size_at_begin_; }
+
 std::string HotSyncLog::Text() const {
   std::ifstream in(file_, std::ios::binary);
   std::ostringstream text;

@@ -38,6 +38,8 @@ class HotSyncLog {
 
   // Adds `text` to the log as a warning (activity 22).
   void AddWarning(const std::string& text) const;
+  // True when nothing was added to the log since BeginConduit.
+  bool ConduitWroteNothing() const;
 
   // The whole log so far.
   std::string Text() const;

@@ -178,7 +178,9 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       out << ", " << Seconds(elapsed) << "\n";
       err << "fernwick-hotsync: conduit " << name << " failed"
           << (result != 0 ? WithNumber(" with result ", result) : std::string())
-          << " (see the HotSync log)\n";
+          << (session.log.ConduitWroteNothing()
+                  ? " and wrote nothing to the HotSync log (see its message above)\n"
+                  : " (see the HotSync log)\n");
       if (const std::string last = session.emulator.LastMessage(); last != message_before) {
         err << "fernwick-hotsync: the handheld's last message: " << last << " ["
             << StatusName(session.emulator.LastStatus()) << "]\n";

@@ -11,6 +11,7 @@
 #include "ScriptedSyncManager.h"
 #include "conduit/ConduitModule.h"
 #include "conduit/DorvPalmConduit.h"
+#include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
 #include "link/DorvConduitApi.h"
 
@@ -246,7 +247,7 @@ TEST_F(EntryPointsTest, LibraryCreatesTheModuleOnceAndDestroysIt) {
     library.EnsureStarted();
     EXPECT_EQ(library.Module(), module);
     ASSERT_NE(ConduitReference(), nullptr);
-    EXPECT_EQ(ConduitReference()->GetConduitName(), "Module conduit");
+    EXPECT_EQ(ConduitReference()->ConduitName(), "Module conduit");
     EXPECT_EQ(g_units_started, 1);
   }
   EXPECT_EQ(g_units_started, 0);
@@ -258,6 +259,40 @@ TEST_F(EntryPointsTest, LibraryCreatesTheModuleOnceAndDestroysIt) {
   EXPECT_EQ(failing.Module(), nullptr);
   ASSERT_NE(ConduitModuleError(), nullptr);
   EXPECT_EQ(*ConduitModuleError(), "Conduit API version must be 2.1 or later");
+}
+
+// A start-up that raises (here: the registry error of a HotSyncPath value
+// of the wrong type) leaves nothing bound, so the log cannot carry it: the
+// user is shown the message once, no module is created, OpenConduit fails
+// and the units are not finalised a second time.
+TEST_F(EntryPointsTest, FailedStartUpIsShownOnceAndFailsOpenConduit) {
+  std::vector<std::string> shown;
+  TMessageDlgHook previous = SetMessageDlgHook(
+      [&](const std::string& msg, TMsgDlgType type, TMsgDlgButtons buttons, int help_ctx) {
+        EXPECT_EQ(type, mtError);
+        EXPECT_EQ(buttons, MsgDlgButtons({mbOK}));
+        EXPECT_EQ(help_ctx, 0);
+        shown.push_back(msg);
+        return mrOk;
+      });
+  static int stops = 0;
+  stops = 0;
+  {
+    ConduitLibrary library(
+        &CreateTestModule, [] { throw ERegistryException("Invalid data type for 'HotSyncPath'"); },
+        [] { ++stops; });
+    library.EnsureStarted();
+    library.EnsureStarted();
+    EXPECT_EQ(library.Module(), nullptr);
+    EXPECT_EQ(ConduitReference(), nullptr);
+    EXPECT_THAT(shown, ElementsAre("Invalid data type for 'HotSyncPath'"));
+    TSyncProperties props{};
+    EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrNoConduitModule);
+    EXPECT_THAT(Script().log, ElementsAre(LogLine{"Invalid data type for 'HotSyncPath'", -1},
+                                          LogLine{"Unnamed Conduit", 21}));
+  }
+  EXPECT_EQ(stops, 0);
+  SetMessageDlgHook(previous);
 }
 
 }  // namespace

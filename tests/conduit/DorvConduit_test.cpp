@@ -7,6 +7,7 @@
 
 #include "ScriptedSyncManager.h"
 #include "conduit/DorvPalmConduit.h"
+#include "db/DorvConduitDb.h"
 #include "framework/Exceptions.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
@@ -61,13 +62,13 @@ TEST_F(DorvConduitTest, ConstructionSetsDefaultsAndBecomesTheReference) {
   Script().api_major = 2;
   Script().api_minor = 3;
   auto* conduit = new TDorvConduit(owner_.get());
-  EXPECT_EQ(conduit->GetConduitName(), "DelphiConduit");
-  EXPECT_EQ(conduit->GetMajorVersion(), 1);
-  EXPECT_EQ(conduit->GetMinorVersion(), 0);
-  EXPECT_EQ(conduit->GetDefaultAction(), stFast);
-  EXPECT_EQ(conduit->GetApiMajorVersion(), 2u);
-  EXPECT_EQ(conduit->GetApiMinorVersion(), 3u);
-  EXPECT_EQ(conduit->GetConduitHandle(), 0u);
+  EXPECT_EQ(conduit->ConduitName(), "DelphiConduit");
+  EXPECT_EQ(conduit->MajorVersion(), 1);
+  EXPECT_EQ(conduit->MinorVersion(), 0);
+  EXPECT_EQ(conduit->DefaultAction(), stFast);
+  EXPECT_EQ(conduit->ApiMajorVersion(), 2u);
+  EXPECT_EQ(conduit->ApiMinorVersion(), 3u);
+  EXPECT_EQ(conduit->ConduitHandle(), 0u);
   EXPECT_EQ(conduit->GetConduitVersion(), 256);
   EXPECT_EQ(ConduitReference(), conduit);
   EXPECT_EQ(LiveConduitCount(), 1);
@@ -147,8 +148,8 @@ TEST_F(DorvConduitTest, DoNothingLogsOneLineAndTouchesNothing) {
   EXPECT_THAT(Script().log, ElementsAre(LogLine{"Memo configured to Do Nothing", -1}));
   EXPECT_TRUE(Script().calls.empty());
   EXPECT_FALSE(called);
-  EXPECT_EQ(conduit->GetUserName(), "First");
-  EXPECT_EQ(conduit->GetSyncType(), stSlow);
+  EXPECT_EQ(conduit->UserName(), "First");
+  EXPECT_EQ(conduit->SyncType(), stSlow);
 }
 
 TEST_F(DorvConduitTest, WithoutHandlerRegistersLogsStartAndEndAndUnregisters) {
@@ -157,14 +158,14 @@ TEST_F(DorvConduitTest, WithoutHandlerRegistersLogsStartAndEndAndUnregisters) {
   EXPECT_THAT(Script().log, ElementsAre(LogLine{"", 19}, LogLine{"Memo", 20}));
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
   EXPECT_THAT(Script().log_flags, ::testing::Each(0));
-  EXPECT_EQ(conduit->GetConduitHandle(), 0u);
+  EXPECT_EQ(conduit->ConduitHandle(), 0u);
 }
 
 TEST_F(DorvConduitTest, HandlerErrorIsLoggedAndReturned) {
   TDorvConduit* conduit = MakeConduit();
   std::uint32_t handle_in_handler = 0;
   conduit->SetOnOpenConduit([&](std::int32_t& error) {
-    handle_in_handler = conduit->GetConduitHandle();
+    handle_in_handler = conduit->ConduitHandle();
     error = 5;
   });
   EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 5);
@@ -172,7 +173,7 @@ TEST_F(DorvConduitTest, HandlerErrorIsLoggedAndReturned) {
   EXPECT_THAT(Script().log, ElementsAre(LogLine{"", 19}, LogLine{"Error in OnOpenConduit", -1},
                                         LogLine{"Memo", 21}));
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
-  EXPECT_EQ(conduit->GetConduitHandle(), 0u);
+  EXPECT_EQ(conduit->ConduitHandle(), 0u);
 }
 
 TEST_F(DorvConduitTest, RefusedRegistrationSkipsTheHandler) {
@@ -203,7 +204,7 @@ TEST_F(DorvConduitTest, OtherExceptionFromHandlerPropagatesAfterUnregistration) 
   EXPECT_THROW(conduit->OpenConduit(MakeProps(stFast)), std::runtime_error);
   EXPECT_THAT(Script().log, ElementsAre(LogLine{"", 19}));
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
-  EXPECT_EQ(conduit->GetConduitHandle(), 0u);
+  EXPECT_EQ(conduit->ConduitHandle(), 0u);
 }
 
 TEST_F(DorvConduitTest, UnboundLogNeitherThrowsNorSkipsUnregistration) {
@@ -213,9 +214,35 @@ TEST_F(DorvConduitTest, UnboundLogNeitherThrowsNorSkipsUnregistration) {
     conduit->AddLogEntry("a line nobody can read");
     throw EDorvConduitError("SyncCloseDB failed", 1);
   });
-  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 0);
+  // The abort cannot be logged, so the result reports it.
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 1);
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
   EXPECT_TRUE(Script().log.empty());
+}
+
+// With the log unbound both ways of logging drop the line, so a handler runs
+// to its end; a run that aborted anyway is never answered with 0.
+TEST_F(DorvConduitTest, UnboundLogDropsFormattedLinesAndNeverHidesAnAbort) {
+  TDorvConduit* conduit = MakeConduit();
+  LogAddEntry.Bind(nullptr);
+  bool finished = false;
+  conduit->SetOnOpenConduit([&](std::int32_t&) {
+    conduit->AddLogEntry("plain");
+    EXPECT_EQ(LogAddFormattedEntry("Record %d", {3}, slText, false), 0);
+    finished = true;
+  });
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 0);
+  EXPECT_TRUE(finished);
+  EXPECT_THROW(LogAddFormattedEntry("Record %d", {"three"}, slText, false), EConvertError);
+
+  conduit->SetOnOpenConduit([](std::int32_t&) { throw EDorvConduitError("Missing field", 0); });
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), kErrAbortedWithoutLog);
+  conduit->SetOnOpenConduit([](std::int32_t& error) { error = 7; });
+  EXPECT_EQ(conduit->OpenConduit(MakeProps(stFast)), 7);
+  EXPECT_TRUE(Script().log.empty());
+  EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42",
+                                          "SyncRegisterConduit", "SyncUnRegisterConduit 42",
+                                          "SyncRegisterConduit", "SyncUnRegisterConduit 42"));
 }
 
 TEST_F(DorvConduitTest, UnboundRegistrationIsReportedLikeAFailedOne) {
@@ -235,14 +262,14 @@ TEST_F(DorvConduitTest, PropertiesRecordIsCopiedUpToEachNul) {
   props.LocalName[1] = 'x';  // text after the first NUL is not taken
   std::memset(props.NotRead, 0xAB, sizeof props.NotRead);
   EXPECT_EQ(conduit->OpenConduit(props), 0);
-  EXPECT_EQ(conduit->GetSyncType(), stPCtoHH);
-  EXPECT_EQ(conduit->GetPathName(), std::string(256, 'p'));
-  EXPECT_EQ(conduit->GetLocalName(), "");
-  EXPECT_EQ(conduit->GetUserName(), "Jo Palm");
-  EXPECT_EQ(conduit->GetFirstDevice(), fsPC);
-  EXPECT_EQ(conduit->GetConnection(), ctModem);
-  EXPECT_EQ(conduit->GetRegistryPath(), "Software\\Conduits\\Memo");
-  EXPECT_EQ(conduit->GetRegistryKey(), 0x80000001u);
+  EXPECT_EQ(conduit->SyncType(), stPCtoHH);
+  EXPECT_EQ(conduit->PathName(), std::string(256, 'p'));
+  EXPECT_EQ(conduit->LocalName(), "");
+  EXPECT_EQ(conduit->UserName(), "Jo Palm");
+  EXPECT_EQ(conduit->FirstDevice(), fsPC);
+  EXPECT_EQ(conduit->Connection(), ctModem);
+  EXPECT_EQ(conduit->RegistryPath(), "Software\\Conduits\\Memo");
+  EXPECT_EQ(conduit->RegistryKey(), 0x80000001u);
 }
 
 TEST_F(DorvConduitTest, ConfigureUsesTheHandlerOrAnswersCancelled) {
@@ -285,25 +312,30 @@ TEST_F(DorvConduitTest, YieldCyclesAndTestSyncApiRaiseNonZeroStatuses) {
 
 TEST_F(DorvConduitTest, PublishedPropertiesInOrderWithDefaultsAndTextAccess) {
   std::vector<std::string> names;
-  for (const auto& p : TDorvConduit::PublishedProperties()) names.push_back(p.name);
+  for (const auto& p : TDorvConduit::PublishedProperties()) names.emplace_back(p.Name);
   EXPECT_THAT(names, ElementsAre("ConduitName", "DefaultAction", "MajorVersion", "MinorVersion",
                                  "OnOpenConduit", "OnConfigureConduit"));
-  const auto& props = TDorvConduit::PublishedProperties();
-  EXPECT_FALSE(props[0].has_default);  // always stored
-  EXPECT_EQ(props[1].default_value, "stFast");
-  EXPECT_EQ(props[2].default_value, "1");
-  EXPECT_EQ(props[3].default_value, "0");
+  const auto props = TDorvConduit::PublishedProperties();
+  EXPECT_TRUE(props[0].AlwaysStored);
+  EXPECT_EQ(props[0].Default, "DelphiConduit");
+  EXPECT_EQ(props[1].Default, "stFast");
+  EXPECT_EQ(props[2].Default, "1");
+  EXPECT_EQ(props[3].Default, "0");
+  EXPECT_FALSE(props[1].AlwaysStored);
 
   TDorvConduit* conduit = MakeConduit();
-  props[1].set(*conduit, "stBackup");
-  props[2].set(*conduit, "7");
-  EXPECT_EQ(conduit->GetDefaultAction(), stBackup);
-  EXPECT_EQ(props[2].get(*conduit), "7");
-  EXPECT_THROW(props[3].set(*conduit, "256"), EConvertError);
-  EXPECT_THROW(props[1].set(*conduit, "stSometimes"), EConvertError);
-  EXPECT_EQ(props[4].get(*conduit), "");
+  EXPECT_EQ(props[0].Get(*conduit), conduit->ConduitName());
+  props[1].Set(*conduit, "stBackup");
+  props[2].Set(*conduit, "7");
+  EXPECT_EQ(conduit->DefaultAction(), stBackup);
+  EXPECT_EQ(props[2].Get(*conduit), "7");
+  EXPECT_THROW(props[3].Set(*conduit, "256"), EConvertError);
+  EXPECT_THROW(props[1].Set(*conduit, "stSometimes"), EConvertError);
+  EXPECT_TRUE(props[4].IsEvent);
+  EXPECT_EQ(props[4].Set, nullptr);
+  EXPECT_EQ(props[4].Get(*conduit), "");
   conduit->SetOnOpenConduit([](std::int32_t&) {});
-  EXPECT_EQ(props[4].get(*conduit), "(assigned)");
+  EXPECT_EQ(props[4].Get(*conduit), "(assigned)");
 }
 
 TEST_F(DorvConduitTest, RegisterListsBothClassesOnTheConduitPage) {
@@ -318,10 +350,18 @@ TEST_F(DorvConduitTest, RegisterListsBothClassesOnTheConduitPage) {
   TComponent* made = info->create(owner_.get());
   EXPECT_EQ(made->ClassName(), "TDorvConduit");
   EXPECT_EQ(ConduitReference(), made);
+  EXPECT_EQ(info->properties.size(), TDorvConduit::PublishedProperties().size());
   const TComponentClassInfo* db = FindComponentClass("TDorvConduitDb");
   ASSERT_NE(db, nullptr);
   ASSERT_TRUE(db->create);
-  EXPECT_EQ(db->create(owner_.get())->ClassName(), "TDorvConduitDb");
+  TComponent* made_db = db->create(owner_.get());
+  EXPECT_EQ(made_db->ClassName(), "TDorvConduitDb");
+  // Both classes are listed with their published properties, of one kind.
+  ASSERT_EQ(db->properties.size(), TDorvConduitDb::PublishedProperties().size());
+  EXPECT_EQ(db->properties[0].Name, "FileName");
+  EXPECT_EQ(db->properties[2].Get(*made_db), "224");
+  db->properties[0].Set(*made_db, "MemoDB");
+  EXPECT_EQ(dynamic_cast<TDorvConduitDb&>(*made_db).FileName(), "MemoDB");
   EXPECT_THAT(LibraryDescription(), ::testing::HasSubstr("1.4"));
 }
 

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "db/DorvConduitDb.h"
+#include "db/RecordCodec.h"
 #include "framework/Exceptions.h"
 
 namespace fernwick {
@@ -12,34 +15,35 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// Encodes and decodes through a database component, with buffers exactly as
-// large as asked so that the sanitizers see any access past their end.
+// Encodes and decodes through the record codec alone, with buffers exactly
+// as large as asked so that the sanitizers see any access past their end.
 class CodecTest : public ::testing::Test {
  protected:
   TDorvPalmField* Add(TDorvPalmFieldType type, std::int32_t size = 0, std::int32_t array_size = 1) {
-    TDorvPalmField* f = db_.Fields().Add();
+    TDorvPalmField* f = fields_.Add();
     std::string name = "F";
-    name += std::to_string(db_.Fields().Count() - 1);
+    name += std::to_string(fields_.Count() - 1);
     f->SetFieldName(name);
     f->SetDataType(type);
     f->SetSize(size);
     f->SetArraySize(array_size);
     return f;
   }
-  TDorvPalmField* F(int i) { return db_.Fields().Items(i); }
+  TDorvPalmField* F(int i) { return fields_.Items(i); }
 
   // The used bytes of an encoding into a zero-filled buffer of `capacity`.
   Bytes Encode(std::int32_t capacity = 64, bool test_exists = false) {
     Bytes buffer(static_cast<std::size_t>(capacity), 0);
     std::uint32_t used = 0xDEAD;
-    db_.SetBufferFromFieldValues(buffer.data(), capacity, db_.Fields(), used, test_exists);
+    DorvEncodeRecord(buffer.data(), capacity, fields_, align_, used,
+                     test_exists ? write_exists_ : TDorvElementTest());
     EXPECT_LE(used, static_cast<std::uint32_t>(capacity));
     buffer.resize(used);
     return buffer;
   }
   void Decode(const Bytes& bytes, bool test_exists = false) {
-    db_.GetFieldValuesFromBuffer(bytes.data(), static_cast<std::int32_t>(bytes.size()),
-                                 db_.Fields(), test_exists);
+    DorvDecodeRecord(bytes.data(), static_cast<std::int32_t>(bytes.size()), fields_, align_,
+                     test_exists ? read_exists_ : TDorvElementTest());
   }
   std::string EncodeError(std::int32_t capacity) {
     try {
@@ -50,7 +54,10 @@ class CodecTest : public ::testing::Test {
     return "no error";
   }
 
-  TDorvConduitDb db_{nullptr};
+  TDorvPalmFields fields_{nullptr};
+  bool align_ = false;
+  TDorvElementTest read_exists_;
+  TDorvElementTest write_exists_;
 };
 
 TEST_F(CodecTest, MixedRecordWithAndWithoutAlignment) {
@@ -61,13 +68,13 @@ TEST_F(CodecTest, MixedRecordWithAndWithoutAlignment) {
   const Bytes aligned = {0, 0, 1, 2, 1, 0, 'a', 'b', 'c', 0, 0xC0, 0x2F};
   const Bytes packed = {0, 0, 1, 2, 1, 'a', 'b', 'c', 0, 0xC0, 0x2F};
 
-  db_.SetAlignOnWord(true);
+  align_ = true;
   EXPECT_EQ(Encode(), aligned);
-  db_.SetAlignOnWord(false);
+  align_ = false;
   EXPECT_EQ(Encode(), packed);
 
   for (bool align : {true, false}) {
-    db_.SetAlignOnWord(align);
+    align_ = align;
     for (int i = 0; i < 4; ++i) F(i)->SetAsString("stale");
     Decode(align ? aligned : packed);
     EXPECT_EQ(F(0)->Value(), Variant(std::int32_t{258}));
@@ -79,7 +86,7 @@ TEST_F(CodecTest, MixedRecordWithAndWithoutAlignment) {
 }
 
 TEST_F(CodecTest, AlignmentPadsEveryElement) {
-  db_.SetAlignOnWord(true);
+  align_ = true;
   Add(pftByte)->SetAsInteger(0x11);
   Add(pftByte)->SetAsInteger(0x22);
   TDorvPalmField* longs = Add(pftLongint, 0, 3);
@@ -100,7 +107,7 @@ TEST_F(CodecTest, FixedSizeStringsAreCutAndPadded) {
   s->SetAsString("ab");
   Bytes buffer(7, 0xEE);  // the tail of the string is left as it was
   std::uint32_t used = 0;
-  db_.SetBufferFromFieldValues(buffer.data(), 7, db_.Fields(), used, false);
+  DorvEncodeRecord(buffer.data(), 7, fields_, align_, used);
   EXPECT_EQ(used, 7u);
   EXPECT_EQ(buffer, (Bytes{'a', 'b', 0, 0xEE, 0xEE, 0xEE, 7}));
 
@@ -132,7 +139,7 @@ TEST_F(CodecTest, EmptyValuesAndConversionsOnEncoding) {
   Add(pftDouble);
   EXPECT_EQ(Encode(), Bytes(1 + 2 + 3 + 8, 0));
 
-  db_.Fields().Clear();
+  fields_.Clear();
   Add(pftString)->SetArrayValue(0, Variant(std::int32_t{42}));
   Add(pftLongint)->SetAsString("42");
   EXPECT_EQ(Encode(), (Bytes{'4', '2', 0, 0, 0, 0, 0x2A}));
@@ -149,7 +156,7 @@ TEST_F(CodecTest, EmptyValuesAndConversionsOnEncoding) {
 TEST_F(CodecTest, EmptyFieldList) {
   EXPECT_EQ(Encode(), Bytes{});
   Decode({1, 2, 3});
-  EXPECT_EQ(db_.Fields().Count(), 0);
+  EXPECT_EQ(fields_.Count(), 0);
 }
 
 TEST_F(CodecTest, EveryTypeRoundTrips) {
@@ -166,10 +173,10 @@ TEST_F(CodecTest, EveryTypeRoundTrips) {
                           0x3F, 0xF8, 0,    0,    0, 0, 0, 0, 0x0D, 0x2D, 'x', 0};
   EXPECT_EQ(Encode(), expected);
   std::vector<Variant> before;
-  for (int i = 0; i < db_.Fields().Count(); ++i) before.push_back(F(i)->Value());
-  for (int i = 0; i < db_.Fields().Count(); ++i) F(i)->SetAsString("stale");
+  for (int i = 0; i < fields_.Count(); ++i) before.push_back(F(i)->Value());
+  for (int i = 0; i < fields_.Count(); ++i) F(i)->SetAsString("stale");
   Decode(expected);
-  for (int i = 0; i < db_.Fields().Count(); ++i) EXPECT_EQ(F(i)->Value(), before[i]) << i;
+  for (int i = 0; i < fields_.Count(); ++i) EXPECT_EQ(F(i)->Value(), before[i]) << i;
   // The encoder keeps only the low bytes of numbers.
   F(1)->SetAsInteger(0x1FF);
   F(2)->SetAsInteger(0x12345);
@@ -179,6 +186,31 @@ TEST_F(CodecTest, EveryTypeRoundTrips) {
   EXPECT_EQ(cut[1], 0x23);
   EXPECT_EQ(cut[2], 0x45);
   EXPECT_EQ(Bytes(cut.begin() + 8, cut.begin() + 12), (Bytes{0x7F, 0x80, 0, 0}));  // infinity
+}
+
+// A real is stored as the nearest single (round to nearest, ties to even):
+// just above the largest single it is still the largest single; only from
+// the rounding boundary (largest + half a unit in the last place) on is it
+// an infinity.
+TEST_F(CodecTest, SingleRoundsToNearestAtTheTopOfItsRange) {
+  Add(pftSingle);
+  const double max = std::numeric_limits<float>::max();
+  const double half_ulp = std::ldexp(1.0, 103);
+  const Bytes largest = {0x7F, 0x7F, 0xFF, 0xFF};
+  const Bytes infinity = {0x7F, 0x80, 0x00, 0x00};
+  const auto encoded = [&](double value) {
+    F(0)->SetArrayValue(0, Variant(value));
+    return Encode();
+  };
+  EXPECT_EQ(encoded(max), largest);
+  EXPECT_EQ(encoded(std::nextafter(max, 1e300)), largest);
+  EXPECT_EQ(encoded(max + half_ulp / 2), largest);
+  EXPECT_EQ(encoded(std::nextafter(max + half_ulp, 0.0)), largest);
+  EXPECT_EQ(encoded(max + half_ulp), infinity);
+  EXPECT_EQ(encoded(1e300), infinity);
+  EXPECT_EQ(encoded(-(max + half_ulp / 2)), (Bytes{0xFF, 0x7F, 0xFF, 0xFF}));
+  EXPECT_EQ(encoded(-(max + half_ulp)), (Bytes{0xFF, 0x80, 0x00, 0x00}));
+  EXPECT_EQ(encoded(1.0 + std::ldexp(1.0, -24)), (Bytes{0x3F, 0x80, 0x00, 0x00}));  // a tie
 }
 
 TEST_F(CodecTest, BlobBetweenFieldsIsLocatedNotCopied) {
@@ -193,26 +225,24 @@ TEST_F(CodecTest, BlobBetweenFieldsIsLocatedNotCopied) {
   Bytes buffer = record;
   buffer[0] = buffer[5] = 0;
   std::uint32_t used = 0;
-  db_.SetBufferFromFieldValues(buffer.data(), 6, db_.Fields(), used, false);
+  DorvEncodeRecord(buffer.data(), 6, fields_, align_, used);
   EXPECT_EQ(used, 6u);
   EXPECT_EQ(buffer, record);
 }
 
 TEST_F(CodecTest, AbsentElementsTakeNoBytesAndNoPadding) {
-  db_.SetAlignOnWord(true);
+  align_ = true;
   TDorvPalmField* flags = Add(pftByte);
   TDorvPalmField* optional = Add(pftLongint, 0, 2);
   Add(pftByte)->SetAsInteger(5);
   optional->SetArrayValue(0, Variant(std::int32_t{0x01020304}));
   optional->SetArrayValue(1, Variant(std::int32_t{0x05060708}));
   // Element 1 of the optional field exists only when the flags byte says so.
-  auto handler = [&](TDorvConduitDb& sender, TDorvPalmField& field, std::int32_t index,
-                     bool& exists) {
-    EXPECT_EQ(&sender, &db_);
-    if (&field == optional && index == 1) exists = flags->GetAsInteger() != 0;
+  auto handler = [&](TDorvPalmField& field, std::int32_t index) {
+    return !(&field == optional && index == 1) || flags->GetAsInteger() != 0;
   };
-  db_.OnTestFieldExistsForRead = handler;
-  db_.OnTestFieldExistsForWrite = handler;
+  read_exists_ = handler;
+  write_exists_ = handler;
 
   flags->SetAsInteger(0);
   const Bytes without = Encode(64, true);
@@ -235,12 +265,13 @@ TEST_F(CodecTest, WriteAnswersAreGatheredBeforeAnyByteIsWritten) {
   Add(pftByte)->SetAsInteger(2);
   Bytes buffer(4, 0xEE);
   int asked = 0;
-  db_.OnTestFieldExistsForWrite = [&](TDorvConduitDb&, TDorvPalmField&, std::int32_t, bool&) {
+  auto exists = [&](TDorvPalmField&, std::int32_t) {
     EXPECT_EQ(buffer, Bytes(4, 0xEE));
     if (++asked == 2) throw Exception("handler failed");
+    return true;
   };
   std::uint32_t used = 77;
-  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 4, db_.Fields(), used, true), Exception);
+  EXPECT_THROW(DorvEncodeRecord(buffer.data(), 4, fields_, false, used, exists), Exception);
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(used, 77u);
   EXPECT_EQ(buffer, Bytes(4, 0xEE));
@@ -251,9 +282,10 @@ TEST_F(CodecTest, ShortRecordInAZeroFilledBuffer) {
   Add(pftString)->SetAsString("a");
   Add(pftSmallint)->SetAsInteger(3);
   Add(pftString)->SetAsString("b");
-  Bytes buffer(TDorvConduitDb::kMaxLayoutLength, 0);
+  Bytes buffer(kDorvMaxLayoutLength, 0);
   buffer[3] = 9;  // a stored record of four bytes
-  db_.GetFieldValuesFromBuffer(buffer.data(), TDorvConduitDb::kMaxLayoutLength, db_.Fields(), true);
+  DorvDecodeRecord(buffer.data(), kDorvMaxLayoutLength, fields_, false,
+                   [](TDorvPalmField&, std::int32_t) { return true; });
   EXPECT_EQ(F(0)->Value(), Variant(std::int32_t{9}));
   EXPECT_EQ(F(1)->Value(), Variant(""));
   EXPECT_EQ(F(2)->Value(), Variant(std::int32_t{0}));
@@ -280,8 +312,7 @@ TEST_F(CodecTest, WritingPastTheEndOfTheBuffer) {
   EXPECT_EQ(EncodeError(8), "Attempting to write past end of record buffer / 0");
   Bytes buffer(8, 0xEE);
   std::uint32_t used = 77;
-  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 8, db_.Fields(), used, false),
-               EDorvConduitError);
+  EXPECT_THROW(DorvEncodeRecord(buffer.data(), 8, fields_, align_, used), EDorvConduitError);
   EXPECT_EQ(used, 77u);
   EXPECT_EQ(buffer, (Bytes{1, 'a', 'b', 'c', 0, 0xEE, 0xEE, 0xEE}));
   // A string that does not fit is dropped without an error and takes no room.
@@ -303,7 +334,7 @@ TEST_F(CodecTest, SizesBeyondWhatIsLeftNeverWrapAround) {
   EXPECT_EQ(Encode(64), Bytes{42});  // the string does not fit: dropped, no room taken
 
   // A blob larger than what is left.
-  db_.Fields().Clear();
+  fields_.Clear();
   Add(pftByte);
   TDorvPalmField* blob = Add(pftBlob, 100);
   Decode({1, 2, 3});
@@ -333,52 +364,75 @@ TEST_F(CodecTest, NegativeSizeIsRefusedNamingTheField) {
   bad->SetSize(-1);
   Bytes buffer(8, 0xEE);
   std::uint32_t used = 0;
-  EXPECT_THROW(db_.SetBufferFromFieldValues(buffer.data(), 8, db_.Fields(), used, false),
-               EDorvConduitError);
+  EXPECT_THROW(DorvEncodeRecord(buffer.data(), 8, fields_, align_, used), EDorvConduitError);
   EXPECT_EQ(buffer, Bytes(8, 0xEE));
 }
 
 TEST_F(CodecTest, BufferLengthOutsideTheLayoutRange) {
   Add(pftByte)->SetAsInteger(1);
   Bytes one = {5};
-  db_.GetFieldValuesFromBuffer(one.data(), -1, db_.Fields(), false);
+  DorvDecodeRecord(one.data(), -1, fields_, align_);
   EXPECT_TRUE(F(0)->Value().IsEmpty());
   std::uint32_t used_negative = 0;
-  EXPECT_THROW(db_.SetBufferFromFieldValues(one.data(), -5, db_.Fields(), used_negative, false),
-               EDorvConduitError);
+  EXPECT_THROW(DorvEncodeRecord(one.data(), -5, fields_, align_, used_negative), EDorvConduitError);
   EXPECT_EQ(one[0], 5);
 
   // Above 65535 the layout is still bounded by 65535 bytes.
-  db_.Fields().Clear();
+  fields_.Clear();
   Add(pftBlob, 65535);
   Add(pftByte)->SetAsInteger(1);
   Bytes big(70000, 0);
   std::uint32_t used = 0;
-  EXPECT_THROW(db_.SetBufferFromFieldValues(big.data(), 70000, db_.Fields(), used, false),
-               EDorvConduitError);
-  db_.GetFieldValuesFromBuffer(big.data(), 70000, db_.Fields(), false);
+  EXPECT_THROW(DorvEncodeRecord(big.data(), 70000, fields_, align_, used), EDorvConduitError);
+  DorvDecodeRecord(big.data(), 70000, fields_, align_);
   EXPECT_TRUE(F(1)->Value().IsEmpty());
 }
 
 TEST_F(CodecTest, TrailingPaddingNeverCountsPastTheBuffer) {
-  db_.SetAlignOnWord(true);
+  align_ = true;
   Add(pftString)->SetAsString("ab");
   Add(pftByte)->SetAsInteger(9);
   EXPECT_EQ(Encode(5), (Bytes{'a', 'b', 0, 0, 9}));
   EXPECT_EQ(Encode(6).size(), 6u);
 }
 
-TEST_F(CodecTest, ExistenceTestsDefaultToPresent) {
-  TDorvPalmField* f = Add(pftByte);
-  EXPECT_TRUE(db_.TestFieldExistsForRead(*f, 0));
-  EXPECT_TRUE(db_.TestFieldExistsForWrite(*f, 3));
-  db_.OnTestFieldExistsForRead = [](TDorvConduitDb&, TDorvPalmField&, std::int32_t i, bool& e) {
+// The component's codec methods forward to the codec with its AlignOnWord
+// and, when asked to, its existence events (called with the component).
+TEST(TDorvConduitDb, CodecMethodsForwardWithAlignmentAndExistenceEvents) {
+  TDorvConduitDb db(nullptr);
+  TDorvPalmField* f = db.AddField("F", pftByte, 0);
+  f->SetArraySize(2);
+  f->SetArrayValue(0, Variant(std::int32_t{1}));
+  f->SetArrayValue(1, Variant(std::int32_t{2}));
+  EXPECT_TRUE(db.TestFieldExistsForRead(*f, 0));
+  EXPECT_TRUE(db.TestFieldExistsForWrite(*f, 3));
+  auto second_absent = [&](TDorvConduitDb& sender, TDorvPalmField&, std::int32_t i, bool& e) {
+    EXPECT_EQ(&sender, &db);
     EXPECT_TRUE(e);
     e = i != 1;
   };
-  EXPECT_TRUE(db_.TestFieldExistsForRead(*f, 0));
-  EXPECT_FALSE(db_.TestFieldExistsForRead(*f, 1));
-  EXPECT_TRUE(db_.TestFieldExistsForWrite(*f, 1));
+  db.SetOnTestFieldExistsForRead(second_absent);
+  EXPECT_TRUE(db.TestFieldExistsForRead(*f, 0));
+  EXPECT_FALSE(db.TestFieldExistsForRead(*f, 1));
+  EXPECT_TRUE(db.TestFieldExistsForWrite(*f, 1));
+  db.SetOnTestFieldExistsForWrite(second_absent);
+
+  db.SetAlignOnWord(true);
+  Bytes buffer(8, 0xEE);
+  std::uint32_t used = 0;
+  db.SetBufferFromFieldValues(buffer.data(), 8, db.Fields(), used, true);
+  EXPECT_EQ(used, 2u);
+  EXPECT_EQ(buffer[0], 1);
+  db.SetBufferFromFieldValues(buffer.data(), 8, db.Fields(), used, false);
+  EXPECT_EQ(used, 4u);
+  EXPECT_EQ(buffer[2], 2);
+
+  const Bytes record = {7, 0, 8, 0};
+  db.GetFieldValuesFromBuffer(record.data(), 4, db.Fields(), true);
+  EXPECT_EQ(f->GetArrayValue(0), Variant(std::int32_t{7}));
+  EXPECT_TRUE(f->GetArrayValue(1).IsEmpty());
+  db.GetFieldValuesFromBuffer(record.data(), 4, db.Fields(), false);
+  EXPECT_EQ(f->GetArrayValue(1), Variant(std::int32_t{8}));
 }
 
 TEST_F(CodecTest, DecodingRestoresTheShapeOfAReplacedElementList) {
@@ -392,27 +446,50 @@ TEST_F(CodecTest, DecodingRestoresTheShapeOfAReplacedElementList) {
 TEST(TDorvConduitDb, NewComponentAndItsPublishedProperties) {
   TComponent module(nullptr);
   auto* db = new TDorvConduitDb(&module);
-  EXPECT_FALSE(db->GetAlignOnWord());
+  EXPECT_FALSE(db->AlignOnWord());
   EXPECT_EQ(db->Fields().Count(), 0);
   EXPECT_EQ(db->AppInfoFields().GetOwner(), db);
   EXPECT_EQ(db->SortInfoFields().GetOwner(), db);
-  EXPECT_FALSE(db->OnTestFieldExistsForRead);
+  EXPECT_FALSE(db->OnTestFieldExistsForRead());
   const auto props = TDorvConduitDb::PublishedProperties();
   std::vector<std::string> names;
   for (const auto& p : props) names.emplace_back(p.Name);
-  EXPECT_EQ(names, (std::vector<std::string>{
-                       "FileName", "CardNum", "OpenMode", "Fields", "AlignOnWord",
-                       "AppInfoFields", "SortInfoFields", "OnTestFieldExistsForRead",
-                       "OnTestFieldExistsForWrite", "BeforeOpen", "AfterOpen", "BeforeClose",
-                       "AfterClose", "BeforeAppend", "AfterAppend", "BeforeEdit", "AfterEdit",
-                       "BeforePost", "AfterPost", "BeforeCancel", "AfterCancel", "BeforeDelete",
-                       "AfterDelete", "OnNewRecord"}));
+  EXPECT_EQ(names, (std::vector<std::string>{"FileName",
+                                             "CardNum",
+                                             "OpenMode",
+                                             "Fields",
+                                             "AlignOnWord",
+                                             "AppInfoFields",
+                                             "SortInfoFields",
+                                             "OnTestFieldExistsForRead",
+                                             "OnTestFieldExistsForWrite",
+                                             "BeforeOpen",
+                                             "AfterOpen",
+                                             "BeforeClose",
+                                             "AfterClose",
+                                             "BeforeAppend",
+                                             "AfterAppend",
+                                             "BeforeEdit",
+                                             "AfterEdit",
+                                             "BeforePost",
+                                             "AfterPost",
+                                             "BeforeCancel",
+                                             "AfterCancel",
+                                             "BeforeDelete",
+                                             "AfterDelete",
+                                             "OnNewRecord"}));
   // OpenMode is always stored, with its default 224; the others only when changed.
   EXPECT_EQ(props[2].Get(*db), "224");
   EXPECT_TRUE(props[2].AlwaysStored);
   EXPECT_THROW(props[2].Set(*db, "256"), EConvertError);
+  // Events answer whether a handler is assigned; field lists have no text.
+  EXPECT_TRUE(props[9].IsEvent);
+  EXPECT_EQ(props[9].Get(*db), "");
+  db->SetBeforeOpen([](TDorvConduitDb&) {});
+  EXPECT_EQ(props[9].Get(*db), "(assigned)");
+  EXPECT_EQ(props[3].Get, nullptr);
   props[4].Set(*db, "True");
-  EXPECT_TRUE(db->GetAlignOnWord());
+  EXPECT_TRUE(db->AlignOnWord());
   EXPECT_EQ(props[4].Get(*db), "True");
   props[0].Set(*db, "MemoDB");
   EXPECT_EQ(db->FileName(), "MemoDB");

@@ -1,6 +1,7 @@
 // TDorvConduitDb against the handheld emulator: opening, the cursor, every
 // read, editing and writing, info blocks, maintenance, and the failure paths
 // made to happen through the emulator's fault injection.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -11,6 +12,7 @@
 #include "EmulatedHandheld.h"
 #include "db/DorvConduitDb.h"
 #include "hotsync/pdb/BuiltinRecords.h"
+#include "link/DorvConduitLog.h"
 
 namespace fernwick {
 namespace {
@@ -198,13 +200,14 @@ TEST_F(DatabaseComponent, EditAndPostReplaceTheRecordUnderItsId) {
 TEST_F(DatabaseComponent, AppendAndPostCreateARecordWithANewId) {
   Put({"one", "two"});
   std::vector<std::string> events;
-  db_.BeforeAppend = [&](TDorvConduitDb&) { events.push_back("BeforeAppend"); };
-  db_.OnNewRecord = [&](TDorvConduitDb& sender) {
+  db_.SetBeforeAppend([&](TDorvConduitDb&) { events.push_back("BeforeAppend"); });
+  db_.SetOnNewRecord([&](TDorvConduitDb& sender) {
     events.push_back("OnNewRecord:" + sender.FieldByName("Text")->GetAsString());
-  };
-  db_.AfterAppend = [&](TDorvConduitDb&) { events.push_back("AfterAppend"); };
-  db_.BeforePost = [&](TDorvConduitDb& s) { events.push_back(EventText("BeforePost", s.State())); };
-  db_.AfterPost = [&](TDorvConduitDb& s) { events.push_back(EventText("AfterPost", s.State())); };
+  });
+  db_.SetAfterAppend([&](TDorvConduitDb&) { events.push_back("AfterAppend"); });
+  db_.SetBeforePost(
+      [&](TDorvConduitDb& s) { events.push_back(EventText("BeforePost", s.State())); });
+  db_.SetAfterPost([&](TDorvConduitDb& s) { events.push_back(EventText("AfterPost", s.State())); });
   db_.Open();
   db_.SetCategoryId(3);
   db_.Append();
@@ -287,11 +290,11 @@ TEST_F(DatabaseComponent, MarkAsDeletedWritesOnlyWhileEditing) {
 TEST_F(DatabaseComponent, BeforeHandlerRefusesAnOperation) {
   Put({"a"});
   db_.Open();
-  db_.BeforeDelete = [](TDorvConduitDb&) { throw Exception("not now"); };
+  db_.SetBeforeDelete([](TDorvConduitDb&) { throw Exception("not now"); });
   EXPECT_THROW(db_.Delete(), Exception);
   EXPECT_EQ(db_.RecordCount(), 1);
   db_.Edit();
-  db_.BeforePost = [](TDorvConduitDb&) { throw Exception("no"); };
+  db_.SetBeforePost([](TDorvConduitDb&) { throw Exception("no"); });
   db_.FieldByName("Text")->SetAsString("x");
   EXPECT_THROW(db_.Post(), Exception);
   EXPECT_EQ(db_.State(), pdsEdit);
@@ -302,18 +305,15 @@ TEST_F(DatabaseComponent, BeforeHandlerRefusesAnOperation) {
 TEST_F(DatabaseComponent, OpenAndCloseEventsFireAroundTheCalls) {
   Put({"a"});
   std::vector<std::string> events;
-  db_.BeforeOpen = [&](TDorvConduitDb& s) {
-    events.push_back(EventText("BeforeOpen", s.Active()));
-  };
-  db_.AfterOpen = [&](TDorvConduitDb& s) {
+  db_.SetBeforeOpen(
+      [&](TDorvConduitDb& s) { events.push_back(EventText("BeforeOpen", s.Active())); });
+  db_.SetAfterOpen([&](TDorvConduitDb& s) {
     events.push_back("AfterOpen:" + s.FieldByName("Text")->GetAsString());
-  };
-  db_.BeforeClose = [&](TDorvConduitDb& s) {
-    events.push_back(EventText("BeforeClose", s.Active()));
-  };
-  db_.AfterClose = [&](TDorvConduitDb& s) {
-    events.push_back(EventText("AfterClose", s.Active()));
-  };
+  });
+  db_.SetBeforeClose(
+      [&](TDorvConduitDb& s) { events.push_back(EventText("BeforeClose", s.Active())); });
+  db_.SetAfterClose(
+      [&](TDorvConduitDb& s) { events.push_back(EventText("AfterClose", s.Active())); });
   db_.SetActive(true);
   db_.SetActive(true);
   db_.SetActive(false);
@@ -357,6 +357,30 @@ TEST_F(DatabaseComponent, FailedOpenLeavesTheComponentClosed) {
   EXPECT_EQ(db_.State(), pdsInactive);
   db_.Open();
   EXPECT_EQ(Text(), "a");
+}
+
+std::vector<std::string> g_log_lines;
+std::int32_t FW_CDECL RecordLogLine(const char* text, TActivity, std::uint8_t) {
+  g_log_lines.emplace_back(text);
+  return 0;
+}
+
+// The close after a failed count reports its own failure in the log; the
+// error raised stays the count's.
+TEST_F(DatabaseComponent, FailedCloseAfterAFailedCountIsLogged) {
+  Put({"a"});
+  const auto bound = LogAddEntry.Address();
+  LogAddEntry.Bind(&RecordLogLine);
+  g_log_lines.clear();
+  handheld_.InjectFault("SyncGetDBRecordCount", SYNCERR_BAD_ARG);
+  handheld_.InjectFault("SyncCloseDB", SYNCERR_UNKNOWN);
+  const EDorvConduitError count = CatchDorv([&] { db_.Open(); });
+  LogAddEntry.Bind(bound);
+  EXPECT_EQ(count.Message(), "SyncGetDBRecordCount failed");
+  EXPECT_FALSE(db_.Active());
+  ASSERT_EQ(g_log_lines.size(), 1u);
+  EXPECT_THAT(g_log_lines[0], ::testing::StartsWith("SyncCloseDB failed (status "));
+  EXPECT_THAT(g_log_lines[0], ::testing::HasSubstr("for TestDB"));
 }
 
 TEST_F(DatabaseComponent, FailedCloseKeepsTheDatabaseOpen) {
@@ -528,12 +552,12 @@ TEST_F(DatabaseComponent, EditCancelAndDeleteEventOrders) {
       events.push_back(EventText(name, s.State(), s.RecordCount()));
     };
   };
-  db_.BeforeEdit = log("BeforeEdit");
-  db_.AfterEdit = log("AfterEdit");
-  db_.BeforeCancel = log("BeforeCancel");
-  db_.AfterCancel = log("AfterCancel");
-  db_.BeforeDelete = log("BeforeDelete");
-  db_.AfterDelete = log("AfterDelete");
+  db_.SetBeforeEdit(log("BeforeEdit"));
+  db_.SetAfterEdit(log("AfterEdit"));
+  db_.SetBeforeCancel(log("BeforeCancel"));
+  db_.SetAfterCancel(log("AfterCancel"));
+  db_.SetBeforeDelete(log("BeforeDelete"));
+  db_.SetAfterDelete(log("AfterDelete"));
   db_.Open();
   db_.Edit();
   db_.Edit();    // already editing: nothing

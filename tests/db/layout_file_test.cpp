@@ -125,7 +125,7 @@ TEST_F(LayoutDecode, AlignmentAndACountBeyondTheBytes) {
       "align on\n[record]\nA pftByte 1 1\nB pftSmallint 2 1\n"
       "Count pftSmallint 2 1\nItem pftByte 1 1 count Count\n",
       {1, 0xEE, 0x01, 0x02, 0x7F, 0xFF});
-  EXPECT_TRUE(db_.GetAlignOnWord());
+  EXPECT_TRUE(db_.AlignOnWord());
   EXPECT_EQ(Field("B").GetAsInteger(), 0x0102);
   // 32767 items are asked for and the bytes end: the field has room, every
   // item past the bytes decodes as empty, nothing is read beyond them.

@@ -144,6 +144,25 @@ TEST(RegistryFile, MissingFileIsAnEmptyRegistryAndABadOneRaises) {
   }
 }
 
+// A registry file that exists but cannot be read (here a folder) raises the
+// registry's own error, not the stream library's.
+TEST(RegistryFile, FolderInPlaceOfTheFileRaisesARegistryError) {
+  const auto folder = std::filesystem::temp_directory_path() /
+                      ("fernwick-registry-folder-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  setenv("FERNWICK_REGISTRY", folder.c_str(), 1);
+  TRegistry registry;
+  try {
+    registry.OpenKeyReadOnly(kCore);
+    ADD_FAILURE() << "a folder was read as a registry file";
+  } catch (const ERegistryException& e) {
+    EXPECT_EQ(e.Message().rfind("Registry file " + folder.string() + " cannot be read", 0), 0u)
+        << e.Message();
+  }
+  unsetenv("FERNWICK_REGISTRY");
+  std::filesystem::remove(folder);
+}
+
 TEST(RegistryFile, DefaultLocationIsInTheUsersHome) {
   const char* home = std::getenv("HOME");
   if (home == nullptr) GTEST_SKIP() << "no HOME";

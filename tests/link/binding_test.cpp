@@ -1,14 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <map>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "TestInstallation.h"
+#include "conduit/ConduitModule.h"
+#include "conduit/LibraryStartup.h"
 #include "framework/DynLib.h"
 #include "framework/Exceptions.h"
 #include "framework/SysUtils.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
-#include "link/LibraryStartup.h"
 
 namespace fernwick {
 namespace {
@@ -304,6 +309,45 @@ TEST_F(Binding, StartupObjectShowsARegistryErrorInsteadOfRaising) {
   }
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0].msg, "Invalid data type for 'HotSyncPath'");
+}
+
+std::unique_ptr<TComponent> CreateEmptyModule() { return std::make_unique<TComponent>(nullptr); }
+
+// The lazy start-up of a conduit library at its first entry point call: a
+// registry that cannot be read leaves nothing bound, not even the log, so
+// the error is shown to the user with MessageDlg, once.
+TEST_F(Binding, LazyStartUpShowsARegistryErrorOnce) {
+  install.AddAllLibraries();
+  install.SetHotSyncPathNumber();
+  {
+    ConduitLibrary library(&CreateEmptyModule);
+    library.EnsureStarted();
+    library.EnsureStarted();
+    EXPECT_EQ(library.Module(), nullptr);
+    EXPECT_FALSE(SyncDllLoaded());
+  }
+  EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Invalid data type for 'HotSyncPath'"});
+  SetConduitModuleError(nullptr);
+#if !defined(_WIN32)
+  // A registry file that cannot be read (here: a folder).
+  const char* saved = std::getenv("FERNWICK_REGISTRY");
+  const std::string previous = saved != nullptr ? saved : "";
+  setenv("FERNWICK_REGISTRY", install.Folder().c_str(), 1);
+  {
+    ConduitLibrary library(&CreateEmptyModule);
+    library.EnsureStarted();
+  }
+  if (saved != nullptr) {
+    setenv("FERNWICK_REGISTRY", previous.c_str(), 1);
+  } else {
+    unsetenv("FERNWICK_REGISTRY");
+  }
+  ASSERT_EQ(messages.shown.size(), 2u);
+  EXPECT_EQ(messages.shown[1].msg.rfind("Registry file ", 0), 0u) << messages.shown[1].msg;
+  EXPECT_NE(messages.shown[1].msg.find("cannot be read"), std::string::npos);
+  EXPECT_EQ(messages.shown[1].type, mtError);
+  SetConduitModuleError(nullptr);
+#endif
 }
 
 TEST_F(Binding, LogAddFormattedEntryFormatsAndPassesActivityAndFlag) {

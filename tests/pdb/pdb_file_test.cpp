@@ -340,7 +340,10 @@ TEST(PdbFile, RecognisesTemporaryFileNames) {
 // leave out the two-byte gap.
 TEST(PdbFile, ReadsRealFilesFromAnotherWriter) {
   const std::filesystem::path folder = "/usr/share/doc/imgvtopgm/examples";
-  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << folder << " is not installed";
+  if (!std::filesystem::is_directory(folder)) {
+    GTEST_SKIP() << folder << " is missing: install the Debian package imgvtopgm "
+                 << "(scripts/install-deps.sh does)";
+  }
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     if (entry.path().extension() != ".pdb") continue;

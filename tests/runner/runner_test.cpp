@@ -9,7 +9,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "framework/DynLib.h"
 #include "framework/Registry.h"
@@ -38,10 +42,37 @@ class RunnerTest : public ::testing::Test {
     handheld_ = fs::temp_directory_path() / name;
     fs::remove_all(handheld_);
     fs::copy(FERNWICK_SAMPLE_HANDHELD, handheld_, fs::copy_options::recursive);
+#if !defined(_WIN32)
+    // The test's own home and registry file, holding a HotSyncPath of its
+    // own: the user's real ~/.fernwick/registry.reg is never read.
+    home_ = handheld_.string() + "-home";
+    fs::remove_all(home_);
+    fs::create_directories(home_ / ".fernwick");
+    for (const char* variable : {"HOME", "FERNWICK_REGISTRY"}) {
+      const char* value = std::getenv(variable);
+      saved_env_.emplace_back(variable,
+                              value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+    }
+    setenv("HOME", home_.c_str(), 1);
+    unsetenv("FERNWICK_REGISTRY");
+    std::ofstream(home_ / ".fernwick" / "registry.reg")
+        << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\n"
+        << "\"HotSyncPath\"=\"/the/users/own/HotSync.exe\"\n";
+#endif
   }
   void TearDown() override {
     std::error_code ec;
     fs::remove_all(handheld_, ec);
+#if !defined(_WIN32)
+    for (const auto& [variable, value] : saved_env_) {
+      if (value) {
+        setenv(variable.c_str(), value->c_str(), 1);
+      } else {
+        unsetenv(variable.c_str());
+      }
+    }
+    fs::remove_all(home_, ec);
+#endif
   }
 
   int Run(std::vector<std::string> args) {
@@ -56,6 +87,8 @@ class RunnerTest : public ::testing::Test {
   }
 
   fs::path handheld_;
+  fs::path home_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_env_;
   std::ostringstream out_;
   std::ostringstream err_;
 };
@@ -148,6 +181,9 @@ TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
     return registry.ReadString("HotSyncPath");
   };
   std::string before = read_path();
+#if !defined(_WIN32)
+  EXPECT_EQ(before, "/the/users/own/HotSync.exe");
+#endif
   ASSERT_EQ(Run({"info", kExample}), kExitOk);
   EXPECT_EQ(read_path(), before);
 }

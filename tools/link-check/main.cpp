@@ -24,13 +24,13 @@
 #include <unistd.h>
 #endif
 
+#include "conduit/LibraryStartup.h"
 #include "framework/Dialogs.h"
 #include "framework/DynLib.h"
 #include "framework/Registry.h"
 #include "link/DorvConduitApi.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
-#include "link/LibraryStartup.h"
 
 namespace fs = std::filesystem;
 using namespace fernwick;
