@@ -26,15 +26,69 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+// A profile number: decimal ("010" is ten), or hexadecimal after "0x".
 std::uint32_t ParseNumber(const std::string& value, const std::string& where) {
-  try {
-    std::size_t used = 0;
-    unsigned long long number = std::stoull(value, &used, 0);
-    if (used == value.size() && number <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(number);
-  } catch (const std::exception&) {
+  const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+  const std::string digits = hex ? value.substr(2) : value;
+  const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+  if (!digits.empty() && digits.size() <= 10 &&
+      digits.find_first_not_of(allowed) == std::string::npos) {
+    const unsigned long long number = std::stoull(digits, nullptr, hex ? 16 : 10);
+    if (number <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(number);
   }
-  throw SyncStatusError(SYNCERR_BAD_ARG, where + ": \"" + value + "\" is not a number");
+  throw SyncStatusError(SYNCERR_BAD_ARG,
+                        where + ": \"" + value + "\" is not a number (decimal, or 0x hexadecimal)");
 }
+
+// `text` with bytes that do not print shown as \xNN, so that a message
+// shows what a file really holds.
+std::string Visible(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7F) {
+      out += c;
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
+}
+
+// The text of the optional file `path`, or nothing when there is no such
+// file. Anything else in its place (a folder, a FIFO, a device), a file
+// over `limit` bytes or one that cannot be read is an error naming it.
+std::optional<std::string> ReadOptionalFile(const fs::path& path, std::uintmax_t limit) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return std::nullopt;
+  if (ec) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, path.string() + " cannot be read: " + ec.message());
+  }
+  if (status.type() == fs::file_type::directory) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, path.string() + " is a folder, not a file");
+  }
+  if (status.type() != fs::file_type::regular) {
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          path.string() + " is not a regular file (a FIFO, device or socket)");
+  }
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > limit) {
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          path.string() + " is larger than " + std::to_string(limit) + " bytes");
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, path.string() + " cannot be read");
+  }
+  return text;
+}
+
+constexpr std::uintmax_t kProfileLimit = 64 * 1024;
 
 std::uint32_t Get4(const std::uint8_t* p) {
   return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
@@ -60,7 +114,9 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 HandheldProfile HandheldProfile::Parse(const std::string& text, const std::string& source_name) {
   HandheldProfile profile;
-  std::istringstream lines(text);
+  // A byte order mark, as some editors write one, is not part of a key.
+  const bool bom = text.rfind("\xEF\xBB\xBF", 0) == 0;
+  std::istringstream lines(bom ? text.substr(3) : text);
   std::string line;
   int number = 0;
   while (std::getline(lines, line)) {
@@ -93,7 +149,7 @@ HandheldProfile HandheldProfile::Parse(const std::string& text, const std::strin
       }
       profile.max_open_databases = static_cast<int>(max);
     } else {
-      throw SyncStatusError(SYNCERR_BAD_ARG, where + ": unknown key \"" + key + "\"");
+      throw SyncStatusError(SYNCERR_BAD_ARG, where + ": unknown key \"" + Visible(key) + "\"");
     }
   }
   return profile;
@@ -378,14 +434,8 @@ Handheld::Handheld(fs::path folder) : folder_(std::move(folder)) {
                           "handheld folder \"" + folder_.string() + "\" does not exist");
   }
   const fs::path profile_path = folder_ / kProfileFileName;
-  if (fs::exists(profile_path, ec)) {
-    std::ifstream in(profile_path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-      throw SyncStatusError(SYNCERR_UNKNOWN, "cannot read " + profile_path.string());
-    }
-    profile_ = HandheldProfile::Parse(text.str(), profile_path.string());
+  if (auto text = ReadOptionalFile(profile_path, kProfileLimit)) {
+    profile_ = HandheldProfile::Parse(*text, profile_path.string());
   }
   Rescan();
 }

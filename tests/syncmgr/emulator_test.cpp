@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "HandheldFolder.h"
 #include "SyncLibrary.h"
 #include "hotsync/pdb/PdbFile.h"
@@ -522,6 +526,42 @@ TEST_F(Emulator, DamagedProfileRefusesTheAttach) {
   EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
   EXPECT_NE(sync_.LastMessage().find("line 2"), std::string::npos) << sync_.LastMessage();
   EXPECT_EQ(sync_.EmuAttachHandheld((folder_.PathText() + "/missing").c_str()), SYNCERR_BAD_ARG);
+}
+
+// One rule for the profile: numbers are decimal or 0x hexadecimal, a byte
+// order mark is skipped, and anything but a readable regular file of that
+// name (a folder, a FIFO, a device) refuses the attach with a message.
+TEST_F(Emulator, ProfileNumbersMarksAndWhatIsNotAFile) {
+  folder_.WriteText("handheld.profile", "\xEF\xBB\xBFuser_id = 010\nmax_open_databases=08\n");
+  Attach();
+  TUserIDInfo user{};
+  ASSERT_EQ(sync_.SyncReadUserID(&user), 0);
+  EXPECT_EQ(user.m_Id, 10u);
+  ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+
+  folder_.WriteText("handheld.profile", "\x01key=1\n");
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("unknown key \"\\x01key\""), std::string::npos)
+      << sync_.LastMessage();
+
+  std::filesystem::remove(folder_.File("handheld.profile"));
+  std::filesystem::create_directory(folder_.File("handheld.profile"));
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("is a folder"), std::string::npos) << sync_.LastMessage();
+  std::filesystem::remove(folder_.File("handheld.profile"));
+#ifndef _WIN32
+  std::error_code ec;
+  std::filesystem::create_symlink("/dev/zero", folder_.File("handheld.profile"), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("not a regular file"), std::string::npos)
+      << sync_.LastMessage();
+  std::filesystem::remove(folder_.File("handheld.profile"));
+  ASSERT_EQ(::mkfifo(folder_.File("handheld.profile").c_str(), 0600), 0);
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("not a regular file"), std::string::npos)
+      << sync_.LastMessage();
+#endif
 }
 
 std::string g_logged;
