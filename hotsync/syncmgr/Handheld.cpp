@@ -215,7 +215,20 @@ std::string SafeFileStem(const std::string& database_name) {
   // spaces, which Windows drops from file names.
   while (!stem.empty() && stem.front() == '.') stem.front() = '_';
   while (!stem.empty() && (stem.back() == '.' || stem.back() == ' ')) stem.back() = '_';
-  return stem.empty() ? "database" : stem;
+  if (stem.empty()) return "database";
+  // Windows takes CON, NUL, COM1, ... followed by anything from a dot on for
+  // its devices, in any case: such a stem gets a '_' after the device name.
+  std::string device = stem.substr(0, stem.find('.'));
+  while (!device.empty() && device.back() == ' ') device.pop_back();
+  std::transform(device.begin(), device.end(), device.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const bool numbered = device.size() == 4 &&
+                        (device.compare(0, 3, "COM") == 0 || device.compare(0, 3, "LPT") == 0) &&
+                        device[3] >= '1' && device[3] <= '9';
+  if (numbered || device == "CON" || device == "PRN" || device == "AUX" || device == "NUL") {
+    stem.insert(device.size(), "_");
+  }
+  return stem;
 }
 
 std::uint32_t HandheldNow() {

@@ -80,7 +80,9 @@ std::optional<DatabaseEntry> ReadDatabaseHeader(const std::filesystem::path& pat
 
 // The name of the file a database created through the Sync Manager gets:
 // letters, digits, '-', '_', '.' and ' ' are kept, every other byte becomes
-// '_'; an empty name becomes "database".
+// '_'; an empty name becomes "database"; a Windows device name (CON, PRN,
+// AUX, NUL, COM1-9, LPT1-9, in any case, alone or before a dot) gets a '_'
+// after it ("CON" -> "CON_", "nul.x" -> "nul_.x"), on every platform.
 std::string SafeFileStem(const std::string& database_name);
 
 // What identifies the state of a file: its size, modification time and, on

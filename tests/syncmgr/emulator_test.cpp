@@ -564,6 +564,24 @@ TEST_F(Emulator, ProfileNumbersMarksAndWhatIsNotAFile) {
 #endif
 }
 
+// Database names that Windows would take for devices get file names that
+// are files on every platform.
+TEST_F(Emulator, DeviceNamesMakeOrdinaryFileNames) {
+  Attach();
+  const std::pair<const char*, const char*> cases[] = {
+      {"CON", "CON_.pdb"},   {"nul.txt", "nul_.txt.pdb"}, {"Com1", "Com1_.pdb"},
+      {"LPT9", "LPT9_.pdb"}, {"aux ", "aux_.pdb"},        {"CONSOLE", "CONSOLE.pdb"}};
+  for (const auto& [name, file] : cases) {
+    CDbCreateDB create{};
+    create.m_Creator = pdb::FourCC("abcd");
+    create.m_Type = pdb::FourCC("DATA");
+    std::strcpy(create.m_Name, name);
+    ASSERT_EQ(sync_.SyncCreateDB(&create), 0) << name << ": " << sync_.LastMessage();
+    ASSERT_EQ(sync_.SyncCloseDB(create.m_FileHandle), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder_.File(file))) << name;
+  }
+}
+
 std::string g_logged;
 std::int32_t FW_CDECL CollectLog(const char* text, TActivity, std::uint8_t) {
   g_logged += text;
