@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "hotsync/runner/Installation.h"
+#include "hotsync/runner/Temporaries.h"
 
 namespace fernwick::runner {
 
@@ -52,8 +53,12 @@ HotSyncInstallation::HotSyncInstallation(const std::string& folder)
                              "\" contains a line break, which the registry file cannot hold; " +
                              "move them to a folder without one");
   }
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "fernwick-hotsync-XXXXXX").string();
+  std::string pattern;
+  try {
+    pattern = (RunnerTemporaryFolder() / (RunTemporaryPrefix("registry") + "XXXXXX")).string();
+  } catch (const std::exception& e) {
+    throw std::runtime_error(std::string("cannot make the runner's temporary folder: ") + e.what());
+  }
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot create a temporary folder for the registry file");
   }

@@ -14,6 +14,7 @@
 #include "hotsync/runner/HotSyncLog.h"
 #include "hotsync/runner/Installation.h"
 #include "hotsync/runner/StandIns.h"
+#include "hotsync/runner/Temporaries.h"
 #include "link/DorvConduitApi.h"
 
 namespace fernwick::runner {
@@ -91,6 +92,7 @@ struct Session {
 
 // Sets up a session; returns the reason on failure.
 std::string OpenSession(const RunnerOptions& options, Session& session) {
+  RemoveStaleRunTemporaries();
   std::string folder = WithTrailingDelimiter(
       options.hotsync_dir.empty() ? ProgramFolder() : Absolute(options.hotsync_dir));
   try {

@@ -8,6 +8,8 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "hotsync/pdb/AtomicFile.h"
+
 #ifndef _WIN32
 #include <sys/stat.h>
 #endif
@@ -445,6 +447,10 @@ Handheld::Handheld(fs::path folder) : folder_(std::move(folder)) {
   if (!fs::is_directory(folder_, ec)) {
     throw SyncStatusError(SYNCERR_BAD_ARG,
                           "handheld folder \"" + folder_.string() + "\" does not exist");
+  }
+  // What a write-back killed half-way left behind: never a database.
+  for (const std::string& name : pdb::RemoveStaleTemporaryFiles(folder_)) {
+    ReportOnce(name + ": removed, the temporary file of an interrupted write-back");
   }
   const fs::path profile_path = folder_ / kProfileFileName;
   if (auto text = ReadOptionalFile(profile_path, kProfileLimit)) {

@@ -9,6 +9,12 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/runner/Runner.h"
@@ -107,6 +113,39 @@ TEST_F(RunnerDiagnostics, AStandInFolderWithALineBreakIsRefused) {
             kExitLoadFailed);
   EXPECT_THAT(err_.str(), HasSubstr("contains a line break"));
 #endif
+}
+
+// What a killed run left behind is removed by the next one: the write-back
+// temporaries in the handheld folder and the runner's own temporaries of
+// processes that no longer run. Nothing else is touched. (999999999 is a
+// process id no system hands out.)
+TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
+  const fs::path handheld = root_ / "handheld";
+  std::ofstream(handheld / ".MemoDB.pdb.999999999-0.fwtmp") << "half a database";
+  std::ofstream(handheld / "notes.fwtmp") << "not ours";
+  const fs::path own = fs::temp_directory_path() / "fernwick-hotsync";
+  fs::create_directories(own / "registry-999999999-abcdef");
+  std::ofstream(own / "registry-999999999-abcdef" / "registry.reg") << "REGEDIT4\n";
+  std::ofstream(own / "log-999999999-12345.log") << "old log";
+  std::ofstream(own / "keep-999999999-1.txt") << "not ours";
+
+  EXPECT_EQ(Sync({"minimal_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_FALSE(fs::exists(handheld / ".MemoDB.pdb.999999999-0.fwtmp"));
+  EXPECT_THAT(out_.str(), HasSubstr(".MemoDB.pdb.999999999-0.fwtmp: removed"));
+  EXPECT_TRUE(fs::exists(handheld / "notes.fwtmp"));
+  EXPECT_FALSE(fs::exists(own / "registry-999999999-abcdef"));
+  EXPECT_FALSE(fs::exists(own / "log-999999999-12345.log"));
+  EXPECT_TRUE(fs::exists(own / "keep-999999999-1.txt"));
+  fs::remove(own / "keep-999999999-1.txt");
+  // This run's own temporaries are gone with it.
+#ifdef _WIN32
+  const std::string mine = "-" + std::to_string(_getpid()) + "-";
+#else
+  const std::string mine = "-" + std::to_string(getpid()) + "-";
+#endif
+  for (const auto& entry : fs::directory_iterator(own)) {
+    EXPECT_EQ(entry.path().filename().string().find(mine), std::string::npos) << entry.path();
+  }
 }
 
 }  // namespace
