@@ -13,6 +13,7 @@
 #include "hotsync/runner/Diagnostics.h"
 #include "hotsync/runner/HotSyncLog.h"
 #include "hotsync/runner/Installation.h"
+#include "hotsync/runner/Isolate.h"
 #include "hotsync/runner/StandIns.h"
 #include "hotsync/runner/Temporaries.h"
 #include "link/DorvConduitApi.h"
@@ -298,6 +299,10 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
   if (options.command == Command::kHelp) {
     out << HelpText();
     return kExitOk;
+  }
+  if (options.command == Command::kSync && options.isolate) {
+    RemoveStaleRunTemporaries();
+    return SyncIsolated(options, out, err);
   }
   Session session;
   if (std::string why = OpenSession(options, session); !why.empty()) {

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -146,6 +147,22 @@ TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
   for (const auto& entry : fs::directory_iterator(own)) {
     EXPECT_EQ(entry.path().filename().string().find(mine), std::string::npos) << entry.path();
   }
+}
+
+// With --isolate, a conduit that crashes and one that never returns are
+// reported, and the conduit after them still runs.
+TEST_F(RunnerDiagnostics, IsolatedConduitsThatCrashOrHangAreReported) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--handheld", (root_ / "handheld").string(), "--timeout", "3", "sync",
+                 "crasher_conduit.dll", "looper_conduit.dll", "minimal_conduit.dll"}),
+            kExitConduitFailed)
+      << err_.str();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  const std::string out = out_.str();
+  EXPECT_THAT(out, HasSubstr("[1/3] crasher_conduit.dll: FAILED, "));
+  EXPECT_THAT(out, HasSubstr("[2/3] looper_conduit.dll: FAILED, stopped after 3 s"));
+  EXPECT_THAT(out, HasSubstr("[3/3] Minimal Example ("));
+  EXPECT_THAT(out, HasSubstr("OK Minimal Example"));
 }
 
 }  // namespace
