@@ -2,6 +2,8 @@
 // component library drives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -10,6 +12,9 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#endif
+#ifdef __linux__
+#include <sys/mount.h>
 #endif
 
 #include "HandheldFolder.h"
@@ -852,6 +857,99 @@ TEST_F(Emulator, WriteBackGoesThroughASymbolicLink) {
   ASSERT_EQ(sync_.SyncCloseDB(handle), 0) << sync_.LastMessage();
   EXPECT_TRUE(std::filesystem::is_symlink(folder_.File("test.pdb")));
   EXPECT_EQ(pdb::ReadPdbFile(store.File("real.pdb")).records.back().data, Text("through the link"));
+}
+
+// A hard-linked database file: the write-back replaces the name in the
+// handheld folder; the other name keeps the old database, and a warning
+// says so. (Skipped where hard links cannot be made.)
+TEST_F(Emulator, HardLinkedFileIsReplacedAndTheOtherNameKeepsTheOldData) {
+  HandheldFolder elsewhere;
+  std::error_code ec;
+  std::filesystem::create_hard_link(folder_.File("test.pdb"), elsewhere.File("other.pdb"), ec);
+  if (ec) GTEST_SKIP() << "cannot make a hard link here: " << ec.message();
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  ASSERT_EQ(WriteRecord(handle, 0, 1, "new"), 0);
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0) << sync_.LastMessage();
+#ifndef _WIN32  // the link count is read on POSIX only
+  EXPECT_NE(sync_.LastMessage().find("other hard link"), std::string::npos) << sync_.LastMessage();
+#endif
+  EXPECT_EQ(pdb::ReadPdbFile(folder_.File("test.pdb")).records.back().data, Text("new"));
+  EXPECT_EQ(pdb::ReadPdbFile(elsewhere.File("other.pdb")), MakeTestDb());
+}
+
+// Every truncation of a database file, and a bit flipped in each byte of its
+// header and entry list: the open either serves a database or answers
+// SYNCERR_UNKNOWN with the reader's reason; the file is never touched.
+TEST_F(Emulator, TruncatedAndBitFlippedFilesGiveAClearError) {
+  const std::vector<std::uint8_t> whole = folder_.Bytes("test.pdb");
+  std::vector<std::vector<std::uint8_t>> damaged;
+  for (std::size_t size = 0; size < whole.size(); ++size) {
+    damaged.emplace_back(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+  }
+  for (std::size_t at = 0; at < std::min<std::size_t>(whole.size(), 78 + 7 * 8 + 2); ++at) {
+    damaged.push_back(whole);
+    damaged.back()[at] ^= static_cast<std::uint8_t>(1u << (at % 8));
+  }
+  for (const auto& bytes : damaged) {
+    folder_.WriteBytes("test.pdb", bytes);
+    Attach();
+    std::uint8_t handle = 0;
+    const std::int32_t status = sync_.SyncOpenDB("TestDB", 0, &handle, eDbRead | eDbWrite);
+    if (status == 0) {
+      EXPECT_EQ(sync_.SyncCloseDB(handle), 0);
+    } else if (status == SYNCERR_UNKNOWN) {
+      EXPECT_NE(sync_.LastMessage().find("cannot be opened"), std::string::npos)
+          << sync_.LastMessage();
+    } else if (status != SYNCERR_READ_ONLY) {  // a flip can set the read-only bit
+      // A header too damaged to name the database: not served at all.
+      EXPECT_EQ(status, SYNCERR_NOT_FOUND) << bytes.size();
+    }
+    ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+    EXPECT_EQ(folder_.Bytes("test.pdb"), bytes);
+  }
+}
+
+// A handheld disk that fills up, then one mounted read-only: the write-back
+// fails with a reason, the file keeps its old content and no temporary is
+// left. (Linux only: needs a small tmpfs; skipped when mounting is not
+// permitted.)
+TEST_F(Emulator, FullOrReadOnlyHandheldDiskKeepsTheOldFile) {
+#ifdef __linux__
+  HandheldFolder disk;
+  if (::mount("tmpfs", disk.PathText().c_str(), "tmpfs", 0, "size=12k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{disk.PathText()};
+  disk.Write("test.pdb", MakeTestDb());
+  const std::vector<std::uint8_t> before = disk.Bytes("test.pdb");
+  for (const bool read_only : {false, true}) {
+    if (read_only) {
+      ASSERT_EQ(::mount(nullptr, disk.PathText().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+                0)
+          << std::strerror(errno);
+    }
+    ASSERT_EQ(sync_.EmuAttachHandheld(disk.PathText().c_str()), 0) << sync_.LastMessage();
+    const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+    ASSERT_EQ(WriteRecord(handle, 0, 1, std::string(read_only ? 100 : 60000, 'x')), 0);
+    EXPECT_EQ(sync_.SyncCloseDB(handle), SYNCERR_UNKNOWN);
+    EXPECT_NE(sync_.LastMessage().find("could not be written back"), std::string::npos)
+        << sync_.LastMessage();
+    ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+    EXPECT_EQ(disk.Bytes("test.pdb"), before);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(disk.Path())) {
+      (void)entry;
+      ++files;
+    }
+    EXPECT_EQ(files, 1) << "a temporary file was left";
+  }
+#else
+  GTEST_SKIP() << "needs a small tmpfs (Linux)";
+#endif
 }
 
 }  // namespace
