@@ -76,9 +76,8 @@ ChildOutcome RunChild(const std::string& program, const std::vector<std::string>
   fs::path out_file, err_file;
   try {
     const fs::path folder = RunnerTemporaryFolder();
-    const std::string prefix =
-        RunTemporaryPrefix("log") +
-        std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+    std::string prefix = RunTemporaryPrefix("log");
+    prefix += std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
     out_file = folder / (prefix + ".out");
     err_file = folder / (prefix + ".err");
   } catch (const std::exception& e) {
@@ -107,8 +106,12 @@ ChildOutcome RunChild(const std::string& program, const std::vector<std::string>
   if (out_handle != INVALID_HANDLE_VALUE) CloseHandle(out_handle);
   if (err_handle != INVALID_HANDLE_VALUE) CloseHandle(err_handle);
   if (!started) {
-    outcome.why =
-        "cannot start " + program + " (Windows error " + std::to_string(GetLastError()) + ")";
+    const DWORD error = GetLastError();
+    outcome.why = "cannot start ";
+    outcome.why += program;
+    outcome.why += " (Windows error ";
+    outcome.why += std::to_string(error);
+    outcome.why += ')';
   } else {
     const DWORD wait = timeout_seconds > 0 ? static_cast<DWORD>(timeout_seconds) * 1000 : INFINITE;
     if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
@@ -194,7 +197,10 @@ std::vector<std::string> ChildArguments(const RunnerOptions& options, const std:
   }
   if (options.quiet_log) args.push_back("--no-log");
   for (const auto& [function, status] : options.faults) {
-    args.insert(args.end(), {"--fault", function + "=" + std::to_string(status)});
+    std::string fault = function;
+    fault += '=';
+    fault += std::to_string(status);
+    args.insert(args.end(), {"--fault", fault});
   }
   args.insert(args.end(),
               {"sync", fs::path(conduit).is_relative() && fs::exists(conduit) ? Absolute(conduit)
@@ -212,7 +218,13 @@ int SyncIsolated(const RunnerOptions& options, std::ostream& out, std::ostream& 
   const std::size_t count = options.conduits.size();
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& conduit = options.conduits[i];
-    const std::string position = "[" + std::to_string(i + 1) + "/" + std::to_string(count) + "] ";
+    // Built by appending: GCC 12 warns falsely about "text" + std::to_string(...)
+    // in the MinGW builds.
+    std::string position = "[";
+    position += std::to_string(i + 1);
+    position += '/';
+    position += std::to_string(count);
+    position += "] ";
     const ChildOutcome child =
         RunChild(program, ChildArguments(options, conduit), options.timeout_seconds);
     std::string text = child.out;

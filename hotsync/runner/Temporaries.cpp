@@ -44,7 +44,11 @@ std::filesystem::path RunnerTemporaryFolder() {
 }
 
 std::string RunTemporaryPrefix(const std::string& kind) {
-  return kind + "-" + std::to_string(ThisProcess()) + "-";
+  std::string prefix = kind;
+  prefix += '-';
+  prefix += std::to_string(ThisProcess());
+  prefix += '-';
+  return prefix;
 }
 
 void RemoveStaleRunTemporaries() {

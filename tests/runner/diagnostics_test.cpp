@@ -140,9 +140,13 @@ TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
   fs::remove(own / "keep-999999999-1.txt");
   // This run's own temporaries are gone with it.
 #ifdef _WIN32
-  const std::string mine = "-" + std::to_string(_getpid()) + "-";
+  std::string mine = "-";
+  mine += std::to_string(_getpid());
+  mine += '-';
 #else
-  const std::string mine = "-" + std::to_string(getpid()) + "-";
+  std::string mine = "-";
+  mine += std::to_string(getpid());
+  mine += '-';
 #endif
   for (const auto& entry : fs::directory_iterator(own)) {
     EXPECT_EQ(entry.path().filename().string().find(mine), std::string::npos) << entry.path();
