@@ -141,6 +141,11 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
   if (options.command == Command::kConfigure && options.conduits.size() != 1) {
     throw UsageError("configure takes exactly one conduit library");
   }
+  if (options.isolate && options.log_file) {
+    throw UsageError(
+        "--log cannot be combined with --isolate (each conduit's process prints its "
+        "own HotSync log)");
+  }
   if (options.command == Command::kSync && options.handheld.empty()) {
     throw UsageError("sync needs the handheld folder: --handheld DIR");
   }
