@@ -808,7 +808,7 @@ TEST_F(Emulator, RepeatedRecordIdsGetFreshIds) {
       EXPECT_EQ(+rec.RecId, 7u);
     }
     EXPECT_EQ(Data(rec), "memo " + std::to_string(i));
-    ids.insert(rec.RecId);
+    ids.insert(+rec.RecId);
     dirty += (rec.Attribs & eRecAttrDirty) != 0;
   }
   EXPECT_EQ(ids.size(), 30u);
