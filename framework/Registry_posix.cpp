@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -298,6 +300,26 @@ class RegistryFileParser {
 RegTree LoadRegistryFile() {
   const std::string file = RegistryFileName();
   if (file.empty()) return {};
+  // Only a regular file of a sensible size is read: a FIFO would block the
+  // open for ever and a device such as /dev/zero never ends.
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return {};
+    throw ERegistryException("Registry file " + file + " cannot be read: " + std::strerror(errno));
+  }
+  if (S_ISDIR(st.st_mode)) {
+    throw ERegistryException("Registry file " + file + " cannot be read: it is a folder");
+  }
+  if (!S_ISREG(st.st_mode)) {
+    throw ERegistryException(
+        "Registry file " + file +
+        " cannot be read: it is not a regular file (a FIFO, device or socket)");
+  }
+  constexpr off_t kLimit = 16 * 1024 * 1024;
+  if (st.st_size > kLimit) {
+    throw ERegistryException("Registry file " + file + " cannot be read: it is larger than " +
+                             std::to_string(kLimit) + " bytes");
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) {
     if (errno == ENOENT || errno == ENOTDIR) return {};

@@ -171,15 +171,25 @@ std::vector<std::string> TPieceStore::Pieces(bool archived) const {
 void WriteFileAtomically(const fs::path& path, const std::string& text) {
   const fs::path temporary = path.string() + ".new";
   fs::create_directories(path.parent_path());
+  std::error_code error;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
+    // A full disk shows only when the buffered bytes are written: checked
+    // after the flush and after the close.
     out.flush();
-    if (!out) throw EDorvConduitError("Cannot write " + temporary.string());
+    if (out) out.close();
+    if (!out) {
+      fs::remove(temporary, error);
+      throw EDorvConduitError("Cannot write " + path.string() + " (the disk may be full)");
+    }
   }
-  std::error_code error;
   fs::rename(temporary, path, error);
-  if (error) throw EDorvConduitError("Cannot replace " + path.string() + ": " + error.message());
+  if (error) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    throw EDorvConduitError("Cannot replace " + path.string() + ": " + error.message());
+  }
 }
 
 }  // namespace fernwick::examples

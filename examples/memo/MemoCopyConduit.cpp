@@ -7,11 +7,15 @@
 //  - marks the memos deleted on the handheld: an archived one moves to
 //    <id>.archived.txt, one deleted outright leaves <id>.deleted behind;
 //  - appends the text of <desktop folder>/NewMemo.txt, when the user dropped
-//    one there, as a new memo in category Unfiled, and renames the file to
-//    NewMemo.txt.done so that it is added once;
+//    one there, as a new memo in category Unfiled;
 //  - purges the deleted and archived memos from the handheld, now that the
 //    desktop holds what is to be kept of them, and resets the sync flags, so
-//    the next synchronisation sees only new changes.
+//    the next synchronisation sees only new changes;
+//  - once the database is closed (written back), renames NewMemo.txt to
+//    NewMemo.txt.done so that it is added once.
+// Every desktop file is written whole through a temporary file (see
+// examples::WriteFileAtomically); when one cannot be written, the conduit
+// fails before anything on the handheld is purged or reset.
 // A slow one (stSlow) does the same with every memo, since the change flags
 // cannot be trusted; a handheld-to-desktop copy (stHHtoPC) copies every memo
 // with the database opened read-only and changes nothing on the handheld.
@@ -67,12 +71,26 @@ class TMemoCopyModule : public TComponent {
   std::string Text() { return examples::PalmToUtf8(memos_->FieldByName("Text")->GetAsString()); }
 
   static void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out) throw EDorvConduitError("Cannot write " + path.string());
+    examples::WriteFileAtomically(path, text);
   }
 
   void Synchronise() {
+    try {
+      Copy();
+    } catch (...) {
+      try {
+        memos_->Close();
+      } catch (const EDorvConduitError&) {
+      }
+      try {
+        throw;
+      } catch (const fs::filesystem_error& e) {
+        throw EDorvConduitError(std::string("Memo Pad: ") + e.what());
+      }
+    }
+  }
+
+  void Copy() {
     const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
     const fs::path memo_folder = folder / "Memos";
     fs::create_directories(memo_folder);
@@ -122,6 +140,7 @@ class TMemoCopyModule : public TComponent {
     }
 
     const fs::path dropped = folder / "NewMemo.txt";
+    bool added = false;
     if (!read_only && fs::exists(dropped)) {
       std::stringstream text;
       {
@@ -135,7 +154,7 @@ class TMemoCopyModule : public TComponent {
       memos_->Post();
       conduit_->AddLogEntry("Memo Pad: added memo " + std::to_string(memos_->GetRecordId()) +
                             " from NewMemo.txt");
-      fs::rename(dropped, folder / "NewMemo.txt.done");
+      added = true;
     }
 
     if (!read_only) {
@@ -143,6 +162,14 @@ class TMemoCopyModule : public TComponent {
       memos_->ResetSyncFlags();
     }
     memos_->Close();
+    if (added) {
+      std::error_code error;
+      fs::rename(dropped, folder / "NewMemo.txt.done", error);
+      if (error) {
+        throw EDorvConduitError("Memo Pad: the memo of NewMemo.txt is on the handheld, but " +
+                                dropped.string() + " cannot be renamed: " + error.message());
+      }
+    }
     conduit_->AddLogEntry("Memo Pad: " + std::to_string(copied) + " copied, " +
                           std::to_string(archived) + " archived, " + std::to_string(deleted) +
                           " deleted");

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -213,6 +214,42 @@ bool IsTemporaryFileName(const std::filesystem::path& path) {
   const std::string suffix = kTempSuffix;
   return name.size() > suffix.size() + 1 && name[0] == '.' &&
          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool ProcessRuns(unsigned pid) {
+  if (pid == ProcessId()) return true;
+#ifdef _WIN32
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+  CloseHandle(process);
+  return runs;
+#else
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+#endif
+}
+
+std::vector<std::string> RemoveStaleTemporaryFiles(const std::filesystem::path& folder) {
+  std::vector<std::string> removed;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (!IsTemporaryFileName(name)) continue;
+    // ".<file name>.<process id>-<n>.fwtmp"
+    const std::string stem = name.substr(0, name.size() - std::strlen(kTempSuffix));
+    const std::size_t dot = stem.rfind('.');
+    const std::size_t dash = stem.rfind('-');
+    if (dot == std::string::npos || dash == std::string::npos || dash < dot + 2) continue;
+    const std::string pid_text = stem.substr(dot + 1, dash - dot - 1);
+    if (pid_text.size() > 9 || pid_text.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    if (ProcessRuns(static_cast<unsigned>(std::stoul(pid_text)))) continue;
+    std::error_code ignored;
+    if (it->is_regular_file(ignored) && std::filesystem::remove(it->path(), ignored))
+      removed.push_back(name);
+  }
+  return removed;
 }
 
 }  // namespace fernwick::pdb

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace fernwick::pdb {
 
@@ -34,5 +36,14 @@ void WriteFileAtomically(const std::filesystem::path& path,
 // (".<file name>.<process id>-<n>.fwtmp"). One may remain after a crash; a
 // program that treats every file of a folder as a database must skip them.
 bool IsTemporaryFileName(const std::filesystem::path& path);
+
+// Removes from `folder` the temporary files of WriteFileAtomically left by
+// processes that no longer run (a crash or a kill mid-write); files of
+// running processes, this one included, and every other file stay. Returns
+// the names removed. Never throws for a file that cannot be removed.
+std::vector<std::string> RemoveStaleTemporaryFiles(const std::filesystem::path& folder);
+
+// True when the process `pid` runs (or cannot be told not to).
+bool ProcessRuns(unsigned pid);
 
 }  // namespace fernwick::pdb

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "hotsync/runner/Temporaries.h"
 #include "link/SyncApi.h"
 
 namespace fernwick::runner {
@@ -51,10 +52,14 @@ std::string HotSyncLog::Load(const std::string& folder, const std::optional<std:
     file_ = *file;
   } else {
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    std::string name = "fernwick-hotsync-";
+    std::string name = RunTemporaryPrefix("log");
     name += std::to_string(stamp);
     name += ".log";
-    file_ = (std::filesystem::temp_directory_path() / name).string();
+    try {
+      file_ = (RunnerTemporaryFolder() / name).string();
+    } catch (const std::exception& e) {
+      return std::string("cannot make the runner's temporary folder: ") + e.what();
+    }
     temporary_ = true;
   }
   set_file(file_.c_str());
@@ -79,6 +84,14 @@ bool HotSyncLog::ConduitAborted() {
     if (IsAbortLine(line)) return true;
   }
   return false;
+}
+
+TLogAddEntry HotSyncLog::AddEntry() const {
+  return ProcAs<TLogAddEntry>(GetLibraryProc(handle_, "LogAddEntry"));
+}
+
+void HotSyncLog::AddWarning(const std::string& text) const {
+  if (auto add = AddEntry()) add(text.c_str(), slWarning, 0);
 }
 
 bool HotSyncLog::ConduitWroteNothing() const { return Text().size() <= size_at_begin_; }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "framework/DynLib.h"
+#include "link/SyncApi.h"
 
 namespace fernwick::runner {
 
@@ -31,6 +32,12 @@ class HotSyncLog {
   // log (an activity-21 entry).
   bool ConduitAborted();
 
+  // The log library's LogAddEntry (null before Load), for the emulator's
+  // warnings and the runner's own additional lines.
+  TLogAddEntry AddEntry() const;
+
+  // Adds `text` to the log as a warning (activity 22).
+  void AddWarning(const std::string& text) const;
   // True when nothing was added to the log since BeginConduit.
   bool ConduitWroteNothing() const;
 

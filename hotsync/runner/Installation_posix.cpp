@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "hotsync/runner/Installation.h"
+#include "hotsync/runner/Temporaries.h"
 
 namespace fernwick::runner {
 
@@ -46,8 +47,18 @@ std::string ProgramFolder() {
 HotSyncInstallation::HotSyncInstallation(const std::string& folder)
     : hotsync_path_(WithTrailingDelimiter(folder) + "HotSync.exe"),
       saved_(std::make_unique<Saved>()) {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "fernwick-hotsync-XXXXXX").string();
+  // A registry file value is one line: a line break cannot be written in it.
+  if (folder.find_first_of("\n\r") != std::string::npos) {
+    throw std::runtime_error("the stand-ins' folder \"" + folder +
+                             "\" contains a line break, which the registry file cannot hold; " +
+                             "move them to a folder without one");
+  }
+  std::string pattern;
+  try {
+    pattern = (RunnerTemporaryFolder() / (RunTemporaryPrefix("registry") + "XXXXXX")).string();
+  } catch (const std::exception& e) {
+    throw std::runtime_error(std::string("cannot make the runner's temporary folder: ") + e.what());
+  }
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("cannot create a temporary folder for the registry file");
   }

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "hotsync/runner/ConduitLibraryFile.h"
+#include "hotsync/runner/Diagnostics.h"
 #include "hotsync/runner/DialogScript.h"
 #include "hotsync/runner/HotSyncLog.h"
 #include "hotsync/runner/Installation.h"
+#include "hotsync/runner/Isolate.h"
 #include "hotsync/runner/StandIns.h"
 #include "hotsync/runner/SyncChoices.h"
+#include "hotsync/runner/Temporaries.h"
 #include "link/DorvConduitApi.h"
 
 namespace fernwick::runner {
@@ -27,6 +30,21 @@ constexpr std::uint32_t kHkeyCurrentUser = 0x80000001u;
 void SetText(char (&dest)[kSyncPathLength], const std::string& text) {
   std::memset(dest, 0, kSyncPathLength);
   std::memcpy(dest, text.data(), std::min(text.size(), kSyncPathLength));
+}
+
+// "" when `value` fits a field of kSyncPathLength characters with its NUL;
+// otherwise the message that refuses it (a value is never cut: a cut path
+// names another folder).
+std::string CheckFits(const char* option, const char* field, const std::string& value) {
+  if (value.size() < kSyncPathLength) return "";
+  std::string why(option);
+  why += " is ";
+  why += std::to_string(value.size());
+  why += " characters long; the ";
+  why += field;
+  why += " field holds at most ";
+  why += std::to_string(kSyncPathLength - 1);
+  return why;
 }
 
 std::string Absolute(const std::string& path) {
@@ -67,10 +85,17 @@ struct Session {
   std::unique_ptr<HotSyncInstallation> installation;
   HandheldEmulator emulator;
   HotSyncLog log;
+  // The emulator's sink is the log library's function: cut before the log
+  // library is unloaded.
+  ~Session() {
+    emulator.Detach();
+    emulator.SetLogSink(nullptr);
+  }
 };
 
 // Sets up a session; returns the reason on failure.
 std::string OpenSession(const RunnerOptions& options, Session& session) {
+  RemoveStaleRunTemporaries();
   std::string folder = WithTrailingDelimiter(
       options.hotsync_dir.empty() ? ProgramFolder() : Absolute(options.hotsync_dir));
   try {
@@ -80,6 +105,7 @@ std::string OpenSession(const RunnerOptions& options, Session& session) {
   }
   if (std::string why = session.emulator.Load(folder); !why.empty()) return why;
   if (std::string why = session.log.Load(folder, options.log_file); !why.empty()) return why;
+  session.emulator.SetLogSink(session.log.AddEntry());
   if (!options.handheld.empty()) {
     if (std::string why = session.emulator.Attach(Absolute(options.handheld)); !why.empty()) {
       return why;
@@ -117,6 +143,15 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     return kExitLoadFailed;
   }
 
+  for (const std::string& why : {CheckFits("--desktop (as an absolute path)", "PathName", desktop),
+                                 CheckFits("--user", "UserName", user),
+                                 CheckFits("--local-name", "LocalName", options.local_name)}) {
+    if (!why.empty()) {
+      err << "fernwick-hotsync: " << why << "\n";
+      return kExitUsage;
+    }
+  }
+
   int status = kExitOk;
   const std::size_t count = options.conduits.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -144,10 +179,17 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     props.RegistryKey = kHkeyCurrentUser;
 
     session.log.BeginConduit();
+    const std::string message_before = session.emulator.LastMessage();
     auto start = std::chrono::steady_clock::now();
     std::int32_t result = conduit.OpenConduit(nullptr, &props);
     auto elapsed = std::chrono::steady_clock::now() - start;
     bool aborted = session.log.ConduitAborted();
+    if (session.emulator.EndRegistration()) {
+      const std::string left = "conduit " + name + " left its SyncRegisterConduit registration " +
+                               "behind; the runner ended it";
+      session.log.AddWarning(left);
+      err << "fernwick-hotsync: " << left << "\n";
+    }
     out << position << name << " (" << conduit.FileName() << "): ";
     if (result != 0 || aborted) {
       out << "FAILED";
@@ -158,6 +200,10 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
           << (session.log.ConduitWroteNothing()
                   ? " and wrote nothing to the HotSync log (see its message above)\n"
                   : " (see the HotSync log)\n");
+      if (const std::string last = session.emulator.LastMessage(); last != message_before) {
+        err << "fernwick-hotsync: the handheld's last message: " << last << " ["
+            << StatusName(session.emulator.LastStatus()) << "]\n";
+      }
       if (status == kExitOk) status = kExitConduitFailed;
     } else {
       out << "ok, " << Seconds(elapsed) << "\n";
@@ -193,8 +239,18 @@ int Info(const RunnerOptions& options, Session& session, std::ostream& out, std:
       status = kExitLoadFailed;
       continue;
     }
+    const std::string conduit_name = ConduitName(conduit);
+    if (conduit_name.empty()) {
+      // A conduit built with the library answers no name when its data
+      // module could not be created; a raw one that names nothing is as
+      // unusable to HotSync Manager.
+      err << "fernwick-hotsync: " << conduit.FileName()
+          << ": the conduit gives no name (its data module may have failed to start)\n";
+      status = kExitLoadFailed;
+      continue;
+    }
     out << conduit.FileName() << "\n";
-    out << "  Name:            " << ConduitName(conduit) << "\n";
+    out << "  Name:            " << conduit_name << "\n";
     std::int32_t version = conduit.GetConduitVersion();
     char version_text[48];
     std::snprintf(version_text, sizeof version_text, "%d.%d (0x%04X)", (version >> 8) & 0xFF,
@@ -245,7 +301,13 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
   std::string name = ConduitName(conduit);
   SyncChoice stored = choices.Get(user, name);
   TSyncPreference prefs{};
-  SetText(prefs.PathName, DesktopOf(options));
+  const std::string desktop = DesktopOf(options);
+  if (std::string why = CheckFits("--desktop (as an absolute path)", "PathName", desktop);
+      !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitUsage;
+  }
+  SetText(prefs.PathName, desktop);
   SetText(prefs.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
   prefs.RegistryKey = kHkeyCurrentUser;
   prefs.SyncPref = spNoPreference;
@@ -293,6 +355,10 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
   if (options.command == Command::kHelp) {
     out << HelpText();
     return kExitOk;
+  }
+  if (options.command == Command::kSync && options.isolate) {
+    RemoveStaleRunTemporaries();
+    return SyncIsolated(options, out, err);
   }
   Session session;
   if (std::string why = OpenSession(options, session); !why.empty()) {

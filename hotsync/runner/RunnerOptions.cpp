@@ -110,6 +110,16 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
         throw UsageError("--fault needs FUNCTION=STATUS, such as SyncRegisterConduit=16385");
       }
       options.faults.emplace_back(v.substr(0, eq), static_cast<std::int32_t>(*status));
+    } else if (name == "--isolate") {
+      options.isolate = true;
+    } else if (name == "--timeout") {
+      const std::string v = value();
+      auto seconds = ParseNumber(v);
+      if (!seconds || *seconds < 1 || *seconds > 86400) {
+        throw UsageError("--timeout needs a number of seconds from 1 to 86400, not '" + v + "'");
+      }
+      options.timeout_seconds = static_cast<int>(*seconds);
+      options.isolate = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError("unknown option " + arg);
     } else if (!have_command) {
@@ -134,6 +144,11 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
   if (options.conduits.empty()) throw UsageError("no conduit library given");
   if (options.command == Command::kConfigure && options.conduits.size() != 1) {
     throw UsageError("configure takes exactly one conduit library");
+  }
+  if (options.isolate && options.log_file) {
+    throw UsageError(
+        "--log cannot be combined with --isolate (each conduit's process prints its "
+        "own HotSync log)");
   }
   if ((options.choose || options.choose_default) && options.command != Command::kConfigure) {
     throw UsageError("--choose and --default belong to configure");
@@ -187,7 +202,12 @@ Options for the test bench:
   --no-log              do not print the HotSync log
   --fault FN=STATUS     make the emulator's next call of Sync Manager function FN
                         answer STATUS (e.g. --fault SyncRegisterConduit=16385);
-                        may be given more than once
+                        may be given more than once (with --isolate: for
+                        every conduit)
+  --isolate             run each conduit in a child process, so that one that
+                        crashes is reported and the others still run
+  --timeout SECONDS     with --isolate (implied): stop a conduit that runs
+                        longer and report it
 
 The runner points the HotSync installation path (registry value "HotSyncPath")
 at the stand-ins while it runs, so that each conduit binds them as it would

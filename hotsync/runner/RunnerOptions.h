@@ -36,6 +36,8 @@ struct RunnerOptions {
   std::optional<std::string> log_file;                       // keep the HotSync log in this file
   bool quiet_log = false;                                    // do not print the HotSync log
   std::vector<std::pair<std::string, std::int32_t>> faults;  // function, status
+  bool isolate = false;               // sync: each conduit in a child process
+  int timeout_seconds = 0;            // with isolate: a conduit's time limit (0: none)
   std::optional<std::string> choose;  // configure: the action the dialog script picks
   bool choose_default = false;        // configure: tick "Set as default" too
 };

@@ -11,6 +11,9 @@ using TEmuDetachHandheld = std::int32_t(FW_CDECL*)();
 using TEmuInjectFault = std::int32_t(FW_CDECL*)(const char*, std::int32_t);
 using TEmuGetLastMessage = std::int32_t(FW_CDECL*)(char*, std::int32_t);
 using TEmuClearFaults = void(FW_CDECL*)();
+using TEmuSetLogSink = void(FW_CDECL*)(TLogAddEntry);
+using TEmuGetLastStatus = std::int32_t(FW_CDECL*)();
+using TEmuEndRegistration = std::uint32_t(FW_CDECL*)();
 
 template <typename Fn>
 Fn Proc(TLibHandle handle, const char* name) {
@@ -21,6 +24,7 @@ Fn Proc(TLibHandle handle, const char* name) {
 
 HandheldEmulator::~HandheldEmulator() {
   Detach();
+  SetLogSink(nullptr);
   // A fault that no call answered must not outlive this run in a process
   // that keeps the emulator loaded.
   if (auto clear = Proc<TEmuClearFaults>(handle_, "EmuClearFaults")) clear();
@@ -82,6 +86,20 @@ std::string HandheldEmulator::UserName() {
   if (read(&info) != 0) return "";
   info.m_pName[sizeof info.m_pName - 1] = '\0';
   return info.m_pName;
+}
+
+void HandheldEmulator::SetLogSink(TLogAddEntry sink) {
+  if (auto set = Proc<TEmuSetLogSink>(handle_, "EmuSetLogSink")) set(sink);
+}
+
+std::int32_t HandheldEmulator::LastStatus() {
+  auto get = Proc<TEmuGetLastStatus>(handle_, "EmuGetLastStatus");
+  return get == nullptr ? 0 : get();
+}
+
+bool HandheldEmulator::EndRegistration() {
+  auto end = Proc<TEmuEndRegistration>(handle_, "EmuEndRegistration");
+  return end != nullptr && end() != 0;
 }
 
 }  // namespace fernwick::runner

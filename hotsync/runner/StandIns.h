@@ -37,9 +37,20 @@ class HandheldEmulator {
   // The user name stored on the attached handheld, or "" when unknown.
   std::string UserName();
 
- private:
+  // Sends the emulator's warnings (damaged files, files left out, failed
+  // write-backs, SyncAddLogEntry text) to `sink`; null stops them.
+  void SetLogSink(TLogAddEntry sink);
+
+  // The emulator's last message, or "no reason given".
   std::string LastMessage();
 
+  // The status of the emulator's last failed call (0: none yet).
+  std::int32_t LastStatus();
+
+  // Ends a registration a conduit left behind; true when there was one.
+  bool EndRegistration();
+
+ private:
   TLibHandle handle_ = nullptr;
   bool attached_ = false;
 };

@@ -53,6 +53,15 @@ FW_EXPORT void FW_CDECL EmuClearFaults();
 // is at least 1. Returns the message's full length.
 FW_EXPORT std::int32_t FW_CDECL EmuGetLastMessage(char* buffer, std::int32_t size);
 
+// The status of the last failed call (the one EmuGetLastMessage explains),
+// or 0 when no call has failed since the library was loaded.
+FW_EXPORT std::int32_t FW_CDECL EmuGetLastStatus();
+
+// Ends a conduit registration left behind (SyncRegisterConduit without
+// SyncUnRegisterConduit), so that the next conduit can register. Returns the
+// handle that was registered, or 0 when none was.
+FW_EXPORT std::uint32_t FW_CDECL EmuEndRegistration();
+
 // Sends the emulator's log-worthy messages to `sink` (null: to nowhere).
 FW_EXPORT void FW_CDECL EmuSetLogSink(fernwick::TEmuLogSink sink);
 

@@ -6,6 +6,13 @@
 #include <fstream>
 #include <sstream>
 #include <system_error>
+#include <unordered_set>
+
+#include "hotsync/pdb/AtomicFile.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace fernwick::emulator {
 
@@ -21,15 +28,69 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, end - begin);
 }
 
+// A profile number: decimal ("010" is ten), or hexadecimal after "0x".
 std::uint32_t ParseNumber(const std::string& value, const std::string& where) {
-  try {
-    std::size_t used = 0;
-    unsigned long long number = std::stoull(value, &used, 0);
-    if (used == value.size() && number <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(number);
-  } catch (const std::exception&) {
+  const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
+  const std::string digits = hex ? value.substr(2) : value;
+  const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+  if (!digits.empty() && digits.size() <= 10 &&
+      digits.find_first_not_of(allowed) == std::string::npos) {
+    const unsigned long long number = std::stoull(digits, nullptr, hex ? 16 : 10);
+    if (number <= 0xFFFFFFFFull) return static_cast<std::uint32_t>(number);
   }
-  throw SyncStatusError(SYNCERR_BAD_ARG, where + ": \"" + value + "\" is not a number");
+  throw SyncStatusError(SYNCERR_BAD_ARG,
+                        where + ": \"" + value + "\" is not a number (decimal, or 0x hexadecimal)");
 }
+
+// `text` with bytes that do not print shown as \xNN, so that a message
+// shows what a file really holds.
+std::string Visible(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u >= 0x20 && u < 0x7F) {
+      out += c;
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    }
+  }
+  return out;
+}
+
+// The text of the optional file `path`, or nothing when there is no such
+// file. Anything else in its place (a folder, a FIFO, a device), a file
+// over `limit` bytes or one that cannot be read is an error naming it.
+std::optional<std::string> ReadOptionalFile(const fs::path& path, std::uintmax_t limit) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return std::nullopt;
+  if (ec) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, path.string() + " cannot be read: " + ec.message());
+  }
+  if (status.type() == fs::file_type::directory) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, path.string() + " is a folder, not a file");
+  }
+  if (status.type() != fs::file_type::regular) {
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          path.string() + " is not a regular file (a FIFO, device or socket)");
+  }
+  const std::uintmax_t size = fs::file_size(path, ec);
+  if (ec || size > limit) {
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          path.string() + " is larger than " + std::to_string(limit) + " bytes");
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string text(static_cast<std::size_t>(size), '\0');
+  if (!in || !in.read(text.data(), static_cast<std::streamsize>(size))) {
+    throw SyncStatusError(SYNCERR_BAD_ARG, path.string() + " cannot be read");
+  }
+  return text;
+}
+
+constexpr std::uintmax_t kProfileLimit = 64 * 1024;
 
 // Days from 1 January 1970 to the given civil date (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -49,7 +110,9 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 HandheldProfile HandheldProfile::Parse(const std::string& text, const std::string& source_name) {
   HandheldProfile profile;
-  std::istringstream lines(text);
+  // A byte order mark, as some editors write one, is not part of a key.
+  const bool bom = text.rfind("\xEF\xBB\xBF", 0) == 0;
+  std::istringstream lines(bom ? text.substr(3) : text);
   std::string line;
   int number = 0;
   while (std::getline(lines, line)) {
@@ -82,7 +145,7 @@ HandheldProfile HandheldProfile::Parse(const std::string& text, const std::strin
       }
       profile.max_open_databases = static_cast<int>(max);
     } else {
-      throw SyncStatusError(SYNCERR_BAD_ARG, where + ": unknown key \"" + key + "\"");
+      throw SyncStatusError(SYNCERR_BAD_ARG, where + ": unknown key \"" + Visible(key) + "\"");
     }
   }
   return profile;
@@ -108,7 +171,20 @@ std::string SafeFileStem(const std::string& database_name) {
   // spaces, which Windows drops from file names.
   while (!stem.empty() && stem.front() == '.') stem.front() = '_';
   while (!stem.empty() && (stem.back() == '.' || stem.back() == ' ')) stem.back() = '_';
-  return stem.empty() ? "database" : stem;
+  if (stem.empty()) return "database";
+  // Windows takes CON, NUL, COM1, ... followed by anything from a dot on for
+  // its devices, in any case: such a stem gets a '_' after the device name.
+  std::string device = stem.substr(0, stem.find('.'));
+  while (!device.empty() && device.back() == ' ') device.pop_back();
+  std::transform(device.begin(), device.end(), device.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  const bool numbered = device.size() == 4 &&
+                        (device.compare(0, 3, "COM") == 0 || device.compare(0, 3, "LPT") == 0) &&
+                        device[3] >= '1' && device[3] <= '9';
+  if (numbered || device == "CON" || device == "PRN" || device == "AUX" || device == "NUL") {
+    stem.insert(device.size(), "_");
+  }
+  return stem;
 }
 
 std::uint32_t HandheldNow() {
@@ -173,6 +249,34 @@ std::uint32_t OpenDatabase::NewUniqueId() {
   return id;
 }
 
+std::string OpenDatabase::RenumberRepeatedIds() {
+  if (db_.IsResourceDatabase()) return "";
+  std::unordered_set<std::uint32_t> seen;
+  std::vector<std::size_t> repeated;
+  for (std::size_t i = 0; i < db_.records.size(); ++i) {
+    if (!seen.insert(db_.records[i].unique_id).second) repeated.push_back(i);
+  }
+  if (repeated.empty()) return "";
+  RebuildIndex();
+  const std::uint32_t first_old = db_.records[repeated.front()].unique_id;
+  std::uint32_t first_new = 0;
+  std::uint32_t last_new = 0;
+  for (const std::size_t i : repeated) {
+    const std::uint32_t id = NewUniqueId();
+    if (first_new == 0) first_new = id;
+    last_new = id;
+    db_.records[i].unique_id = id;
+    db_.records[i].attributes |= eRecAttrDirty;
+    index_.emplace(id, i);
+  }
+  content_changed_ = true;
+  return path_.filename().string() + ": " + std::to_string(repeated.size()) +
+         " record(s) repeat an id already in use (the first: record " +
+         std::to_string(repeated.front()) + ", id " + std::to_string(first_old) +
+         "); served with fresh ids " + std::to_string(first_new) + " to " +
+         std::to_string(last_new) + " and marked changed";
+}
+
 std::size_t OpenDatabase::AppendRecord(pdb::PdbRecord record) {
   if (!index_valid_) RebuildIndex();
   index_.emplace(record.unique_id, db_.records.size());
@@ -197,6 +301,29 @@ void OpenDatabase::RemoveRecord(std::size_t index) {
   content_changed_ = true;
 }
 
+FileStamp StampOf(const fs::path& path) {
+  FileStamp stamp;
+#ifdef _WIN32
+  std::error_code ec;
+  stamp.size = fs::file_size(path, ec);
+  if (ec) return stamp;
+  const auto modified = fs::last_write_time(path, ec);
+  if (ec) return stamp;
+  stamp.modified = static_cast<std::int64_t>(modified.time_since_epoch().count());
+  stamp.exists = true;
+#else
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.links = static_cast<std::uint64_t>(st.st_nlink);
+#endif
+  return stamp;
+}
+
 void OpenDatabase::WriteBack() {
   if (!Writable() || !Changed()) return;
   pdb::PdbDatabase& db = db_;
@@ -204,8 +331,22 @@ void OpenDatabase::WriteBack() {
     db.modification_date = HandheldNow();
     ++db.modification_number;
   }
+  std::error_code ec;
+  // A symbolic link stays a link: the file it leads to is replaced.
+  const fs::path target = fs::is_symlink(path_, ec) ? fs::canonical(path_, ec) : path_;
+  if (ec) {
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          "database \"" + db.name + "\" could not be written back: " +
+                              path_.string() + " is a broken link: " + ec.message(),
+                          true);
+  }
+  const FileStamp now = StampOf(target);
+  if (read_stamp_.exists && !(now == read_stamp_)) {
+    WriteConflictCopy(target, now.exists);
+    return;
+  }
   try {
-    pdb::WritePdbFileAtomically(path_, db);
+    pdb::WritePdbFileAtomically(target, db);
   } catch (const std::bad_alloc&) {
     throw;
   } catch (const std::exception& e) {
@@ -215,6 +356,40 @@ void OpenDatabase::WriteBack() {
   }
   content_changed_ = false;
   flags_changed_ = false;
+  read_stamp_ = StampOf(target);
+  if (now.links > 1) {
+    ReportMessage(target.filename().string() + " had " + std::to_string(now.links - 1) +
+                  " other hard link(s); they keep the database as it was before this sync");
+  }
+}
+
+void OpenDatabase::WriteConflictCopy(const fs::path& target, bool still_there) {
+  std::error_code ec;
+  fs::path copy;
+  for (int n = 1;; ++n) {
+    copy = target;
+    copy += ".sync-conflict-" + std::to_string(n);
+    if (!fs::exists(copy, ec) && !ec) break;
+  }
+  const std::string what = "database \"" + db_.name +
+                           "\" was not written back: " + target.filename().string() +
+                           (still_there ? " was changed by another program during the sync"
+                                        : " was removed by another program during the sync");
+  try {
+    pdb::WritePdbFileAtomically(copy, db_);
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SyncStatusError(SYNCERR_UNKNOWN,
+                          what + "; this sync's version could not be kept either: " + e.what(),
+                          true);
+  }
+  content_changed_ = false;
+  flags_changed_ = false;
+  throw SyncStatusError(SYNCERR_UNKNOWN,
+                        what + "; that file is left as it is and this sync's version is kept as " +
+                            copy.filename().string(),
+                        true);
 }
 
 // ---------------------------------------------------------------------------
@@ -227,15 +402,13 @@ Handheld::Handheld(fs::path folder) : folder_(std::move(folder)) {
     throw SyncStatusError(SYNCERR_BAD_ARG,
                           "handheld folder \"" + folder_.string() + "\" does not exist");
   }
+  // What a write-back killed half-way left behind: never a database.
+  for (const std::string& name : pdb::RemoveStaleTemporaryFiles(folder_)) {
+    ReportOnce(name + ": removed, the temporary file of an interrupted write-back");
+  }
   const fs::path profile_path = folder_ / kProfileFileName;
-  if (fs::exists(profile_path, ec)) {
-    std::ifstream in(profile_path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (!in) {
-      throw SyncStatusError(SYNCERR_UNKNOWN, "cannot read " + profile_path.string());
-    }
-    profile_ = HandheldProfile::Parse(text.str(), profile_path.string());
+  if (auto text = ReadOptionalFile(profile_path, kProfileLimit)) {
+    profile_ = HandheldProfile::Parse(*text, profile_path.string());
   }
   Rescan();
 }
@@ -263,25 +436,37 @@ void Handheld::Rescan() {
     try {
       static_cast<pdb::PdbFileHeader&>(entry) = pdb::ReadPdbHeader(path);
     } catch (const pdb::PdbError& e) {
-      ReportMessage(path.filename().string() + ": not a handheld database (" + e.what() +
-                    "); ignored");
+      ReportOnce(path.filename().string() + ": not a handheld database (" + e.what() +
+                 "); ignored");
       continue;
     }
     entry.path = path;
     if (entry.name.empty()) {
-      ReportMessage(path.filename().string() + ": not a handheld database (no name); ignored");
+      ReportOnce(path.filename().string() + ": not a handheld database (no name); ignored");
       continue;
     }
     auto same = std::find_if(found.begin(), found.end(),
                              [&](const DatabaseEntry& e) { return e.name == entry.name; });
     if (same != found.end()) {
-      ReportMessage(path.filename().string() + ": holds database \"" + entry.name +
-                    "\" already served from " + same->path.filename().string() + "; ignored");
+      // The file named after the database wins over a copy beside it
+      // ("MemoDB-old.pdb" sorts before "MemoDB.pdb"); otherwise the first.
+      const bool named_after = path.stem().string() == SafeFileStem(entry.name);
+      const bool same_named_after = same->path.stem().string() == SafeFileStem(same->name);
+      if (named_after && !same_named_after) std::swap(*same, entry);
+      ReportOnce("database \"" + same->name +
+                 "\" is in two files: " + same->path.filename().string() + " is served (" +
+                 (named_after != same_named_after ? "the file named after the database"
+                                                  : "the first by file name") +
+                 "), " + entry.path.filename().string() + " is left out");
       continue;
     }
     found.push_back(std::move(entry));
   }
   databases_ = std::move(found);
+}
+
+void Handheld::ReportOnce(const std::string& message) {
+  if (reported_.insert(message).second) ReportMessage(message);
 }
 
 const DatabaseEntry* Handheld::FindByName(const std::string& name) {
@@ -321,6 +506,7 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
         SYNCERR_READ_ONLY,
         "database \"" + name + "\" is read-only and cannot be opened for writing");
   }
+  const FileStamp stamp = StampOf(entry->path);
   pdb::PdbDatabase db;
   try {
     db = pdb::ReadPdbFile(entry->path);
@@ -332,7 +518,12 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
   }
   std::uint8_t handle = 1;
   while (open_.count(handle) != 0) ++handle;
-  open_.emplace(handle, std::make_unique<OpenDatabase>(entry->path, std::move(db), mode));
+  auto opened = std::make_unique<OpenDatabase>(entry->path, std::move(db), mode);
+  opened->SetReadStamp(stamp);
+  if (std::string renumbered = opened->RenumberRepeatedIds(); !renumbered.empty()) {
+    ReportMessage(renumbered);
+  }
+  open_.emplace(handle, std::move(opened));
   return handle;
 }
 

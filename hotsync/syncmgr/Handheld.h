@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <unordered_map>
@@ -65,8 +66,29 @@ struct DatabaseEntry : pdb::PdbFileHeader {
 
 // The name of the file a database created through the Sync Manager gets:
 // letters, digits, '-', '_', '.' and ' ' are kept, every other byte becomes
-// '_'; an empty name becomes "database".
+// '_'; an empty name becomes "database"; a Windows device name (CON, PRN,
+// AUX, NUL, COM1-9, LPT1-9, in any case, alone or before a dot) gets a '_'
+// after it ("CON" -> "CON_", "nul.x" -> "nul_.x"), on every platform.
 std::string SafeFileStem(const std::string& database_name);
+
+// What identifies the state of a file: its size, modification time and, on
+// POSIX, its device and inode. A file replaced or rewritten by another
+// program gets another stamp. `exists` is false when the file is gone.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t links = 1;  // POSIX: hard links to the file
+  bool operator==(const FileStamp& other) const {
+    return exists == other.exists && size == other.size && modified == other.modified &&
+           device == other.device && inode == other.inode;
+  }
+};
+
+// The stamp of the file `path` names (following a symbolic link).
+FileStamp StampOf(const std::filesystem::path& path);
 
 // One database opened through SyncOpenDB or SyncCreateDB.
 class OpenDatabase {
@@ -91,6 +113,13 @@ class OpenDatabase {
   // A fresh 24-bit id from the seed, skipping ids in use; updates the seed.
   std::uint32_t NewUniqueId();
 
+  // Gives every record whose id an earlier record already holds (a damaged
+  // file: the device never holds two records with one id) a fresh id, marks
+  // it dirty so that the next synchronisation copies it under that id, and
+  // counts the database as changed. Returns what was done, for the log, or
+  // "" when every id was unique. Resource databases are left alone.
+  std::string RenumberRepeatedIds();
+
   // Record changes. Each keeps the id index, the iteration positions and the
   // change flags up to date.
   std::size_t AppendRecord(pdb::PdbRecord record);
@@ -107,13 +136,23 @@ class OpenDatabase {
   std::size_t category_position = 0;
   std::size_t modified_position = 0;
 
+  // The stamp of the file as it was read; WriteBack compares it.
+  void SetReadStamp(const FileStamp& stamp) { read_stamp_ = stamp; }
+
   // Writes the database back to its file when it was changed through a
   // handle opened for writing: the modification date and number are updated
   // when records or info blocks changed. Never touches the file otherwise.
+  // A symbolic link is written through: its target is replaced (atomically,
+  // in the target's folder). When another program changed, replaced or
+  // removed the file since it was read, that file is left as it is, this
+  // handle's database is written beside it as "<file>.sync-conflict-<n>"
+  // and SyncStatusError says so (a change of either side is never lost).
   void WriteBack();
 
  private:
   void RebuildIndex();
+  // Writes the database beside `target` and throws the conflict's error.
+  [[noreturn]] void WriteConflictCopy(const std::filesystem::path& target, bool still_there);
 
   std::filesystem::path path_;
   pdb::PdbDatabase db_;
@@ -121,6 +160,7 @@ class OpenDatabase {
   bool content_changed_ = false;
   bool flags_changed_ = false;
   bool index_valid_ = false;
+  FileStamp read_stamp_;
   std::unordered_map<std::uint32_t, std::size_t> index_;
 };
 
@@ -189,7 +229,12 @@ class Handheld {
   std::size_t find_position = 0;
 
  private:
+  // Reports a message about the folder once per attach (the folder is
+  // read again after every close).
+  void ReportOnce(const std::string& message);
+
   std::filesystem::path folder_;
+  std::set<std::string> reported_;
   HandheldProfile profile_;
   std::vector<DatabaseEntry> databases_;
   std::map<std::uint8_t, std::unique_ptr<OpenDatabase>> open_;

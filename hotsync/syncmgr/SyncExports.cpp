@@ -32,6 +32,7 @@ namespace {
 std::recursive_mutex g_mutex;
 std::unique_ptr<Handheld> g_handheld;
 std::string g_last_message;
+std::int32_t g_last_status = 0;
 TEmuLogSink g_log_sink = nullptr;
 std::map<std::string, std::int32_t> g_faults;
 std::uint32_t g_registered = 0;
@@ -63,18 +64,22 @@ std::int32_t Guarded(const char* name, Body&& body) noexcept {
         const std::int32_t status = fault->second;
         g_faults.erase(fault);
         g_last_message = std::string(name) + ": injected fault " + std::to_string(status);
+        g_last_status = status;
         return status;
       }
       return body();
     } catch (const SyncStatusError& e) {
       g_last_message = std::string(name) + ": " + e.what();
+      g_last_status = e.Status();
       if (e.ToLog()) SendToLog(g_last_message);
       return e.Status();
     } catch (const std::bad_alloc&) {
       g_last_message = std::string(name) + ": out of memory";
+      g_last_status = SYNCERR_LOCAL_MEM;
       return SYNCERR_LOCAL_MEM;
     } catch (const std::exception& e) {
       g_last_message = std::string(name) + ": " + e.what();
+      g_last_status = SYNCERR_UNKNOWN;
       return SYNCERR_UNKNOWN;
     }
   } catch (const std::bad_alloc&) {
@@ -945,6 +950,26 @@ std::int32_t EmuGetLastMessage(char* buffer, std::int32_t size) {
       buffer[n] = '\0';
     }
     return static_cast<std::int32_t>(std::min<std::size_t>(g_last_message.size(), INT32_MAX));
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::int32_t EmuGetLastStatus() {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    return g_last_status;
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::uint32_t EmuEndRegistration() {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    const std::uint32_t left = g_registered;
+    g_registered = 0;
+    return left;
   } catch (...) {
     return 0;
   }

@@ -10,6 +10,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <sys/stat.h>
 #endif
 
 namespace fernwick {
@@ -161,6 +163,27 @@ TEST(RegistryFile, FolderInPlaceOfTheFileRaisesARegistryError) {
   }
   unsetenv("FERNWICK_REGISTRY");
   std::filesystem::remove(folder);
+}
+
+// A device or a FIFO in place of the file is refused at once: it is neither
+// read without end nor waited on.
+TEST(RegistryFile, DeviceOrFifoInPlaceOfTheFileRaisesARegistryError) {
+  const auto fifo = std::filesystem::temp_directory_path() /
+                    ("fernwick-registry-fifo-" + std::to_string(::getpid()));
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& file : {std::string("/dev/zero"), fifo.string()}) {
+    setenv("FERNWICK_REGISTRY", file.c_str(), 1);
+    TRegistry registry;
+    try {
+      registry.OpenKeyReadOnly(kCore);
+      ADD_FAILURE() << file << " was read as a registry file";
+    } catch (const ERegistryException& e) {
+      EXPECT_NE(e.Message().find("not a regular file"), std::string::npos) << e.Message();
+    }
+  }
+  unsetenv("FERNWICK_REGISTRY");
+  std::filesystem::remove(fifo);
 }
 
 TEST(RegistryFile, DefaultLocationIsInTheUsersHome) {

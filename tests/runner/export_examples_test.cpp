@@ -6,9 +6,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
@@ -142,6 +148,27 @@ TEST_P(ExportExample, DoNothingAndDesktopToHandheldCopyNothing) {
               HasSubstr(std::string(GetParam().name) + ": nothing to copy for stPCtoHH"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("exported")));
   EXPECT_FALSE(fs::exists(root_ / "desktop" / GetParam().output));
+}
+
+// A desktop disk too small for the export: the conduit fails and the
+// handheld keeps its deleted records and change flags. (Linux only: needs a
+// small tmpfs; skipped when mounting is not permitted.)
+TEST_P(ExportExample, FullDesktopDiskPurgesNothing) {
+#ifdef __linux__
+  const fs::path desktop = root_ / "desktop";
+  if (::mount("tmpfs", desktop.c_str(), "tmpfs", 0, "size=4k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+  }
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{desktop};
+  const pdb::PdbDatabase before = Database();
+  EXPECT_EQ(Sync("fast"), kExitConduitFailed) << out_.str();
+  EXPECT_EQ(Database(), before);
+#else
+  GTEST_SKIP() << "needs a small tmpfs (Linux)";
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(

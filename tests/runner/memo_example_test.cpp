@@ -4,9 +4,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
@@ -131,6 +137,62 @@ TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {
     found = true;
   }
   EXPECT_TRUE(found);
+}
+
+// A desktop disk that fills up while the memos are copied: the conduit
+// fails, no desktop file is left cut short, and nothing on the handheld is
+// purged or reset. (Linux only: needs a small tmpfs; skipped when mounting
+// is not permitted.)
+TEST_F(MemoExample, FullDesktopDiskPurgesNothing) {
+#ifdef __linux__
+  const fs::path desktop = root_ / "desktop";
+  fs::remove_all(desktop);
+  fs::create_directories(desktop);
+  if (::mount("tmpfs", desktop.c_str(), "tmpfs", 0, "size=8k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+  }
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{desktop};
+  fs::create_directories(desktop / "MemoPad");
+  std::ofstream(desktop / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+  const pdb::PdbDatabase before = MemoDB();
+
+  EXPECT_EQ(RunCommand(
+                ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
+                              desktop.string(), "--sync-type", "slow", "sync", "memo_conduit.dll"}),
+                out_, err_),
+            kExitConduitFailed)
+      << out_.str();
+  EXPECT_THAT(out_.str(), HasSubstr("Cannot write"));
+  for (const auto& entry : fs::recursive_directory_iterator(desktop)) {
+    if (entry.is_regular_file() && entry.path().filename() != "NewMemo.txt") {
+      EXPECT_GT(entry.file_size(), 0u) << entry.path();
+    }
+  }
+  const pdb::PdbDatabase after = MemoDB();
+  ASSERT_EQ(after.records.size(), before.records.size());
+  for (std::size_t i = 0; i < after.records.size(); ++i)
+    EXPECT_EQ(after.records[i].attributes, before.records[i].attributes);
+  EXPECT_TRUE(fs::exists(desktop / "MemoPad" / "NewMemo.txt"));
+#else
+  GTEST_SKIP() << "needs a small tmpfs (Linux)";
+#endif
+}
+
+// The dropped memo is marked done only once the handheld has it: when the
+// write-back fails, NewMemo.txt stays to be added by the next run.
+TEST_F(MemoExample, DroppedMemoStaysWhenTheWriteBackFails) {
+  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+  EXPECT_EQ(RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
+                                     (root_ / "desktop").string(), "--fault", "SyncCloseDB=16385",
+                                     "sync", "memo_conduit.dll"}),
+                       out_, err_),
+            kExitConduitFailed)
+      << out_.str();
+  EXPECT_TRUE(fs::exists(root_ / "desktop" / "MemoPad" / "NewMemo.txt"));
+  EXPECT_FALSE(fs::exists(root_ / "desktop" / "MemoPad" / "NewMemo.txt.done"));
 }
 
 }  // namespace

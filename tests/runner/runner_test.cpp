@@ -110,6 +110,24 @@ TEST_F(RunnerTest, UserDefaultsToTheHandheldsOwn) {
   EXPECT_THAT(out_.str(), Not(HasSubstr("synchronising user \"\"")));
 }
 
+// A value longer than its field is refused, never cut: a cut desktop path
+// names another folder.
+TEST_F(RunnerTest, ValuesThatDoNotFitTheirFieldsAreRefused) {
+  const std::string long_desktop = (handheld_ / std::string(260, 'd')).string();
+  EXPECT_EQ(Run(SyncArgs({"--desktop", long_desktop, "sync", kExample})), kExitUsage);
+  EXPECT_THAT(err_.str(), HasSubstr("PathName field holds at most 255"));
+  EXPECT_THAT(out_.str(), Not(HasSubstr("Minimal Example")));
+  EXPECT_EQ(
+      Run({"--handheld", handheld_.string(), "--user", std::string(256, 'u'), "sync", kExample}),
+      kExitUsage);
+  EXPECT_THAT(err_.str(), HasSubstr("--user is 256 characters long"));
+  EXPECT_EQ(Run(SyncArgs({"--local-name", std::string(300, 'l'), "sync", kExample})), kExitUsage);
+  EXPECT_THAT(err_.str(), HasSubstr("LocalName"));
+  // 255 characters fit.
+  EXPECT_EQ(Run(SyncArgs({"--local-name", std::string(255, 'l'), "sync", kExample})), kExitOk)
+      << err_.str();
+}
+
 TEST_F(RunnerTest, DoNothingWritesOneLineAndSucceeds) {
   EXPECT_EQ(Run(SyncArgs({"--sync-type", "donothing", "sync", kExample})), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("Minimal Example configured to Do Nothing\n"));

@@ -1,12 +1,20 @@
 // A process killed with SIGKILL in the middle of the emulator's write-backs
 // leaves every database file whole: the old version or the new one. POSIX
 // only (fork).
+//
+// Each child reports every completed write-back through a pipe; the parent
+// waits for two (so that every kill follows completed write-backs, however
+// slow the build), then kills at a random moment within one write-back's
+// time. FERNWICK_CRASH_KILLS (default 250) and FERNWICK_CRASH_SECONDS
+// (default 40) set how many kills and for how long, for longer runs.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -28,9 +36,16 @@ std::string Payload(int generation, int index) {
   return text;
 }
 
+// A positive number from the environment variable `name`, or `fallback`.
+int Knob(const char* name, int fallback) {
+  const char* text = std::getenv(name);
+  const int value = text == nullptr ? 0 : std::atoi(text);
+  return value > 0 ? value : fallback;
+}
+
 // Rewrites every record of every database with a new generation, over and
-// over, until killed.
-[[noreturn]] void RewriteForever(SyncLibrary& sync, const std::string& folder) {
+// over, until killed; writes one byte to `done` after every write-back.
+[[noreturn]] void RewriteForever(SyncLibrary& sync, const std::string& folder, int done) {
   if (sync.EmuAttachHandheld(folder.c_str()) != 0) _exit(2);
   std::uint8_t buffer[256];
   for (int generation = 1;; ++generation) {
@@ -52,6 +67,8 @@ std::string Payload(int generation, int index) {
         if (sync.SyncWriteRec(&rec) != 0) _exit(5);
       }
       if (sync.SyncCloseDB(handle) != 0) _exit(6);
+      const char byte = 1;
+      if (write(done, &byte, 1) != 1) _exit(7);
     }
   }
 }
@@ -71,24 +88,46 @@ TEST(EmulatorCrash, KilledWriteBacksLeaveEveryFileWhole) {
   }
 
   std::mt19937 random(12345);
-  // Kills land at random moments within the first `max_delay_us` of a child's
-  // life; the window widens until write-backs complete (a sanitizer build
-  // is much slower).
-  int max_delay_us = 20000;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(40);
+  const int wanted_kills = Knob("FERNWICK_CRASH_KILLS", 250);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(Knob("FERNWICK_CRASH_SECONDS", 40));
   int kills = 0;
+  int write_backs = 0;
   int newest_generation = 0;
-  while (kills < 250 && std::chrono::steady_clock::now() < deadline) {
+  // Reads one byte from `fd` within 60 s.
+  auto await = [](int fd) {
+    pollfd p{fd, POLLIN, 0};
+    char byte = 0;
+    return poll(&p, 1, 60000) == 1 && read(fd, &byte, 1) == 1;
+  };
+  while (kills < wanted_kills && std::chrono::steady_clock::now() < deadline) {
+    int pipe_fds[2];
+    ASSERT_EQ(pipe(pipe_fds), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) RewriteForever(sync, folder.PathText());
-    usleep(static_cast<useconds_t>(std::uniform_int_distribution<int>(0, max_delay_us)(random)));
+    if (child == 0) {
+      close(pipe_fds[0]);
+      RewriteForever(sync, folder.PathText(), pipe_fds[1]);
+    }
+    close(pipe_fds[1]);
+    const bool one = await(pipe_fds[0]);
+    const auto started = std::chrono::steady_clock::now();
+    const bool second = one && await(pipe_fds[0]);
+    const auto period = std::chrono::duration_cast<std::chrono::microseconds>(
+                            std::chrono::steady_clock::now() - started)
+                            .count();
+    if (second) {
+      write_backs += 2;
+      usleep(static_cast<useconds_t>(
+          std::uniform_int_distribution<long long>(0, std::max<long long>(period, 1))(random)));
+    }
     kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
+    close(pipe_fds[0]);
+    ASSERT_TRUE(second) << "the child completed no write-backs within a minute";
     ASSERT_TRUE(WIFSIGNALED(status)) << "the child stopped by itself with " << WEXITSTATUS(status);
     ++kills;
-    if (kills % 20 == 0 && newest_generation == 0 && max_delay_us < 1000000) max_delay_us *= 2;
 
     for (int d = 0; d < kDatabases; ++d) {
       const auto path = folder.File("crash" + std::to_string(d) + ".pdb");
@@ -107,7 +146,8 @@ TEST(EmulatorCrash, KilledWriteBacksLeaveEveryFileWhole) {
   }
   RecordProperty("kills", kills);
   RecordProperty("newest_generation", newest_generation);
-  EXPECT_GE(kills, 50);
+  RecordProperty("write_backs", write_backs);
+  EXPECT_GE(kills, std::min(wanted_kills, 50));
   EXPECT_GT(newest_generation, 0) << "no write-back ever completed: the kills tested nothing";
   // Whatever the kills left behind is never taken for a database.
   ASSERT_EQ(sync.EmuAttachHandheld(folder.PathText().c_str()), 0);

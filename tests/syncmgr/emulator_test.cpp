@@ -2,10 +2,20 @@
 // component library drives it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+#ifdef __linux__
+#include <sys/mount.h>
+#endif
 
 #include "HandheldFolder.h"
 #include "SyncLibrary.h"
@@ -588,6 +598,60 @@ TEST_F(Emulator, DamagedProfileRefusesTheAttach) {
   EXPECT_EQ(sync_.EmuAttachHandheld((folder_.PathText() + "/missing").c_str()), SYNCERR_BAD_ARG);
 }
 
+// One rule for the profile: numbers are decimal or 0x hexadecimal, a byte
+// order mark is skipped, and anything but a readable regular file of that
+// name (a folder, a FIFO, a device) refuses the attach with a message.
+TEST_F(Emulator, ProfileNumbersMarksAndWhatIsNotAFile) {
+  folder_.WriteText("handheld.profile", "\xEF\xBB\xBFuser_id = 010\nmax_open_databases=08\n");
+  Attach();
+  TUserIDInfo user{};
+  ASSERT_EQ(sync_.SyncReadUserID(&user), 0);
+  EXPECT_EQ(user.m_Id, 10u);
+  ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+
+  folder_.WriteText("handheld.profile", "\x01key=1\n");
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("unknown key \"\\x01key\""), std::string::npos)
+      << sync_.LastMessage();
+
+  std::filesystem::remove(folder_.File("handheld.profile"));
+  std::filesystem::create_directory(folder_.File("handheld.profile"));
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("is a folder"), std::string::npos) << sync_.LastMessage();
+  std::filesystem::remove(folder_.File("handheld.profile"));
+#ifndef _WIN32
+  std::error_code ec;
+  std::filesystem::create_symlink("/dev/zero", folder_.File("handheld.profile"), ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("not a regular file"), std::string::npos)
+      << sync_.LastMessage();
+  std::filesystem::remove(folder_.File("handheld.profile"));
+  ASSERT_EQ(::mkfifo(folder_.File("handheld.profile").c_str(), 0600), 0);
+  EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
+  EXPECT_NE(sync_.LastMessage().find("not a regular file"), std::string::npos)
+      << sync_.LastMessage();
+#endif
+}
+
+// Database names that Windows would take for devices get file names that
+// are files on every platform.
+TEST_F(Emulator, DeviceNamesMakeOrdinaryFileNames) {
+  Attach();
+  const std::pair<const char*, const char*> cases[] = {
+      {"CON", "CON_.pdb"},   {"nul.txt", "nul_.txt.pdb"}, {"Com1", "Com1_.pdb"},
+      {"LPT9", "LPT9_.pdb"}, {"aux ", "aux_.pdb"},        {"CONSOLE", "CONSOLE.pdb"}};
+  for (const auto& [name, file] : cases) {
+    CDbCreateDB create{};
+    create.m_Creator = pdb::FourCC("abcd");
+    create.m_Type = pdb::FourCC("DATA");
+    std::strcpy(create.m_Name, name);
+    ASSERT_EQ(sync_.SyncCreateDB(&create), 0) << name << ": " << sync_.LastMessage();
+    ASSERT_EQ(sync_.SyncCloseDB(create.m_FileHandle), 0);
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder_.File(file))) << name;
+  }
+}
+
 TEST_F(Emulator, DamagedFileGivesAClearErrorAndTheOthersStillWork) {
   pdb::PdbDatabase broken = MakeTestDb();
   broken.name = "BrokenDB";
@@ -777,6 +841,173 @@ TEST_F(Emulator, DetachWritesBackWhatIsOpen) {
   const pdb::PdbDatabase saved = pdb::ReadPdbFile(folder_.File("test.pdb"));
   ASSERT_EQ(saved.records.size(), 8u);
   EXPECT_EQ(saved.records.back().data, Text("kept at detach"));
+}
+
+// A damaged file whose records repeat one id: every record is served under
+// an id of its own (the first keeps the id), marked changed, said in the
+// last message, and the fresh ids are what the write-back keeps.
+TEST_F(Emulator, RepeatedRecordIdsGetFreshIds) {
+  pdb::PdbDatabase db = MakeTestDb();
+  db.name = "Repeats";
+  db.records.clear();
+  for (int i = 0; i < 30; ++i) db.records.push_back({0x00, 7, Text("memo " + std::to_string(i))});
+  folder_.Write("repeats.pdb", db);
+  Attach();
+  const std::uint8_t handle = Open("Repeats", eDbRead | eDbWrite);
+  EXPECT_NE(sync_.LastMessage().find("29 record(s) repeat an id already in use"), std::string::npos)
+      << sync_.LastMessage();
+  std::set<std::uint32_t> ids;
+  int dirty = 0;
+  for (std::int16_t i = 0; i < 30; ++i) {
+    TRawRecordInfo rec = Rec(handle);
+    rec.RecIndex = i;
+    ASSERT_EQ(sync_.SyncReadRecordByIndex(&rec), 0);
+    if (i == 0) {
+      EXPECT_EQ(+rec.RecId, 7u);
+    }
+    EXPECT_EQ(Data(rec), "memo " + std::to_string(i));
+    ids.insert(+rec.RecId);
+    dirty += (rec.Attribs & eRecAttrDirty) != 0;
+  }
+  EXPECT_EQ(ids.size(), 30u);
+  EXPECT_EQ(dirty, 29);
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0);
+  std::set<std::uint32_t> saved;
+  for (const auto& r : pdb::ReadPdbFile(folder_.File("repeats.pdb")).records)
+    saved.insert(r.unique_id);
+  EXPECT_EQ(saved, ids);
+}
+
+// Another program replaces the file while it is open: its version stays,
+// this handle's version is kept beside it, and the close fails saying so.
+TEST_F(Emulator, FileChangedDuringTheSyncIsNotOverwritten) {
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  ASSERT_EQ(WriteRecord(handle, 0, 1, "ours"), 0);
+  pdb::PdbDatabase theirs = MakeTestDb();
+  theirs.records.push_back({0x40, 0x300, Text("theirs")});
+  folder_.Write("test.pdb", theirs);
+
+  EXPECT_EQ(sync_.SyncCloseDB(handle), SYNCERR_UNKNOWN);
+  EXPECT_NE(sync_.LastMessage().find("was changed by another program"), std::string::npos)
+      << sync_.LastMessage();
+  EXPECT_NE(sync_.LastMessage().find("test.pdb.sync-conflict-1"), std::string::npos);
+  EXPECT_EQ(pdb::ReadPdbFile(folder_.File("test.pdb")), theirs);
+  const pdb::PdbDatabase kept = pdb::ReadPdbFile(folder_.File("test.pdb.sync-conflict-1"));
+  EXPECT_EQ(kept.records.back().data, Text("ours"));
+  // The copy is not served as a second TestDB.
+  EXPECT_NE(Open("TestDB", eDbRead), 0);
+}
+
+// A database reached through a symbolic link: the write-back replaces the
+// link's target and the link stays. (Skipped where links cannot be made,
+// e.g. Windows without the privilege.)
+TEST_F(Emulator, WriteBackGoesThroughASymbolicLink) {
+  HandheldFolder store;
+  store.Write("real.pdb", MakeTestDb());
+  std::filesystem::remove(folder_.File("test.pdb"));
+  std::error_code ec;
+  std::filesystem::create_symlink(store.File("real.pdb"), folder_.File("test.pdb"), ec);
+  if (ec) GTEST_SKIP() << "cannot make a symbolic link here: " << ec.message();
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  ASSERT_EQ(WriteRecord(handle, 0, 1, "through the link"), 0);
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0) << sync_.LastMessage();
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_.File("test.pdb")));
+  EXPECT_EQ(pdb::ReadPdbFile(store.File("real.pdb")).records.back().data, Text("through the link"));
+}
+
+// A hard-linked database file: the write-back replaces the name in the
+// handheld folder; the other name keeps the old database, and a warning
+// says so. (Skipped where hard links cannot be made.)
+TEST_F(Emulator, HardLinkedFileIsReplacedAndTheOtherNameKeepsTheOldData) {
+  HandheldFolder elsewhere;
+  std::error_code ec;
+  std::filesystem::create_hard_link(folder_.File("test.pdb"), elsewhere.File("other.pdb"), ec);
+  if (ec) GTEST_SKIP() << "cannot make a hard link here: " << ec.message();
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  ASSERT_EQ(WriteRecord(handle, 0, 1, "new"), 0);
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0) << sync_.LastMessage();
+#ifndef _WIN32  // the link count is read on POSIX only
+  EXPECT_NE(sync_.LastMessage().find("other hard link"), std::string::npos) << sync_.LastMessage();
+#endif
+  EXPECT_EQ(pdb::ReadPdbFile(folder_.File("test.pdb")).records.back().data, Text("new"));
+  EXPECT_EQ(pdb::ReadPdbFile(elsewhere.File("other.pdb")), MakeTestDb());
+}
+
+// Every truncation of a database file, and a bit flipped in each byte of its
+// header and entry list: the open either serves a database or answers
+// SYNCERR_UNKNOWN with the reader's reason; the file is never touched.
+TEST_F(Emulator, TruncatedAndBitFlippedFilesGiveAClearError) {
+  const std::vector<std::uint8_t> whole = folder_.Bytes("test.pdb");
+  std::vector<std::vector<std::uint8_t>> damaged;
+  for (std::size_t size = 0; size < whole.size(); ++size) {
+    damaged.emplace_back(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+  }
+  for (std::size_t at = 0; at < std::min<std::size_t>(whole.size(), 78 + 7 * 8 + 2); ++at) {
+    damaged.push_back(whole);
+    damaged.back()[at] ^= static_cast<std::uint8_t>(1u << (at % 8));
+  }
+  for (const auto& bytes : damaged) {
+    folder_.WriteBytes("test.pdb", bytes);
+    Attach();
+    std::uint8_t handle = 0;
+    const std::int32_t status = sync_.SyncOpenDB("TestDB", 0, &handle, eDbRead | eDbWrite);
+    if (status == 0) {
+      EXPECT_EQ(sync_.SyncCloseDB(handle), 0);
+    } else if (status == SYNCERR_UNKNOWN) {
+      EXPECT_NE(sync_.LastMessage().find("cannot be opened"), std::string::npos)
+          << sync_.LastMessage();
+    } else if (status != SYNCERR_READ_ONLY) {  // a flip can set the read-only bit
+      // A header too damaged to name the database: not served at all.
+      EXPECT_EQ(status, SYNCERR_NOT_FOUND) << bytes.size();
+    }
+    ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+    EXPECT_EQ(folder_.Bytes("test.pdb"), bytes);
+  }
+}
+
+// A handheld disk that fills up, then one mounted read-only: the write-back
+// fails with a reason, the file keeps its old content and no temporary is
+// left. (Linux only: needs a small tmpfs; skipped when mounting is not
+// permitted.)
+TEST_F(Emulator, FullOrReadOnlyHandheldDiskKeepsTheOldFile) {
+#ifdef __linux__
+  HandheldFolder disk;
+  if (::mount("tmpfs", disk.PathText().c_str(), "tmpfs", 0, "size=12k") != 0) {
+    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
+  }
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{disk.PathText()};
+  disk.Write("test.pdb", MakeTestDb());
+  const std::vector<std::uint8_t> before = disk.Bytes("test.pdb");
+  for (const bool read_only : {false, true}) {
+    if (read_only) {
+      ASSERT_EQ(::mount(nullptr, disk.PathText().c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr),
+                0)
+          << std::strerror(errno);
+    }
+    ASSERT_EQ(sync_.EmuAttachHandheld(disk.PathText().c_str()), 0) << sync_.LastMessage();
+    const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+    ASSERT_EQ(WriteRecord(handle, 0, 1, std::string(read_only ? 100 : 60000, 'x')), 0);
+    EXPECT_EQ(sync_.SyncCloseDB(handle), SYNCERR_UNKNOWN);
+    EXPECT_NE(sync_.LastMessage().find("could not be written back"), std::string::npos)
+        << sync_.LastMessage();
+    ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+    EXPECT_EQ(disk.Bytes("test.pdb"), before);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(disk.Path())) {
+      (void)entry;
+      ++files;
+    }
+    EXPECT_EQ(files, 1) << "a temporary file was left";
+  }
+#else
+  GTEST_SKIP() << "needs a small tmpfs (Linux)";
+#endif
 }
 
 }  // namespace

@@ -1,0 +1,173 @@
+// What the runner tells the user when things go wrong: the emulator's
+// reasons in the HotSync log and on stderr, a database held by two files,
+// a registration left behind, a folder the registry file cannot name, a
+// conduit whose data module fails.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "hotsync/pdb/BuiltinRecords.h"
+#include "hotsync/pdb/PdbFile.h"
+#include "hotsync/runner/Runner.h"
+#include "hotsync/runner/RunnerOptions.h"
+
+namespace fernwick::runner {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+namespace fs = std::filesystem;
+
+class RunnerDiagnostics : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() /
+            ("fernwick-runner-diag-" +
+             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
+    fs::remove_all(root_);
+    fs::create_directories(root_ / "desktop");
+    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+  int Run(std::vector<std::string> args) {
+    out_.str("");
+    err_.str("");
+    return RunCommand(ParseOptions(args), out_, err_);
+  }
+  int Sync(std::vector<std::string> conduits) {
+    std::vector<std::string> args = {"--handheld", (root_ / "handheld").string(), "--desktop",
+                                     (root_ / "desktop").string(), "sync"};
+    args.insert(args.end(), conduits.begin(), conduits.end());
+    return Run(args);
+  }
+
+  fs::path root_;
+  std::ostringstream out_, err_;
+};
+
+TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
+  // MemoDB cut in the middle of its records.
+  const fs::path memo = root_ / "handheld" / "MemoDB.pdb";
+  fs::resize_file(memo, fs::file_size(memo) - 200);
+  EXPECT_EQ(Sync({"memo_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" cannot be opened: "));
+  EXPECT_THAT(err_.str(),
+              HasSubstr("the handheld's last message: SyncOpenDB: database \"MemoDB\""));
+  EXPECT_THAT(err_.str(), HasSubstr("[SYNCERR_UNKNOWN (0x4001)]"));
+}
+
+TEST_F(RunnerDiagnostics, ADatabaseInTwoFilesIsServedFromTheFileNamedAfterIt) {
+  // A stale copy that sorts first, with one memo fewer.
+  pdb::PdbDatabase stale = pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb");
+  stale.records.pop_back();
+  pdb::WritePdbFileAtomically(root_ / "handheld" / "MemoDB-old.pdb", stale);
+  const auto stale_bytes = fs::file_size(root_ / "handheld" / "MemoDB-old.pdb");
+
+  EXPECT_EQ(Run({"--handheld", (root_ / "handheld").string(), "--desktop",
+                 (root_ / "desktop").string(), "--sync-type", "slow", "sync", "memo_conduit.dll"}),
+            kExitOk)
+      << err_.str();
+  EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" is in two files: MemoDB.pdb is served "
+                                    "(the file named after the database), MemoDB-old.pdb is "
+                                    "left out"));
+  EXPECT_EQ(fs::file_size(root_ / "handheld" / "MemoDB-old.pdb"), stale_bytes);
+  EXPECT_EQ(pdb::ReadPdbFile(root_ / "handheld" / "MemoDB-old.pdb"), stale);
+  // The real file is the one synchronised: its deleted memos are purged.
+  for (const pdb::PdbRecord& r : pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb").records) {
+    EXPECT_EQ(r.attributes & 0x80, 0);
+  }
+}
+
+TEST_F(RunnerDiagnostics, ARegistrationLeftBehindIsEndedAndNamed) {
+  EXPECT_EQ(Sync({"leftover_conduit.dll", "memo_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_THAT(err_.str(), HasSubstr("conduit Leftover left its SyncRegisterConduit registration"));
+  EXPECT_THAT(out_.str(), HasSubstr("OK Memo Pad"));
+  EXPECT_THAT(out_.str(), Not(HasSubstr("SyncRegisterConduit failed")));
+}
+
+TEST_F(RunnerDiagnostics, InfoOnAConduitWhoseModuleThrowsFails) {
+  EXPECT_EQ(Run({"info", "throwing_conduit.dll"}), kExitLoadFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("the conduit gives no name"));
+}
+
+TEST_F(RunnerDiagnostics, AStandInFolderWithALineBreakIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows file names hold no line breaks";
+#else
+  const fs::path odd = root_ / "stand\nins";
+  fs::create_directories(odd);
+  EXPECT_EQ(Run({"--hotsync-dir", odd.string(), "--handheld", (root_ / "handheld").string(), "sync",
+                 "minimal_conduit.dll"}),
+            kExitLoadFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("contains a line break"));
+#endif
+}
+
+// What a killed run left behind is removed by the next one: the write-back
+// temporaries in the handheld folder and the runner's own temporaries of
+// processes that no longer run. Nothing else is touched. (999999999 is a
+// process id no system hands out.)
+TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
+  const fs::path handheld = root_ / "handheld";
+  std::ofstream(handheld / ".MemoDB.pdb.999999999-0.fwtmp") << "half a database";
+  std::ofstream(handheld / "notes.fwtmp") << "not ours";
+  const fs::path own = fs::temp_directory_path() / "fernwick-hotsync";
+  fs::create_directories(own / "registry-999999999-abcdef");
+  std::ofstream(own / "registry-999999999-abcdef" / "registry.reg") << "REGEDIT4\n";
+  std::ofstream(own / "log-999999999-12345.log") << "old log";
+  std::ofstream(own / "keep-999999999-1.txt") << "not ours";
+
+  EXPECT_EQ(Sync({"minimal_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_FALSE(fs::exists(handheld / ".MemoDB.pdb.999999999-0.fwtmp"));
+  EXPECT_THAT(out_.str(), HasSubstr(".MemoDB.pdb.999999999-0.fwtmp: removed"));
+  EXPECT_TRUE(fs::exists(handheld / "notes.fwtmp"));
+  EXPECT_FALSE(fs::exists(own / "registry-999999999-abcdef"));
+  EXPECT_FALSE(fs::exists(own / "log-999999999-12345.log"));
+  EXPECT_TRUE(fs::exists(own / "keep-999999999-1.txt"));
+  fs::remove(own / "keep-999999999-1.txt");
+  // This run's own temporaries are gone with it.
+#ifdef _WIN32
+  std::string mine = "-";
+  mine += std::to_string(_getpid());
+  mine += '-';
+#else
+  std::string mine = "-";
+  mine += std::to_string(getpid());
+  mine += '-';
+#endif
+  for (const auto& entry : fs::directory_iterator(own)) {
+    EXPECT_EQ(entry.path().filename().string().find(mine), std::string::npos) << entry.path();
+  }
+}
+
+// With --isolate, a conduit that crashes and one that never returns are
+// reported, and the conduit after them still runs.
+TEST_F(RunnerDiagnostics, IsolatedConduitsThatCrashOrHangAreReported) {
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Run({"--handheld", (root_ / "handheld").string(), "--timeout", "3", "sync",
+                 "crasher_conduit.dll", "looper_conduit.dll", "minimal_conduit.dll"}),
+            kExitConduitFailed)
+      << err_.str();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  const std::string out = out_.str();
+  EXPECT_THAT(out, HasSubstr("[1/3] crasher_conduit.dll: FAILED, "));
+  EXPECT_THAT(out, HasSubstr("[2/3] looper_conduit.dll: FAILED, stopped after 3 s"));
+  EXPECT_THAT(out, HasSubstr("[3/3] Minimal Example ("));
+  EXPECT_THAT(out, HasSubstr("OK Minimal Example"));
+}
+
+}  // namespace
+}  // namespace fernwick::runner
