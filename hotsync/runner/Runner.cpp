@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FernwickVersion.h"
 #include "hotsync/runner/ConduitLibraryFile.h"
 #include "hotsync/runner/HotSyncLog.h"
 #include "hotsync/runner/Installation.h"
@@ -238,6 +239,10 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
     out << HelpText();
     return kExitOk;
   }
+  if (options.command == Command::kVersion) {
+    out << "fernwick-hotsync " << FERNWICK_VERSION << "\n";
+    return kExitOk;
+  }
   Session session;
   if (std::string why = OpenSession(options, session); !why.empty()) {
     err << "fernwick-hotsync: " << why << "\n";
@@ -251,6 +256,7 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
     case Command::kConfigure:
       return Configure(options, out, err);
     case Command::kHelp:
+    case Command::kVersion:
       break;
   }
   return kExitOk;
