@@ -23,7 +23,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kRecords = 20000;
+constexpr int kRecords = 20000;  // for the edit; the walks take the count as argument
 
 struct Bench {
   fs::path folder;
@@ -81,7 +81,8 @@ Bench& Get() {
 }
 
 void BM_ComponentWalkWithNext(benchmark::State& state) {
-  Get().MakeDatabase(kRecords);
+  const auto records = static_cast<int>(state.range(0));
+  Get().MakeDatabase(records);
   TDorvConduitDb db(nullptr);
   db.SetFileName("MemoDB");
   db.SetOpenMode(eDbRead);
@@ -96,14 +97,19 @@ void BM_ComponentWalkWithNext(benchmark::State& state) {
     db.Close();
   }
   benchmark::DoNotOptimize(bytes);
-  state.SetItemsProcessed(state.iterations() * kRecords);
+  state.SetItemsProcessed(state.iterations() * records);
 }
-BENCHMARK(BM_ComponentWalkWithNext)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComponentWalkWithNext)
+    ->Arg(2000)
+    ->Arg(20000)
+    ->Arg(65535)
+    ->Unit(benchmark::kMillisecond);
 
 // The same walk through the bare Sync Manager calls, without the component
 // (no buffer clearing, no decoding).
 void BM_EmulatorWalkByIndex(benchmark::State& state) {
-  Get().MakeDatabase(kRecords);
+  const auto records = static_cast<int>(state.range(0));
+  Get().MakeDatabase(records);
   static std::uint8_t buffer[65535];
   std::size_t bytes = 0;
   for (auto _ : state) {
@@ -123,9 +129,9 @@ void BM_EmulatorWalkByIndex(benchmark::State& state) {
     SyncCloseDB(handle);
   }
   benchmark::DoNotOptimize(bytes);
-  state.SetItemsProcessed(state.iterations() * kRecords);
+  state.SetItemsProcessed(state.iterations() * records);
 }
-BENCHMARK(BM_EmulatorWalkByIndex)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EmulatorWalkByIndex)->Arg(2000)->Arg(20000)->Arg(65535)->Unit(benchmark::kMillisecond);
 
 // Edits the modified tenth and closes, which writes the database back. Each
 // iteration starts from a fresh file, made outside the timing.

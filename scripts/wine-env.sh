@@ -20,7 +20,10 @@ case "$build_dir" in
     # wineserver serves 32-bit clients and runs natively either way.
     export WINEARCH=win32
     WINE_LOADER_CMD=/usr/lib/wine/wine ;;
-  *) WINE_LOADER_CMD=/usr/lib/wine/wine64 ;;
+  *)
+    # A shell that set up the win32 prefix before has WINEARCH=win32 set.
+    unset WINEARCH
+    WINE_LOADER_CMD=/usr/lib/wine/wine64 ;;
 esac
 export WINE_LOADER_CMD
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Exceptions.h"
+#include "hotsync/pdb/PdbError.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -82,7 +82,7 @@ class FileHandle final : public AtomicFileWriter {
     if (!CloseHandle(h)) Fail("cannot close the temporary file");
   }
   [[noreturn]] void Fail(const std::string& what) {
-    throw Exception(path_.string() + ": " + what + ": " + LastErrorText());
+    throw PdbError(path_.string() + ": " + what + ": " + LastErrorText());
   }
 
  private:
@@ -110,7 +110,7 @@ class FileHandle final : public AtomicFileWriter {
 void Replace(const std::filesystem::path& temp, const std::filesystem::path& path) {
   if (!MoveFileExW(temp.wstring().c_str(), path.wstring().c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    throw Exception(path.string() + ": cannot replace the file: " + LastErrorText());
+    throw PdbError(path.string() + ": cannot replace the file: " + LastErrorText());
   }
 }
 
@@ -148,7 +148,7 @@ class FileHandle final : public AtomicFileWriter {
     if (::close(fd) != 0) Fail("cannot close the temporary file");
   }
   [[noreturn]] void Fail(const std::string& what) {
-    throw Exception(path_.string() + ": " + what + ": " + ErrnoText(errno));
+    throw PdbError(path_.string() + ": " + what + ": " + ErrnoText(errno));
   }
 
  private:
@@ -173,7 +173,7 @@ class FileHandle final : public AtomicFileWriter {
 
 void Replace(const std::filesystem::path& temp, const std::filesystem::path& path) {
   if (::rename(temp.c_str(), path.c_str()) != 0) {
-    throw Exception(path.string() + ": cannot replace the file: " + ErrnoText(errno));
+    throw PdbError(path.string() + ": cannot replace the file: " + ErrnoText(errno));
   }
   // Makes the rename durable; a folder that cannot be synced (some file
   // systems refuse) does not undo the write.

@@ -14,7 +14,7 @@ namespace fernwick::pdb {
 class AtomicFileWriter {
  public:
   virtual ~AtomicFileWriter() = default;
-  // Appends `size` bytes. Throws Exception (naming the file) when the write
+  // Appends `size` bytes. Throws PdbError (naming the file) when the write
   // fails.
   virtual void Put(const std::uint8_t* data, std::size_t size) = 0;
 };
@@ -26,7 +26,7 @@ class AtomicFileWriter {
 // POSIX the folder is synced too so that the rename itself is durable.
 // When `produce` throws or any step fails, the temporary file is removed,
 // `path` is left as it was and the exception propagates (failures of the
-// file system raise Exception naming the file and the reason).
+// file system raise PdbError naming the file and the reason).
 void WriteFileAtomically(const std::filesystem::path& path,
                          const std::function<void(AtomicFileWriter&)>& produce);
 

@@ -1,7 +1,8 @@
 #include "hotsync/pdb/BuiltinRecords.h"
 
 #include <algorithm>
-#include <cstring>
+
+#include "hotsync/pdb/BigEndian.h"
 
 namespace fernwick::pdb {
 
@@ -59,103 +60,17 @@ constexpr std::size_t kAppFieldsStart = 278;
 constexpr std::size_t kCategoryNameSize = 16;
 constexpr std::size_t kAddressLabelSize = 16;
 
-class Reader {
- public:
-  Reader(std::span<const std::uint8_t> bytes, const char* what) : bytes_(bytes), what_(what) {}
+using Reader = BigEndianReader;
 
-  std::uint8_t U8() {
-    Need(1, "a byte");
-    return bytes_[pos_++];
-  }
-  std::uint16_t U16() {
-    Need(2, "a 2-byte field");
-    std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] << 8 | bytes_[pos_ + 1]);
-    pos_ += 2;
-    return v;
-  }
-  std::uint32_t U32() {
-    std::uint32_t hi = U16();
-    return hi << 16 | U16();
-  }
-  void Skip(std::size_t n) {
-    Need(n, "padding");
-    pos_ += n;
-  }
-  // A NUL-terminated string; the NUL is consumed.
-  std::string CString(const char* field) {
-    auto rest = bytes_.subspan(pos_);
-    auto nul = std::find(rest.begin(), rest.end(), std::uint8_t{0});
-    if (nul == rest.end()) {
-      throw PdbFormatError(std::string(what_) + ": the " + field + " has no terminating NUL");
-    }
-    std::string s(rest.begin(), nul);
-    pos_ += s.size() + 1;
-    return s;
-  }
-  // A fixed-size field holding a string that ends at its first NUL (or fills
-  // the field).
-  std::string FixedString(std::size_t size) {
-    Need(size, "a fixed-size text");
-    auto field = bytes_.subspan(pos_, size);
-    auto nul = std::find(field.begin(), field.end(), std::uint8_t{0});
-    pos_ += size;
-    return {field.begin(), nul};
-  }
-  std::size_t Position() const { return pos_; }
-  std::span<const std::uint8_t> Rest() const { return bytes_.subspan(pos_); }
+// Lays a block out into its own byte vector.
+class Writer : public BigEndianWriter<VectorSink> {
+ public:
+  Writer() : BigEndianWriter(sink_) { bytes_.reserve(256); }
+  std::vector<std::uint8_t> Take() { return std::move(bytes_); }
 
  private:
-  void Need(std::size_t n, const char* field) const {
-    if (n > bytes_.size() - pos_) {
-      throw PdbFormatError(std::string(what_) + ": too short for " + field + " at offset " +
-                           std::to_string(pos_) + " (" + std::to_string(bytes_.size()) + " bytes)");
-    }
-  }
-
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
-  const char* what_;
-};
-
-class Writer {
- public:
-  Writer() { out_.reserve(256); }
-  void U8(std::uint32_t v) {
-    const std::uint8_t b[1] = {static_cast<std::uint8_t>(v)};
-    Put(b, 1);
-  }
-  void U16(std::uint32_t v) {
-    const std::uint8_t b[2] = {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-    Put(b, 2);
-  }
-  void U32(std::uint32_t v) {
-    const std::uint8_t b[4] = {static_cast<std::uint8_t>(v >> 24),
-                               static_cast<std::uint8_t>(v >> 16),
-                               static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-    Put(b, 4);
-  }
-  void Zeros(std::size_t n) { out_.resize(out_.size() + n); }
-  void CString(const std::string& s) {
-    Put(reinterpret_cast<const std::uint8_t*>(s.data()), s.size());
-    Zeros(1);
-  }
-  // Cut to size - 1 bytes so that a NUL always ends the field.
-  void FixedString(const std::string& s, std::size_t size) {
-    std::size_t n = std::min(s.size(), size - 1);
-    Put(reinterpret_cast<const std::uint8_t*>(s.data()), n);
-    Zeros(size - n);
-  }
-  std::vector<std::uint8_t> Take() { return std::move(out_); }
-
- private:
-  void Put(const std::uint8_t* p, std::size_t n) {
-    if (n == 0) return;
-    const std::size_t at = out_.size();
-    out_.resize(at + n);
-    std::memcpy(out_.data() + at, p, n);
-  }
-
-  std::vector<std::uint8_t> out_;
+  std::vector<std::uint8_t> bytes_;
+  VectorSink sink_{bytes_};
 };
 
 void WriteCategories(Writer& w, const CategoryInfo& info) {
@@ -177,13 +92,40 @@ CategoryInfo ReadCategories(Reader& r) {
   return info;
 }
 
+// The application info layout Memo Pad and To Do share (282 bytes): the
+// category block, a word at 278, a byte at 280, a pad byte.
+struct WordByteAppInfo {
+  CategoryInfo categories;
+  std::uint16_t word = 0;
+  std::uint8_t byte = 0;
+};
+
+std::vector<std::uint8_t> EncodeWordByteAppInfo(const WordByteAppInfo& info) {
+  Writer w;
+  WriteCategories(w, info.categories);
+  w.U16(info.word);
+  w.U8(info.byte);
+  w.Zeros(1);
+  return w.Take();
+}
+
+WordByteAppInfo DecodeWordByteAppInfo(std::span<const std::uint8_t> bytes, const char* what) {
+  Reader r(bytes, what);
+  WordByteAppInfo info;
+  info.categories = ReadCategories(r);
+  r.Skip(2);
+  info.word = r.U16();
+  info.byte = r.U8();
+  return info;
+}
+
 }  // namespace
 
 std::uint16_t PackDate(const Date& date) {
   if (date.year < 1904 || date.year > 2031 || date.month < 1 || date.month > 12 || date.day < 1 ||
       date.day > 31) {
-    throw Exception("date " + std::to_string(date.year) + "-" + std::to_string(date.month) + "-" +
-                    std::to_string(date.day) + " cannot be stored as a handheld date");
+    throw PdbError("date " + std::to_string(date.year) + "-" + std::to_string(date.month) + "-" +
+                   std::to_string(date.day) + " cannot be stored as a handheld date");
   }
   return static_cast<std::uint16_t>((date.year - 1904) << 9 | date.month << 5 | date.day);
 }
@@ -228,22 +170,12 @@ MemoRecord DecodeMemoRecord(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> EncodeMemoAppInfo(const MemoAppInfo& info) {
-  Writer w;
-  WriteCategories(w, info.categories);
-  w.U16(info.reserved);
-  w.U8(info.sort_order);
-  w.Zeros(1);
-  return w.Take();
+  return EncodeWordByteAppInfo({info.categories, info.reserved, info.sort_order});
 }
 
 MemoAppInfo DecodeMemoAppInfo(std::span<const std::uint8_t> bytes) {
-  Reader r(bytes, "memo application info");
-  MemoAppInfo info;
-  info.categories = ReadCategories(r);
-  r.Skip(2);
-  info.reserved = r.U16();
-  info.sort_order = r.U8();
-  return info;
+  const WordByteAppInfo info = DecodeWordByteAppInfo(bytes, "memo application info");
+  return MemoAppInfo{info.categories, info.word, info.byte};
 }
 
 std::vector<std::uint8_t> EncodeToDoRecord(const ToDoRecord& record) {
@@ -268,22 +200,12 @@ ToDoRecord DecodeToDoRecord(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> EncodeToDoAppInfo(const ToDoAppInfo& info) {
-  Writer w;
-  WriteCategories(w, info.categories);
-  w.U16(info.dirty);
-  w.U8(info.sort_by_priority);
-  w.Zeros(1);
-  return w.Take();
+  return EncodeWordByteAppInfo({info.categories, info.dirty, info.sort_by_priority});
 }
 
 ToDoAppInfo DecodeToDoAppInfo(std::span<const std::uint8_t> bytes) {
-  Reader r(bytes, "to do application info");
-  ToDoAppInfo info;
-  info.categories = ReadCategories(r);
-  r.Skip(2);
-  info.dirty = r.U16();
-  info.sort_by_priority = r.U8();
-  return info;
+  const WordByteAppInfo info = DecodeWordByteAppInfo(bytes, "to do application info");
+  return ToDoAppInfo{info.categories, info.word, info.byte};
 }
 
 std::vector<std::uint8_t> EncodeAddressRecord(const AddressRecord& record) {
@@ -394,8 +316,8 @@ std::vector<std::uint8_t> EncodeDatebookRecord(const DatebookRecord& record) {
   }
   if (!record.exceptions.empty()) {
     if (record.exceptions.size() > 0xFFFF) {
-      throw Exception("date book record: too many exceptions (" +
-                      std::to_string(record.exceptions.size()) + ")");
+      throw PdbError("date book record: too many exceptions (" +
+                     std::to_string(record.exceptions.size()) + ")");
     }
     w.U16(static_cast<std::uint32_t>(record.exceptions.size()));
     for (auto d : record.exceptions) w.U16(d);

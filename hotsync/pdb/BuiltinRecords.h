@@ -26,7 +26,7 @@ struct Date {
   int day = 1;      // 1 to 31
   bool operator==(const Date&) const = default;
 };
-// Throws Exception for a year outside 1904-2031, a month outside 1-12 or a
+// Throws PdbError for a year outside 1904-2031, a month outside 1-12 or a
 // day outside 1-31.
 std::uint16_t PackDate(const Date& date);
 // The fields as stored (month and day are not range-checked; 0xFFFF is

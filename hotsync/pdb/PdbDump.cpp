@@ -18,6 +18,8 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <span>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -29,8 +31,6 @@
 
 namespace fernwick::pdb {
 namespace {
-
-std::string Num(std::uint64_t v) { return std::to_string(v); }
 
 std::string Hex8(unsigned v) {
   char buf[8];
@@ -89,122 +89,133 @@ void PrintCategories(const CategoryInfo& c) {
   std::cout << "last_unique_id " << unsigned{c.last_unique_id} << "\n";
 }
 
-std::string RecordPrefix(const PdbRecord& r) {
-  return "record attr=" + Hex8(r.attributes) + " id=" + Num(r.unique_id);
+// How the database of one built-in application is printed: its application
+// info block, and the text that follows the prefix of a record with data
+// (decoded before anything of the record is printed).
+struct BuiltinPrinter {
+  const char* creator;
+  void (*print_app_info)(std::span<const std::uint8_t>);
+  std::string (*record_text)(std::span<const std::uint8_t>);
+};
+
+void PrintMemoAppInfo(std::span<const std::uint8_t> bytes) {
+  auto info = DecodeMemoAppInfo(bytes);
+  PrintCategories(info.categories);
+  std::cout << "memo sort_order=" << unsigned{info.sort_order} << "\n";
 }
+
+std::string MemoText(std::span<const std::uint8_t> bytes) {
+  std::ostringstream out;
+  out << " text=" << QuoteText(DecodeMemoRecord(bytes).text) << "\n";
+  return out.str();
+}
+
+void PrintToDoAppInfo(std::span<const std::uint8_t> bytes) {
+  auto info = DecodeToDoAppInfo(bytes);
+  PrintCategories(info.categories);
+  std::cout << "todo dirty=" << info.dirty
+            << " sort_by_priority=" << unsigned{info.sort_by_priority} << "\n";
+}
+
+std::string ToDoText(std::span<const std::uint8_t> bytes) {
+  auto t = DecodeToDoRecord(bytes);
+  std::ostringstream out;
+  out << " due=" << DateText(t.due_date) << " priority=" << unsigned{t.priority}
+      << " completed=" << t.completed << " description=" << QuoteText(t.description)
+      << " note=" << QuoteText(t.note) << "\n";
+  return out.str();
+}
+
+void PrintAddressAppInfo(std::span<const std::uint8_t> bytes) {
+  auto info = DecodeAddressAppInfo(bytes);
+  PrintCategories(info.categories);
+  std::cout << "address dirty_labels=" << info.dirty_labels << " country=" << unsigned{info.country}
+            << "\n";
+  for (std::size_t i = 0; i < info.labels.size(); ++i) {
+    std::cout << "label " << i << " " << QuoteText(info.labels[i]) << "\n";
+  }
+}
+
+std::string AddressText(std::span<const std::uint8_t> bytes) {
+  auto a = DecodeAddressRecord(bytes);
+  std::ostringstream out;
+  out << " labels=";
+  for (int i = 0; i < 5; ++i) out << (i ? "," : "") << unsigned{a.phone_labels[i]};
+  out << " shown=" << unsigned{a.shown_phone} << "\n";
+  for (int i = 0; i < kAddressFieldCount; ++i) {
+    if (a.fields[i]) out << "field " << i << " " << QuoteText(*a.fields[i]) << "\n";
+  }
+  return out.str();
+}
+
+void PrintDatebookAppInfo(std::span<const std::uint8_t> bytes) {
+  auto info = DecodeDatebookAppInfo(bytes);
+  PrintCategories(info.categories);
+  std::cout << "datebook start_of_week=" << unsigned{info.start_of_week} << "\n";
+}
+
+std::string DatebookText(std::span<const std::uint8_t> bytes) {
+  auto d = DecodeDatebookRecord(bytes);
+  std::ostringstream out;
+  out << " time=";
+  if (d.start_hour == 0xFF) {
+    out << "untimed";
+  } else {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02u:%02u-%02u:%02u", unsigned{d.start_hour},
+                  unsigned{d.start_minute}, unsigned{d.end_hour}, unsigned{d.end_minute});
+    out << buf;
+  }
+  out << " date=" << DateText(d.date) << " alarm=";
+  if (d.alarm) {
+    out << int{d.alarm->advance} << "," << unsigned{d.alarm->unit};
+  } else {
+    out << "none";
+  }
+  out << " repeat=";
+  if (d.repeat) {
+    out << unsigned{d.repeat->type} << "," << DateText(d.repeat->end_date) << ","
+        << unsigned{d.repeat->frequency} << "," << unsigned{d.repeat->repeat_on} << ","
+        << unsigned{d.repeat->start_of_week};
+  } else {
+    out << "none";
+  }
+  out << " exceptions=";
+  if (d.exceptions.empty()) out << "none";
+  for (std::size_t i = 0; i < d.exceptions.size(); ++i) {
+    out << (i ? ";" : "") << DateText(d.exceptions[i]);
+  }
+  out << " description=" << (d.description ? QuoteText(*d.description) : "none")
+      << " note=" << (d.note ? QuoteText(*d.note) : "none") << "\n";
+  return out.str();
+}
+
+constexpr BuiltinPrinter kBuiltinPrinters[] = {
+    {"memo", PrintMemoAppInfo, MemoText},
+    {"todo", PrintToDoAppInfo, ToDoText},
+    {"addr", PrintAddressAppInfo, AddressText},
+    {"date", PrintDatebookAppInfo, DatebookText},
+};
 
 void PrintDecoded(const PdbDatabase& db) {
   const std::string creator = FourCCToString(db.creator);
-  const bool builtin = !db.IsResourceDatabase() && (creator == "memo" || creator == "todo" ||
-                                                    creator == "addr" || creator == "date");
-  if (!builtin) {
+  const BuiltinPrinter* printer = nullptr;
+  for (const auto& p : kBuiltinPrinters) {
+    if (!db.IsResourceDatabase() && creator == p.creator) printer = &p;
+  }
+  if (printer == nullptr) {
     PrintRaw(db);
     return;
   }
-  if (!db.app_info) std::cout << "appinfo none\n";
-  if (creator == "memo") {
-    if (db.app_info) {
-      auto info = DecodeMemoAppInfo(*db.app_info);
-      PrintCategories(info.categories);
-      std::cout << "memo sort_order=" << unsigned{info.sort_order} << "\n";
-    }
-    for (const auto& r : db.records) {
-      if (r.data.empty()) {
-        // A deleted record without an archived copy has no data to decode.
-        std::cout << RecordPrefix(r) << " empty\n";
-        continue;
-      }
-      std::cout << RecordPrefix(r) << " text=" << QuoteText(DecodeMemoRecord(r.data).text) << "\n";
-    }
-  } else if (creator == "todo") {
-    if (db.app_info) {
-      auto info = DecodeToDoAppInfo(*db.app_info);
-      PrintCategories(info.categories);
-      std::cout << "todo dirty=" << info.dirty
-                << " sort_by_priority=" << unsigned{info.sort_by_priority} << "\n";
-    }
-    for (const auto& r : db.records) {
-      if (r.data.empty()) {
-        // A deleted record without an archived copy has no data to decode.
-        std::cout << RecordPrefix(r) << " empty\n";
-        continue;
-      }
-      auto t = DecodeToDoRecord(r.data);
-      std::cout << RecordPrefix(r) << " due=" << DateText(t.due_date)
-                << " priority=" << unsigned{t.priority} << " completed=" << t.completed
-                << " description=" << QuoteText(t.description) << " note=" << QuoteText(t.note)
-                << "\n";
-    }
-  } else if (creator == "addr") {
-    if (db.app_info) {
-      auto info = DecodeAddressAppInfo(*db.app_info);
-      PrintCategories(info.categories);
-      std::cout << "address dirty_labels=" << info.dirty_labels
-                << " country=" << unsigned{info.country} << "\n";
-      for (std::size_t i = 0; i < info.labels.size(); ++i) {
-        std::cout << "label " << i << " " << QuoteText(info.labels[i]) << "\n";
-      }
-    }
-    for (const auto& r : db.records) {
-      if (r.data.empty()) {
-        // A deleted record without an archived copy has no data to decode.
-        std::cout << RecordPrefix(r) << " empty\n";
-        continue;
-      }
-      auto a = DecodeAddressRecord(r.data);
-      std::cout << RecordPrefix(r) << " labels=";
-      for (int i = 0; i < 5; ++i) std::cout << (i ? "," : "") << unsigned{a.phone_labels[i]};
-      std::cout << " shown=" << unsigned{a.shown_phone} << "\n";
-      for (int i = 0; i < kAddressFieldCount; ++i) {
-        if (a.fields[i]) std::cout << "field " << i << " " << QuoteText(*a.fields[i]) << "\n";
-      }
-    }
-  } else if (creator == "date") {
-    if (db.app_info) {
-      auto info = DecodeDatebookAppInfo(*db.app_info);
-      PrintCategories(info.categories);
-      std::cout << "datebook start_of_week=" << unsigned{info.start_of_week} << "\n";
-    }
-    for (const auto& r : db.records) {
-      if (r.data.empty()) {
-        // A deleted record without an archived copy has no data to decode.
-        std::cout << RecordPrefix(r) << " empty\n";
-        continue;
-      }
-      auto d = DecodeDatebookRecord(r.data);
-      std::cout << RecordPrefix(r) << " time=";
-      if (d.start_hour == 0xFF) {
-        std::cout << "untimed";
-      } else {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%02u:%02u-%02u:%02u", unsigned{d.start_hour},
-                      unsigned{d.start_minute}, unsigned{d.end_hour}, unsigned{d.end_minute});
-        std::cout << buf;
-      }
-      std::cout << " date=" << DateText(d.date) << " alarm=";
-      if (d.alarm) {
-        std::cout << int{d.alarm->advance} << "," << unsigned{d.alarm->unit};
-      } else {
-        std::cout << "none";
-      }
-      std::cout << " repeat=";
-      if (d.repeat) {
-        std::cout << unsigned{d.repeat->type} << "," << DateText(d.repeat->end_date) << ","
-                  << unsigned{d.repeat->frequency} << "," << unsigned{d.repeat->repeat_on} << ","
-                  << unsigned{d.repeat->start_of_week};
-      } else {
-        std::cout << "none";
-      }
-      std::cout << " exceptions=";
-      if (d.exceptions.empty()) std::cout << "none";
-      for (std::size_t i = 0; i < d.exceptions.size(); ++i) {
-        std::cout << (i ? ";" : "") << DateText(d.exceptions[i]);
-      }
-      std::cout << " description=" << (d.description ? QuoteText(*d.description) : "none")
-                << " note=" << (d.note ? QuoteText(*d.note) : "none") << "\n";
-    }
+  if (db.app_info) {
+    printer->print_app_info(*db.app_info);
   } else {
-    PrintRaw(db);
+    std::cout << "appinfo none\n";
+  }
+  for (const auto& r : db.records) {
+    // A deleted record without an archived copy has no data to decode.
+    const std::string text = r.data.empty() ? " empty\n" : printer->record_text(r.data);
+    std::cout << "record attr=" << Hex8(r.attributes) << " id=" << r.unique_id << text;
   }
 }
 

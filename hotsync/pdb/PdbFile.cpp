@@ -4,13 +4,119 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "hotsync/pdb/AtomicFile.h"
+#include "hotsync/pdb/BigEndian.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fernwick::pdb {
 
 namespace {
+
+constexpr std::int64_t kSeconds1904To1970 = 2082844800;
+
+using Extent = PdbExtent;
+using Layout = PdbIndex;
+
+std::string Hex32(std::uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
+  return buf;
+}
+
+// A file over kPdbMaxFileSize cannot be a database: refused before it is
+// read.
+void CheckFileSize(std::uint64_t file_size, const std::string& source) {
+  if (file_size > kPdbMaxFileSize) {
+    throw PdbFormatError(source + ": the file is too large for a database (" +
+                         std::to_string(file_size) +
+                         " bytes; its 32-bit offsets reach at most 4294967295)");
+  }
+}
+
+std::uint64_t SizeOf(std::ifstream& in, const std::string& source) {
+  in.seekg(0, std::ios::end);
+  const std::streamoff end = in.tellg();
+  in.seekg(0);
+  if (end < 0 || !in) throw PdbError(source + ": cannot determine the size of the file");
+  return static_cast<std::uint64_t>(end);
+}
+
+// The bytes of a whole file, for parsing from memory: mapped where the
+// system allows it (POSIX), so that they are not held on the heap beside the
+// database built from them; otherwise read in one call. A file over
+// kPdbMaxFileSize is refused before anything is read.
+class FileBytes {
+#ifdef MAP_POPULATE
+  // Maps every page in one call instead of taking a fault per page.
+  static constexpr int kPopulate = MAP_POPULATE;
+#else
+  static constexpr int kPopulate = 0;
+#endif
+
+ public:
+  FileBytes(const std::filesystem::path& path, const std::string& source) {
+#ifndef _WIN32
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw PdbError(source + ": cannot open the file for reading");
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0) {
+      ::close(fd);
+      throw PdbError(source + ": cannot determine the size of the file");
+    }
+    const auto file_size = static_cast<std::uint64_t>(st.st_size);
+    try {
+      CheckFileSize(file_size, source);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    size_ = static_cast<std::size_t>(file_size);
+    if (size_ > 0) {
+      void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
+      if (mapped != MAP_FAILED) {
+        mapped_ = static_cast<const std::uint8_t*>(mapped);
+      }
+    }
+    ::close(fd);
+    if (mapped_ != nullptr || size_ == 0) return;
+#endif
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw PdbError(source + ": cannot open the file for reading");
+    const std::uint64_t size = SizeOf(in, source);
+    CheckFileSize(size, source);
+    size_ = static_cast<std::size_t>(size);
+    buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size_, 1));
+    if (!in.read(reinterpret_cast<char*>(buffer_.get()), static_cast<std::streamsize>(size_))) {
+      throw PdbError(source + ": cannot read the file (" + std::to_string(in.gcount()) + " of " +
+                     std::to_string(size_) + " bytes read)");
+    }
+  }
+  ~FileBytes() {
+#ifndef _WIN32
+    if (mapped_ != nullptr) ::munmap(const_cast<std::uint8_t*>(mapped_), size_);
+#endif
+  }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+
+  std::span<const std::uint8_t> Bytes() const {
+    return {mapped_ != nullptr ? mapped_ : buffer_.get(), size_};
+  }
+
+ private:
+  const std::uint8_t* mapped_ = nullptr;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t size_ = 0;
+};
 
 // File layout. Every integer is big-endian; there is no padding.
 //
@@ -47,132 +153,77 @@ namespace {
 // them out in, so an empty block written before a full one reads back empty.
 //
 // Every offset must lie at or after the end of the entry list and at or
-// before the end of the file; anything else is refused as damage.
-constexpr std::size_t kHeaderSize = 78;
-constexpr std::size_t kRecordEntrySize = 8;
-constexpr std::size_t kResourceEntrySize = 10;
-constexpr std::size_t kNameSize = 32;
-constexpr std::int64_t kSeconds1904To1970 = 2082844800;
+// before the end of the file; anything else is refused as damage. Offsets
+// have 32 bits, so a file over kPdbMaxFileSize cannot be a database.
 
-// A bounded, checked view over bytes that reads big-endian integers one byte
-// at a time.
-class ByteReader {
- public:
-  ByteReader(std::span<const std::uint8_t> bytes, const std::string& source)
-      : bytes_(bytes), source_(source) {}
-
-  std::uint8_t U8() {
-    Need(1);
-    return bytes_[pos_++];
-  }
-  std::uint16_t U16() {
-    Need(2);
-    std::uint16_t v = static_cast<std::uint16_t>(bytes_[pos_] << 8 | bytes_[pos_ + 1]);
-    pos_ += 2;
-    return v;
-  }
-  std::uint32_t U24() {
-    Need(3);
-    std::uint32_t v = std::uint32_t{bytes_[pos_]} << 16 | std::uint32_t{bytes_[pos_ + 1]} << 8 |
-                      std::uint32_t{bytes_[pos_ + 2]};
-    pos_ += 3;
-    return v;
-  }
-  std::uint32_t U32() {
-    Need(4);
-    std::uint32_t v = std::uint32_t{bytes_[pos_]} << 24 | std::uint32_t{bytes_[pos_ + 1]} << 16 |
-                      std::uint32_t{bytes_[pos_ + 2]} << 8 | std::uint32_t{bytes_[pos_ + 3]};
-    pos_ += 4;
-    return v;
-  }
-  std::span<const std::uint8_t> Bytes(std::size_t n) {
-    Need(n);
-    auto s = bytes_.subspan(pos_, n);
-    pos_ += n;
-    return s;
-  }
-
- private:
-  void Need(std::size_t n) const {
-    if (n > bytes_.size() - pos_) {
-      throw PdbFormatError(source_ + ": file ends inside the header or entry list");
-    }
-  }
-
-  std::span<const std::uint8_t> bytes_;
-  std::size_t pos_ = 0;
-  const std::string& source_;
+// The header as read, with what locates the blocks.
+struct Header {
+  PdbFileHeader fields;
+  std::uint32_t app_offset = 0;
+  std::uint32_t sort_offset = 0;
 };
 
-using Extent = PdbExtent;
-using Layout = PdbIndex;
-
-std::string Hex32(std::uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(v));
-  return buf;
-}
-
-std::size_t EntryListEnd(std::size_t count, bool resources) {
-  return kHeaderSize + count * (resources ? kResourceEntrySize : kRecordEntrySize);
-}
-
-// Reads the header from `head` (at least kHeaderSize bytes) and returns the
-// number of entries, after the checks that need only the header.
-std::size_t CheckHeader(std::span<const std::uint8_t> head, std::uint64_t file_size,
-                        const std::string& source) {
-  if (file_size < kHeaderSize) {
+// Reads the header from `head`, the first bytes of a file of `file_size`
+// bytes (all of them up to kPdbHeaderSize), and makes every check that needs
+// only the header.
+Header ParseHeader(std::span<const std::uint8_t> head, std::uint64_t file_size,
+                   const std::string& source) {
+  CheckFileSize(file_size, source);
+  if (file_size < kPdbHeaderSize || head.size() < kPdbHeaderSize) {
     throw PdbFormatError(source + ": file is too short for a database header (" +
                          std::to_string(file_size) + " bytes, the header takes 78)");
   }
-  std::size_t count = std::size_t{head[76]} << 8 | head[77];
-  bool resources = (head[33] & 0x01) != 0;
-  std::uint64_t list_end = EntryListEnd(count, resources);
+  BigEndianReader in(head.first(kPdbHeaderSize), source);
+  Header header;
+  PdbFileHeader& h = header.fields;
+  h.file_size = file_size;
+  auto name = in.Bytes(kPdbNameSize);
+  h.attributes = in.U16();
+  h.version = in.U16();
+  h.creation_date = in.U32();
+  h.modification_date = in.U32();
+  h.backup_date = in.U32();
+  h.modification_number = in.U32();
+  header.app_offset = in.U32();
+  header.sort_offset = in.U32();
+  h.type = in.U32();
+  h.creator = in.U32();
+  h.unique_id_seed = in.U32();
+  const std::uint32_t next_list = in.U32();
+  h.entry_count = in.U16();
+
+  const bool resources = h.IsResourceDatabase();
+  const std::uint64_t list_end = PdbEntryListEnd(h.entry_count, resources);
   if (list_end > file_size) {
-    throw PdbFormatError(source + ": the entry list of " + std::to_string(count) +
+    throw PdbFormatError(source + ": the entry list of " + std::to_string(h.entry_count) +
                          (resources ? " resources" : " records") +
                          " does not fit in the file (needs " + std::to_string(list_end) +
                          " bytes, size " + std::to_string(file_size) + ")");
   }
-  return count;
-}
-
-// Parses the header and entry list in `head` (which holds at least the
-// header and the whole entry list) of a file of `file_size` bytes, checks
-// every offset and computes every block's length.
-Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
-                   const std::string& source) {
-  std::size_t count = CheckHeader(head, file_size, source);
-  ByteReader in(head, source);
-  Layout layout;
-  PdbDatabase& db = layout.db;
-
-  auto name = in.Bytes(kNameSize);
   auto nul = std::find(name.begin(), name.end(), std::uint8_t{0});
   if (nul == name.end()) {
     throw PdbFormatError(source + ": the database name has no terminating NUL within 32 bytes");
   }
-  db.name.assign(name.begin(), nul);
-  db.attributes = in.U16();
-  db.version = in.U16();
-  db.creation_date = in.U32();
-  db.modification_date = in.U32();
-  db.backup_date = in.U32();
-  db.modification_number = in.U32();
-  std::uint32_t app_offset = in.U32();
-  std::uint32_t sort_offset = in.U32();
-  db.type = in.U32();
-  db.creator = in.U32();
-  db.unique_id_seed = in.U32();
-  std::uint32_t next_list = in.U32();
+  h.name.assign(name.begin(), nul);
   if (next_list != 0) {
     throw PdbFormatError(source + ": the next record list id is " + Hex32(next_list) +
                          ", not 0 (chained entry lists are a sign of damage)");
   }
-  in.U16();  // entry count, read by CheckHeader
+  return header;
+}
+
+// Parses the header and entry list in `bytes`, the whole file, checks every
+// offset and computes every block's length.
+Layout ParseLayout(std::span<const std::uint8_t> bytes, const std::string& source) {
+  const std::uint64_t file_size = bytes.size();
+  Header header = ParseHeader(bytes, file_size, source);
+  Layout layout;
+  PdbDatabase& db = layout.db;
+  const std::size_t count = header.fields.entry_count;
+  static_cast<PdbHeader&>(db) = std::move(header.fields);
 
   const bool resources = db.IsResourceDatabase();
-  const std::uint64_t data_start = EntryListEnd(count, resources);
+  const std::uint64_t data_start = PdbEntryListEnd(count, resources);
   // `what` is only asked for when the offset is bad.
   auto check = [&](std::uint32_t offset, auto what_of) {
     if (offset >= data_start && offset <= file_size) return;
@@ -181,13 +232,12 @@ Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
       throw PdbFormatError(source + ": " + what + " starts past the end of the file (offset " +
                            std::to_string(offset) + ", size " + std::to_string(file_size) + ")");
     }
-    if (offset < data_start) {
-      throw PdbFormatError(source + ": " + what + " overlaps the header or entry list (offset " +
-                           std::to_string(offset) + ", the entry list ends at " +
-                           std::to_string(data_start) + ")");
-    }
+    throw PdbFormatError(source + ": " + what + " overlaps the header or entry list (offset " +
+                         std::to_string(offset) + ", the entry list ends at " +
+                         std::to_string(data_start) + ")");
   };
 
+  BigEndianReader in(bytes.subspan(kPdbHeaderSize), source);
   layout.entries.resize(count);
   if (resources) {
     db.resources.resize(count);
@@ -206,17 +256,18 @@ Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
       check(layout.entries[i].offset, [i] { return "record " + std::to_string(i); });
     }
   }
-  if (app_offset != 0) {
-    check(app_offset, [] { return std::string("the application info block"); });
-    layout.app_info = Extent{app_offset, 0};
+  if (header.app_offset != 0) {
+    check(header.app_offset, [] { return std::string("the application info block"); });
+    layout.app_info = Extent{header.app_offset, 0};
   }
-  if (sort_offset != 0) {
-    check(sort_offset, [] { return std::string("the sort info block"); });
-    layout.sort_info = Extent{sort_offset, 0};
+  if (header.sort_offset != 0) {
+    check(header.sort_offset, [] { return std::string("the sort info block"); });
+    layout.sort_info = Extent{header.sort_offset, 0};
   }
 
   // Lengths from the sorted offsets: rank 0 is the application info block,
-  // 1 the sort info block, 2 + i entry i; ties keep that order.
+  // 1 the sort info block, 2 + i entry i; ties keep that order. Files are
+  // written in offset order, so the sort usually finds them sorted.
   auto extent_of = [&](std::size_t rank) -> Extent& {
     if (rank == 0) return *layout.app_info;
     if (rank == 1) return *layout.sort_info;
@@ -227,12 +278,15 @@ Layout ParseLayout(std::span<const std::uint8_t> head, std::uint64_t file_size,
   if (layout.app_info) order.push_back(0);
   if (layout.sort_info) order.push_back(1);
   for (std::size_t i = 0; i < count; ++i) order.push_back(static_cast<std::uint32_t>(i + 2));
-  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+  auto by_offset = [&](std::uint32_t a, std::uint32_t b) {
     return extent_of(a).offset < extent_of(b).offset;
-  });
+  };
+  if (!std::is_sorted(order.begin(), order.end(), by_offset)) {
+    std::stable_sort(order.begin(), order.end(), by_offset);
+  }
   for (std::size_t k = 0; k < order.size(); ++k) {
     Extent& e = extent_of(order[k]);
-    std::uint64_t end = k + 1 < order.size() ? extent_of(order[k + 1]).offset : file_size;
+    const std::uint64_t end = k + 1 < order.size() ? extent_of(order[k + 1]).offset : file_size;
     e.length = static_cast<std::uint32_t>(end - e.offset);
   }
   return layout;
@@ -247,24 +301,24 @@ std::vector<std::uint8_t> CopyBlock(std::span<const std::uint8_t> bytes, Extent 
 template <class Sink>
 void Emit(const PdbDatabase& db, Sink& out) {
   const std::string where = db.name.empty() ? std::string("database") : "database " + db.name;
-  if (db.name.size() >= kNameSize) {
-    throw Exception(where + ": the name is longer than 31 characters");
+  if (db.name.size() >= kPdbNameSize) {
+    throw PdbError(where + ": the name is longer than 31 characters");
   }
   if (db.name.find('\0') != std::string::npos) {
-    throw Exception(where + ": the name contains a NUL character");
+    throw PdbError(where + ": the name contains a NUL character");
   }
   const bool resources = db.IsResourceDatabase();
   if (resources ? !db.records.empty() : !db.resources.empty()) {
-    throw Exception(where + (resources ? ": a resource database holds records"
-                                       : ": a record database holds resources"));
+    throw PdbError(where + (resources ? ": a resource database holds records"
+                                      : ": a record database holds resources"));
   }
   const std::size_t count = resources ? db.resources.size() : db.records.size();
   if (count > 0xFFFF) {
-    throw Exception(where + ": too many entries for one file (" + std::to_string(count) +
-                    ", at most 65535)");
+    throw PdbError(where + ": too many entries for one file (" + std::to_string(count) +
+                   ", at most 65535)");
   }
 
-  std::uint64_t offset = EntryListEnd(count, resources) + 2;
+  std::uint64_t offset = PdbEntryListEnd(count, resources) + 2;
   const std::uint64_t app_offset = db.app_info ? offset : 0;
   if (db.app_info) offset += db.app_info->size();
   const std::uint64_t sort_offset = db.sort_info ? offset : 0;
@@ -273,85 +327,62 @@ void Emit(const PdbDatabase& db, Sink& out) {
   for (const auto& r : db.records) total += r.data.size();
   for (const auto& r : db.resources) total += r.data.size();
   if (total > 0xFFFFFFFFu) {
-    throw Exception(where + ": too large for the 32-bit offsets of a database file");
+    throw PdbError(where + ": too large for the 32-bit offsets of a database file");
   }
 
-  auto u8 = [&](std::uint8_t v) { out.Put(&v, 1); };
-  auto u16 = [&](std::uint32_t v) {
-    std::uint8_t b[2] = {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-    out.Put(b, 2);
-  };
-  auto u32 = [&](std::uint64_t v) {
-    std::uint8_t b[4] = {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
-                         static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
-    out.Put(b, 4);
-  };
-
-  std::uint8_t name[kNameSize] = {};
-  std::copy(db.name.begin(), db.name.end(), name);
-  out.Put(name, kNameSize);
-  u16(db.attributes);
-  u16(db.version);
-  u32(db.creation_date);
-  u32(db.modification_date);
-  u32(db.backup_date);
-  u32(db.modification_number);
-  u32(app_offset);
-  u32(sort_offset);
-  u32(db.type);
-  u32(db.creator);
-  u32(db.unique_id_seed);
-  u32(0);
-  u16(static_cast<std::uint32_t>(count));
+  BigEndianWriter<Sink> w(out);
+  w.FixedString(db.name, kPdbNameSize);
+  w.U16(db.attributes);
+  w.U16(db.version);
+  w.U32(db.creation_date);
+  w.U32(db.modification_date);
+  w.U32(db.backup_date);
+  w.U32(db.modification_number);
+  w.U32(app_offset);
+  w.U32(sort_offset);
+  w.U32(db.type);
+  w.U32(db.creator);
+  w.U32(db.unique_id_seed);
+  w.U32(0);
+  w.U16(static_cast<std::uint32_t>(count));
 
   if (resources) {
     for (const auto& r : db.resources) {
-      u32(r.type);
-      u16(r.id);
-      u32(offset);
+      w.U32(r.type);
+      w.U16(r.id);
+      w.U32(offset);
       offset += r.data.size();
     }
   } else {
     for (const auto& r : db.records) {
       if (r.unique_id > 0xFFFFFF) {
-        throw Exception(where + ": record unique id " + std::to_string(r.unique_id) +
-                        " does not fit in 24 bits");
+        throw PdbError(where + ": record unique id " + std::to_string(r.unique_id) +
+                       " does not fit in 24 bits");
       }
-      u32(offset);
-      u8(r.attributes);
-      u8(static_cast<std::uint8_t>(r.unique_id >> 16));
-      u16(r.unique_id & 0xFFFF);
+      w.U32(offset);
+      w.U8(r.attributes);
+      w.U24(r.unique_id);
       offset += r.data.size();
     }
   }
-  u16(0);
-  if (db.app_info) out.Put(db.app_info->data(), db.app_info->size());
-  if (db.sort_info) out.Put(db.sort_info->data(), db.sort_info->size());
-  for (const auto& r : db.records) out.Put(r.data.data(), r.data.size());
-  for (const auto& r : db.resources) out.Put(r.data.data(), r.data.size());
+  w.U16(0);
+  if (db.app_info) w.Bytes(*db.app_info);
+  if (db.sort_info) w.Bytes(*db.sort_info);
+  for (const auto& r : db.records) w.Bytes(r.data);
+  for (const auto& r : db.resources) w.Bytes(r.data);
 }
-
-struct VectorSink {
-  std::vector<std::uint8_t>& bytes;
-  void Put(const std::uint8_t* p, std::size_t n) { bytes.insert(bytes.end(), p, p + n); }
-};
-
-struct CountingSink {
-  std::uint64_t size = 0;
-  void Put(const std::uint8_t*, std::size_t n) { size += n; }
-};
 
 }  // namespace
 
 PdbIndex IndexPdb(std::span<const std::uint8_t> bytes, const std::string& source_name) {
-  PdbIndex index = ParseLayout(bytes, bytes.size(), source_name);
+  PdbIndex index = ParseLayout(bytes, source_name);
   if (index.app_info) index.db.app_info.emplace();
   if (index.sort_info) index.db.sort_info.emplace();
   return index;
 }
 
 PdbDatabase ParsePdb(std::span<const std::uint8_t> bytes, const std::string& source_name) {
-  Layout layout = ParseLayout(bytes, bytes.size(), source_name);
+  Layout layout = ParseLayout(bytes, source_name);
   PdbDatabase& db = layout.db;
   if (layout.app_info) db.app_info = CopyBlock(bytes, *layout.app_info);
   if (layout.sort_info) db.sort_info = CopyBlock(bytes, *layout.sort_info);
@@ -365,66 +396,23 @@ PdbDatabase ParsePdb(std::span<const std::uint8_t> bytes, const std::string& sou
 }
 
 PdbDatabase ReadPdbFile(const std::filesystem::path& path) {
-  // Reads the header and entry list first and then each block straight into
-  // its own buffer, in file order through a fixed window, so that the whole
-  // file is never held twice in memory.
+  const std::string source = path.string();
+  const FileBytes file(path, source);
+  return ParsePdb(file.Bytes(), source);
+}
+
+PdbFileHeader ReadPdbHeader(const std::filesystem::path& path) {
   const std::string source = path.string();
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw Exception(source + ": cannot open the file for reading");
-  in.seekg(0, std::ios::end);
-  const std::streamoff end = in.tellg();
-  if (end < 0) throw Exception(source + ": cannot determine the size of the file");
-  const auto file_size = static_cast<std::uint64_t>(end);
-
-  constexpr std::size_t kWindow = 64 * 1024;
-  std::vector<std::uint8_t> window;
-  std::uint64_t window_start = 0;
-  auto read_at = [&](std::uint64_t offset, std::uint8_t* dest, std::size_t n) {
-    while (n > 0) {
-      if (offset < window_start || offset >= window_start + window.size()) {
-        window.resize(
-            static_cast<std::size_t>(std::min<std::uint64_t>(kWindow, file_size - offset)));
-        window_start = offset;
-        in.seekg(static_cast<std::streamoff>(offset));
-        if (window.empty() || !in.read(reinterpret_cast<char*>(window.data()),
-                                       static_cast<std::streamsize>(window.size()))) {
-          throw Exception(source + ": read failed at offset " + std::to_string(offset));
-        }
-      }
-      const std::size_t at = static_cast<std::size_t>(offset - window_start);
-      const std::size_t take = std::min(n, window.size() - at);
-      std::copy_n(window.data() + at, take, dest);
-      dest += take;
-      offset += take;
-      n -= take;
-    }
-  };
-
-  std::vector<std::uint8_t> head(
-      static_cast<std::size_t>(std::min<std::uint64_t>(file_size, kHeaderSize)));
-  read_at(0, head.data(), head.size());
-  const std::size_t count = CheckHeader(head, file_size, source);
-  head.resize(EntryListEnd(count, (head[33] & 0x01) != 0));
-  read_at(kHeaderSize, head.data() + kHeaderSize, head.size() - kHeaderSize);
-  Layout layout = ParseLayout(head, file_size, source);
-  head = {};
-
-  PdbDatabase& db = layout.db;
-  auto load = [&](const Extent& e, std::vector<std::uint8_t>& dest) {
-    dest.resize(e.length);
-    read_at(e.offset, dest.data(), e.length);
-  };
-  std::vector<std::uint32_t> order(layout.entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = static_cast<std::uint32_t>(i);
-  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    return layout.entries[a].offset < layout.entries[b].offset;
-  });
-  if (layout.app_info) load(*layout.app_info, db.app_info.emplace());
-  if (layout.sort_info) load(*layout.sort_info, db.sort_info.emplace());
-  for (std::uint32_t i : order) {
-    load(layout.entries[i], db.IsResourceDatabase() ? db.resources[i].data : db.records[i].data);
+  if (!in) throw PdbError(source + ": cannot open the file for reading");
+  const std::uint64_t file_size = SizeOf(in, source);
+  std::uint8_t head[kPdbHeaderSize];
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(file_size, sizeof head));
+  if (!in.read(reinterpret_cast<char*>(head), static_cast<std::streamsize>(want))) {
+    throw PdbError(source + ": cannot read the file");
   }
-  return std::move(layout.db);
+  return ParseHeader({head, want}, file_size, source).fields;
 }
 
 std::vector<std::uint8_t> SerializePdb(const PdbDatabase& db) {

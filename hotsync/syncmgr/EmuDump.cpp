@@ -129,12 +129,12 @@ int main(int argc, char** argv) {
     } else {
       if (const std::int32_t s = SyncReadRecordByIndex(&rec); s != 0)
         Fail("SyncReadRecordByIndex", s);
-      const std::uint8_t flags = rec.Attribs & 0xF0;
+      const std::uint8_t flags = rec.Attribs & pdb::kRecFlagsMask;
       std::uint8_t attr = flags;
       if ((flags & (eRecAttrDeleted | eRecAttrBusy)) != 0) {
         attr |= rec.Attribs & eRecAttrArchived;
       } else {
-        attr |= static_cast<std::uint8_t>(rec.CatId & 0x0F);
+        attr |= static_cast<std::uint8_t>(rec.CatId & pdb::kRecCategoryMask);
       }
       std::printf("record attr=0x%02x id=%u data=%s\n", attr, static_cast<unsigned>(rec.RecId),
                   pdb::HexText(std::span<const std::uint8_t>(g_buffer, rec.RecSize)).c_str());

@@ -31,12 +31,6 @@ std::uint32_t ParseNumber(const std::string& value, const std::string& where) {
   throw SyncStatusError(SYNCERR_BAD_ARG, where + ": \"" + value + "\" is not a number");
 }
 
-std::uint32_t Get4(const std::uint8_t* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
-         std::uint32_t{p[3]};
-}
-std::uint16_t Get2(const std::uint8_t* p) { return static_cast<std::uint16_t>((p[0] << 8) | p[1]); }
-
 // Days from 1 January 1970 to the given civil date (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
   y -= m <= 2;
@@ -102,46 +96,6 @@ std::uint32_t HandheldProfile::RomVersion() const {
 // ---------------------------------------------------------------------------
 // Folder entries
 // ---------------------------------------------------------------------------
-
-// The fixed header of a database file; all numbers big-endian.
-//
-//   Offset Size Field
-//   0      32   name, NUL-terminated
-//   32     2    attributes
-//   34     2    version
-//   36     4    creation date
-//   40     4    modification date
-//   44     4    last backup date
-//   48     4    modification number
-//   52     4    application info offset
-//   56     4    sort info offset
-//   60     4    type
-//   64     4    creator
-//   68     4    unique-id seed
-//   72     4    next record list id
-//   76     2    number of records or resources
-std::optional<DatabaseEntry> ReadDatabaseHeader(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::uint8_t h[78];
-  if (!in.read(reinterpret_cast<char*>(h), sizeof h)) return std::nullopt;
-  DatabaseEntry entry;
-  entry.path = path;
-  std::size_t length = 0;
-  while (length < 32 && h[length] != 0) ++length;
-  entry.name.assign(reinterpret_cast<const char*>(h), length);
-  entry.attributes = Get2(h + 32);
-  entry.version = Get2(h + 34);
-  entry.creation_date = Get4(h + 36);
-  entry.modification_date = Get4(h + 40);
-  entry.backup_date = Get4(h + 44);
-  entry.modification_number = Get4(h + 48);
-  entry.type = Get4(h + 60);
-  entry.creator = Get4(h + 64);
-  entry.record_count = Get2(h + 76);
-  std::error_code ec;
-  entry.file_size = fs::file_size(path, ec);
-  return entry;
-}
 
 std::string SafeFileStem(const std::string& database_name) {
   std::string stem;
@@ -305,20 +259,27 @@ void Handheld::Rescan() {
   std::sort(files.begin(), files.end());
   std::vector<DatabaseEntry> found;
   for (const fs::path& path : files) {
-    auto entry = ReadDatabaseHeader(path);
-    if (!entry || entry->name.empty()) {
-      ReportMessage(path.filename().string() +
-                    ": not a handheld database (no readable header); ignored");
+    DatabaseEntry entry;
+    try {
+      static_cast<pdb::PdbFileHeader&>(entry) = pdb::ReadPdbHeader(path);
+    } catch (const pdb::PdbError& e) {
+      ReportMessage(path.filename().string() + ": not a handheld database (" + e.what() +
+                    "); ignored");
+      continue;
+    }
+    entry.path = path;
+    if (entry.name.empty()) {
+      ReportMessage(path.filename().string() + ": not a handheld database (no name); ignored");
       continue;
     }
     auto same = std::find_if(found.begin(), found.end(),
-                             [&](const DatabaseEntry& e) { return e.name == entry->name; });
+                             [&](const DatabaseEntry& e) { return e.name == entry.name; });
     if (same != found.end()) {
-      ReportMessage(path.filename().string() + ": holds database \"" + entry->name +
+      ReportMessage(path.filename().string() + ": holds database \"" + entry.name +
                     "\" already served from " + same->path.filename().string() + "; ignored");
       continue;
     }
-    found.push_back(std::move(*entry));
+    found.push_back(std::move(entry));
   }
   databases_ = std::move(found);
 }
@@ -355,7 +316,7 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
                               " databases are open, the handheld allows " +
                               std::to_string(profile_.max_open_databases));
   }
-  if ((mode & eDbWrite) != 0 && (entry->attributes & eDbAttrReadOnly) != 0) {
+  if ((mode & eDbWrite) != 0 && (entry->attributes & pdb::kDbReadOnly) != 0) {
     throw SyncStatusError(
         SYNCERR_READ_ONLY,
         "database \"" + name + "\" is read-only and cannot be opened for writing");
@@ -393,7 +354,7 @@ std::uint8_t Handheld::Create(const CDbCreateDB& params) {
   pdb::PdbDatabase db;
   db.name = name;
   db.attributes =
-      static_cast<std::uint16_t>(params.m_Flags) & static_cast<std::uint16_t>(~eDbAttrOpen);
+      static_cast<std::uint16_t>(params.m_Flags) & static_cast<std::uint16_t>(~pdb::kDbOpen);
   db.version = params.m_Version;
   db.creation_date = db.modification_date = HandheldNow();
   db.type = params.m_Type;
@@ -479,15 +440,13 @@ void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes,
   info.dwBackupDate = entry.backup_date;
   info.dwModNumber = entry.modification_number;
   if (with_sizes) {
-    info.dwNumRecords = entry.record_count;
-    info.dwTotalBytes =
-        static_cast<std::uint32_t>(std::min<std::uint64_t>(entry.file_size, 0xFFFFFFFFu));
+    // The header reader refuses files over 4 GiB - 1, so the sizes fit.
+    info.dwNumRecords = entry.entry_count;
+    info.dwTotalBytes = static_cast<std::uint32_t>(entry.file_size);
     const std::uint64_t overhead =
-        78 + std::uint64_t{entry.record_count} * ((entry.attributes & eDbAttrResDB) ? 10 : 8);
-    info.dwDataBytes = entry.file_size > overhead
-                           ? static_cast<std::uint32_t>(
-                                 std::min<std::uint64_t>(entry.file_size - overhead, 0xFFFFFFFFu))
-                           : 0;
+        pdb::PdbEntryListEnd(entry.entry_count, entry.IsResourceDatabase());
+    info.dwDataBytes =
+        entry.file_size > overhead ? static_cast<std::uint32_t>(entry.file_size - overhead) : 0;
   }
   info.wCardNo = 0;
   std::copy_n(entry.name.c_str(), std::min(entry.name.size(), SYNC_DB_NAMELEN - 1), info.szName);
@@ -496,15 +455,8 @@ void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes,
 void Handheld::FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseInfoType& info) {
   const pdb::PdbDatabase& db = Get(handle).Db();
   DatabaseEntry entry;
-  entry.name = db.name;
-  entry.attributes = static_cast<std::uint16_t>(db.attributes | eDbAttrOpen);
-  entry.version = db.version;
-  entry.creation_date = db.creation_date;
-  entry.modification_date = db.modification_date;
-  entry.backup_date = db.backup_date;
-  entry.modification_number = db.modification_number;
-  entry.type = db.type;
-  entry.creator = db.creator;
+  static_cast<pdb::PdbHeader&>(entry) = db;
+  entry.attributes = static_cast<std::uint16_t>(db.attributes | pdb::kDbOpen);
   FillInfo(entry, false, info);
   if (with_sizes) {
     std::uint64_t data = 0;
@@ -518,8 +470,9 @@ void Handheld::FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseIn
     if (db.app_info) data += db.app_info->size();
     if (db.sort_info) data += db.sort_info->size();
     info.dwDataBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(data, 0xFFFFFFFFu));
+    // As the file would be laid out: entry list, two-byte gap, blocks.
     const std::uint64_t total =
-        78 + 2 + data + std::uint64_t{info.dwNumRecords} * (db.IsResourceDatabase() ? 10 : 8);
+        pdb::PdbEntryListEnd(info.dwNumRecords, db.IsResourceDatabase()) + 2 + data;
     info.dwTotalBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
   }
 }

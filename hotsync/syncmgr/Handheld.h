@@ -11,11 +11,11 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "framework/Exceptions.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "link/SyncApi.h"
 
@@ -25,10 +25,10 @@ namespace fernwick::emulator {
 // says what failed.
 // `to_log` marks failures the user should hear of (a damaged file, a failed
 // write-back): they also go to the HotSync log when one is attached.
-class SyncStatusError : public Exception {
+class SyncStatusError : public std::runtime_error {
  public:
-  SyncStatusError(std::int32_t status, std::string message, bool to_log = false)
-      : Exception(std::move(message)), status_(status), to_log_(to_log) {}
+  SyncStatusError(std::int32_t status, const std::string& message, bool to_log = false)
+      : std::runtime_error(message), status_(status), to_log_(to_log) {}
   std::int32_t Status() const noexcept { return status_; }
   bool ToLog() const noexcept { return to_log_; }
 
@@ -57,25 +57,11 @@ struct HandheldProfile {
 // The name of the profile file inside a handheld folder.
 inline constexpr const char* kProfileFileName = "handheld.profile";
 
-// One database file of the folder, as its header describes it.
-struct DatabaseEntry {
+// One database file of the folder, as its header describes it
+// (pdb::ReadPdbHeader).
+struct DatabaseEntry : pdb::PdbFileHeader {
   std::filesystem::path path;
-  std::string name;
-  std::uint16_t attributes = 0;
-  std::uint16_t version = 0;
-  std::uint32_t creation_date = 0;
-  std::uint32_t modification_date = 0;
-  std::uint32_t backup_date = 0;
-  std::uint32_t modification_number = 0;
-  std::uint32_t type = 0;
-  std::uint32_t creator = 0;
-  std::uint32_t record_count = 0;
-  std::uint64_t file_size = 0;
 };
-
-// Reads the fixed 78-byte header of a database file. Returns nothing when the
-// file is too short to hold one or cannot be read.
-std::optional<DatabaseEntry> ReadDatabaseHeader(const std::filesystem::path& path);
 
 // The name of the file a database created through the Sync Manager gets:
 // letters, digits, '-', '_', '.' and ' ' are kept, every other byte becomes

@@ -126,30 +126,34 @@ std::int16_t CheckedCategory(std::int32_t category) {
   return static_cast<std::int16_t>(category);
 }
 
-// The record attribute byte of a file, as the Sync Manager reports it: the
-// flags in Attribs (with eRecAttrArchived for a deleted, archived record)
-// and the category in CatId. A deleted record's low nibble holds the archived
-// bit and three bits of category.
-bool IsDeleted(std::uint8_t attributes) { return (attributes & eRecAttrDeleted) != 0; }
+// The record attribute byte of a file (pdb::kRec*) and the Sync Manager's
+// Attribs and CatId (eRecAttr*): the four flag bits are the same bits in
+// both. A file keeps the archived bit of a deleted record in its low nibble,
+// beside three bits of category; Attribs reports it as eRecAttrArchived.
+static_assert(pdb::kRecDeleted == eRecAttrDeleted && pdb::kRecDirty == eRecAttrDirty &&
+              pdb::kRecBusy == eRecAttrBusy && pdb::kRecSecret == eRecAttrSecret);
+bool IsDeleted(std::uint8_t attributes) { return (attributes & pdb::kRecDeleted) != 0; }
 bool IsArchived(std::uint8_t attributes) {
-  return IsDeleted(attributes) && (attributes & 0x08) != 0;
+  return IsDeleted(attributes) && (attributes & pdb::kRecArchived) != 0;
 }
 std::uint8_t ReportedAttribs(std::uint8_t attributes) {
-  return static_cast<std::uint8_t>((attributes & 0xF0) |
+  return static_cast<std::uint8_t>((attributes & pdb::kRecFlagsMask) |
                                    (IsArchived(attributes) ? eRecAttrArchived : 0));
 }
 std::int16_t ReportedCategory(std::uint8_t attributes) {
-  return static_cast<std::int16_t>(attributes & (IsDeleted(attributes) ? 0x07 : 0x0F));
+  return static_cast<std::int16_t>(
+      attributes & (IsDeleted(attributes) ? pdb::kRecArchivedCategoryMask : pdb::kRecCategoryMask));
 }
 // The attribute byte stored for a record written with `attribs` and
-// `category`. The busy bit belongs to the handheld and is never stored.
+// `category`: every flag the caller sent (busy included: a conduit that
+// marks a record busy gets it back as it sent it), and the category.
 std::uint8_t StoredAttributes(std::uint8_t attribs, std::int16_t category) {
-  const std::uint8_t flags = attribs & (eRecAttrDeleted | eRecAttrDirty | eRecAttrSecret);
-  if ((flags & eRecAttrDeleted) != 0) {
-    const std::uint8_t archived = (attribs & eRecAttrArchived) != 0 ? 0x08 : 0x00;
-    return static_cast<std::uint8_t>(flags | archived | (category & 0x07));
+  const auto flags = static_cast<std::uint8_t>(attribs & pdb::kRecFlagsMask);
+  if (IsDeleted(flags)) {
+    const std::uint8_t archived = (attribs & eRecAttrArchived) != 0 ? pdb::kRecArchived : 0;
+    return static_cast<std::uint8_t>(flags | archived | (category & pdb::kRecArchivedCategoryMask));
   }
-  return static_cast<std::uint8_t>(flags | (category & 0x0F));
+  return static_cast<std::uint8_t>(flags | (category & pdb::kRecCategoryMask));
 }
 
 // Checks the caller's record structure for a read: present, and a buffer
@@ -187,7 +191,7 @@ void FillRecord(OpenDatabase& db, std::size_t index, TRawRecordInfo* rec) {
 }
 
 bool IsModified(std::uint8_t attributes) {
-  return (attributes & (eRecAttrDirty | eRecAttrDeleted)) != 0;
+  return (attributes & (pdb::kRecDirty | pdb::kRecDeleted)) != 0;
 }
 
 // The modified-record iteration, optionally within one category.
@@ -453,7 +457,7 @@ std::int32_t SyncReadDBList(std::uint8_t card_num, std::uint16_t start_index, st
       out.m_CreateDate = static_cast<std::int32_t>(e.creation_date);
       out.m_ModDate = static_cast<std::int32_t>(e.modification_date);
       out.m_BackupDate = static_cast<std::int32_t>(e.backup_date);
-      out.m_RecCount = static_cast<std::int32_t>(e.record_count);
+      out.m_RecCount = static_cast<std::int32_t>(e.entry_count);
     }
     *count = static_cast<std::int32_t>(n);
     return SYNCERR_NONE;
@@ -700,7 +704,7 @@ std::int32_t SyncChangeCategory(std::uint8_t handle, std::uint8_t from_category,
     for (auto& record : db.Db().records) {
       if (IsDeleted(record.attributes) || ReportedCategory(record.attributes) != from) continue;
       record.attributes =
-          static_cast<std::uint8_t>((record.attributes & 0xF0) | eRecAttrDirty | to);
+          static_cast<std::uint8_t>((record.attributes & pdb::kRecFlagsMask) | pdb::kRecDirty | to);
       changed = true;
     }
     if (changed) db.MarkContentChanged();
@@ -745,7 +749,7 @@ std::int32_t SyncResetSyncFlags(std::uint8_t handle) {
     OpenDatabase& db = Db(handle);
     db.RequireWritable("SyncResetSyncFlags");
     for (auto& record : db.Db().records)
-      record.attributes &= static_cast<std::uint8_t>(~eRecAttrDirty);
+      record.attributes &= static_cast<std::uint8_t>(~pdb::kRecDirty);
     db.Db().backup_date = emulator::HandheldNow();
     db.MarkFlagsChanged();
     return SYNCERR_NONE;

@@ -27,19 +27,9 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
-if ! perl -MPalm::PDB -e1 2>/dev/null; then
-  echo "perl-interop: Perl's Palm::PDB is not installed (apt-get install libpalm-perl)" >&2
-  exit 1
-fi
-
-build=build/linux
-launcher=()
-if command -v ccache >/dev/null 2>&1; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
-[ -f "$build/CMakeCache.txt" ] || cmake --preset linux "${launcher[@]}" >/dev/null
-cmake --build "$build" --target fernwick-pdbdump fernwick-make-testdbs fernwick-make-samples \
-  -j"$(nproc)" >/dev/null
+. scripts/linux-build.sh
+require_palm_pdb perl-interop
+linux_build fernwick-pdbdump fernwick-make-testdbs fernwick-make-samples
 
 dump="$root/$build/bin/fernwick-pdbdump"
 perl_dump="$root/scripts/checks/perl/pdb-dump.pl"

@@ -11,9 +11,9 @@ TEST(BuiltinRecords, PackedDates) {
   EXPECT_EQ(PackDate({2003, 6, 2}), (99 << 9) | (6 << 5) | 2);
   EXPECT_EQ(UnpackDate(PackDate({1904, 1, 1})), (Date{1904, 1, 1}));
   EXPECT_EQ(UnpackDate(PackDate({2031, 12, 31})), (Date{2031, 12, 31}));
-  EXPECT_THROW(PackDate({2032, 1, 1}), Exception);
-  EXPECT_THROW(PackDate({2003, 13, 1}), Exception);
-  EXPECT_THROW(PackDate({2003, 1, 0}), Exception);
+  EXPECT_THROW(PackDate({2032, 1, 1}), PdbError);
+  EXPECT_THROW(PackDate({2003, 13, 1}), PdbError);
+  EXPECT_THROW(PackDate({2003, 1, 0}), PdbError);
 }
 
 TEST(BuiltinRecords, CategoryBlockLayout) {

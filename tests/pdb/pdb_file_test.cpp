@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #include <process.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -31,6 +32,19 @@ void WriteBytes(const std::filesystem::path& path, const std::vector<std::uint8_
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+// True when `path` takes less room on the disk than its size: a sparse
+// file. Only tried where the file system says so.
+bool IsSparse(const std::filesystem::path& path) {
+#ifdef _WIN32
+  (void)path;
+  return false;
+#else
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 &&
+         static_cast<std::uintmax_t>(st.st_blocks) * 512 < static_cast<std::uintmax_t>(st.st_size);
+#endif
 }
 
 unsigned ProcessId() {
@@ -220,20 +234,20 @@ TEST(PdbFile, EveryTruncationIsRefusedOrReadWithinBounds) {
 TEST(PdbFile, WriterRefusesDatabasesItCannotLayOut) {
   PdbDatabase db = ExerciseRecordDatabase();
   db.name = std::string(32, 'n');
-  EXPECT_THROW(SerializePdb(db), Exception);
+  EXPECT_THROW(SerializePdb(db), PdbError);
   db.name = std::string(31, 'n');
   EXPECT_NO_THROW(SerializePdb(db));
   db.records[0].unique_id = 0x1000000;
-  EXPECT_THROW(SerializePdb(db), Exception);
+  EXPECT_THROW(SerializePdb(db), PdbError);
 
   PdbDatabase mixed = ExerciseResourceDatabase();
   mixed.records.push_back(PdbRecord{});
-  EXPECT_THROW(SerializePdb(mixed), Exception);
+  EXPECT_THROW(SerializePdb(mixed), PdbError);
 
   PdbDatabase many;
   many.name = "Many";
   many.records.resize(65536);
-  EXPECT_THROW(SerializePdb(many), Exception);
+  EXPECT_THROW(SerializePdb(many), PdbError);
   many.records.resize(65535);
   EXPECT_EQ(ParsePdb(SerializePdb(many), "many.pdb").records.size(), 65535u);
 }
@@ -284,8 +298,64 @@ TEST(PdbFile, ReadsFilesAndNamesThemInErrors) {
   try {
     ReadPdbFile(dir.path() / "missing.pdb");
     ADD_FAILURE();
-  } catch (const Exception& e) {
+  } catch (const PdbError& e) {
     EXPECT_NE(e.Message().find("missing.pdb"), std::string::npos);
+  }
+}
+
+TEST(PdbFile, HeaderReaderAgreesWithTheFileReader) {
+  TempDir dir;
+  const auto path = dir.path() / "header.pdb";
+  const PdbDatabase db = ExerciseRecordDatabase();
+  WritePdbFileAtomically(path, db);
+  const PdbFileHeader header = ReadPdbHeader(path);
+  EXPECT_EQ(static_cast<const PdbHeader&>(header), static_cast<const PdbHeader&>(db));
+  EXPECT_EQ(header.entry_count, db.records.size());
+  EXPECT_EQ(header.file_size, std::filesystem::file_size(path));
+
+  // Whatever the header reader refuses, the file reader refuses in the same
+  // words (a name without its NUL among them).
+  int refused = 0;
+  for (const auto& damaged : DamagedFiles()) {
+    SCOPED_TRACE(damaged.name);
+    WriteBytes(path, damaged.bytes);
+    try {
+      ReadPdbHeader(path);
+    } catch (const PdbFormatError& e) {
+      ++refused;
+      EXPECT_NE(e.Message().find(damaged.message), std::string::npos) << e.Message();
+    }
+  }
+  EXPECT_EQ(refused, 6);  // too short (2), entry list (2), chained list, name
+}
+
+TEST(PdbFile, FilesTooLargeForThirtyTwoBitOffsetsAreRefused) {
+  // A database whose last record would run past 4 GiB: its length used to
+  // be cut to 32 bits and the record read short, as if nothing were wrong.
+  TempDir dir;
+  const auto path = dir.path() / "huge.pdb";
+  PdbDatabase db;
+  db.name = "Huge";
+  db.records.push_back(PdbRecord{0, 1, {'a', 'b', 'c'}});
+  WritePdbFileAtomically(path, db);
+  const std::uintmax_t huge = (std::uintmax_t{1} << 32) + 16;
+  std::error_code ec;
+  std::filesystem::resize_file(path, huge, ec);
+  if (ec || std::filesystem::space(dir.path()).available < (std::uintmax_t{1} << 20) ||
+      !IsSparse(path)) {
+    GTEST_SKIP() << "the temporary folder cannot hold a sparse file of 4 GiB ("
+                 << (ec ? ec.message() : "the file would take real space") << ")";
+  }
+  for (auto read : {+[](const std::filesystem::path& p) { ReadPdbFile(p); },
+                    +[](const std::filesystem::path& p) { ReadPdbHeader(p); }}) {
+    try {
+      read(path);
+      ADD_FAILURE() << "a file of 4 GiB + 16 bytes was read";
+    } catch (const PdbFormatError& e) {
+      EXPECT_NE(e.Message().find("the file is too large for a database (4294967312 bytes"),
+                std::string::npos)
+          << e.Message();
+    }
   }
 }
 
@@ -307,7 +377,7 @@ TEST(PdbFile, FailedAtomicWriteKeepsTheOldFile) {
 
   PdbDatabase bad = ExerciseRecordDatabase();
   bad.records.back().unique_id = 0x1000000;
-  EXPECT_THROW(WritePdbFileAtomically(path, bad), Exception);
+  EXPECT_THROW(WritePdbFileAtomically(path, bad), PdbError);
   EXPECT_EQ(ReadBytes(path), before);
 
   // A failure while the temporary file is being written.
@@ -315,16 +385,16 @@ TEST(PdbFile, FailedAtomicWriteKeepsTheOldFile) {
                                    [](AtomicFileWriter& out) {
                                      std::uint8_t b[3] = {1, 2, 3};
                                      out.Put(b, 3);
-                                     throw Exception("producer failed");
+                                     throw PdbError("producer failed");
                                    }),
-               Exception);
+               PdbError);
   EXPECT_EQ(ReadBytes(path), before);
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"Keep.pdb"});
 
   try {
     WritePdbFileAtomically(dir.path() / "no such folder" / "x.pdb", ExerciseRecordDatabase());
     ADD_FAILURE();
-  } catch (const Exception& e) {
+  } catch (const PdbError& e) {
     EXPECT_NE(e.Message().find("no such folder"), std::string::npos) << e.Message();
   }
 }

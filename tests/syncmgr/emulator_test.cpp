@@ -42,6 +42,14 @@ pdb::PdbDatabase MakeTestDb() {
   return db;
 }
 
+// What the emulator passed to the log sink.
+std::string g_logged;
+std::int32_t FW_CDECL CollectLog(const char* text, TActivity, std::uint8_t) {
+  g_logged += text;
+  g_logged += "\n";
+  return 0;
+}
+
 class Emulator : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -330,6 +338,63 @@ TEST_F(Emulator, WriteBackChangesOnlyWhatTheCallerChanged) {
   EXPECT_EQ(saved.records[5].data, Text("zeta 2"));
 }
 
+TEST_F(Emulator, WrittenAttributesAreStoredAsSent) {
+  // Busy (0x20) used to be dropped on the way in: 0x60 sent, 0x44 stored.
+  Attach();
+  const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
+  struct Sent {
+    std::uint32_t id;
+    std::uint8_t attribs;
+    std::int16_t category;
+    std::uint8_t stored;
+  };
+  const Sent sent[] = {
+      {100, eRecAttrDirty | eRecAttrBusy, 4, 0x64},
+      {101, eRecAttrBusy | eRecAttrSecret, 15, 0x3F},
+      {105, eRecAttrDeleted | eRecAttrBusy | eRecAttrArchived, 5, 0xAD},
+  };
+  for (const Sent& s : sent) {
+    TRawRecordInfo rec = Rec(handle);
+    rec.RecId = s.id;
+    rec.Attribs = s.attribs;
+    rec.CatId = s.category;
+    rec.RecSize = 1;
+    ASSERT_EQ(sync_.SyncWriteRec(&rec), 0) << sync_.LastMessage();
+    rec = Rec(handle);
+    rec.RecId = s.id;
+    ASSERT_EQ(sync_.SyncReadRecordById(&rec), 0);
+    EXPECT_EQ(+rec.Attribs, +s.attribs) << s.id;
+  }
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0);
+  const pdb::PdbDatabase saved = pdb::ReadPdbFile(folder_.File("test.pdb"));
+  EXPECT_EQ(+saved.records[0].attributes, 0x64);
+  EXPECT_EQ(+saved.records[1].attributes, 0x3F);
+  EXPECT_EQ(+saved.records[5].attributes, 0xAD);
+}
+
+TEST_F(Emulator, FolderScanRefusesWhatTheFileReaderRefuses) {
+  // A name filling its 32 bytes without a NUL used to be served under that
+  // name and then fail to open; now it is left out, with a message.
+  pdb::PdbDatabase unnamed = MakeTestDb();
+  unnamed.name = std::string(31, 'N');
+  folder_.Write("unterminated.pdb", unnamed);
+  std::vector<std::uint8_t> bytes = folder_.Bytes("unterminated.pdb");
+  bytes[31] = 'N';
+  folder_.WriteBytes("unterminated.pdb", bytes);
+  g_logged.clear();
+  sync_.EmuSetLogSink(&CollectLog);
+  Attach();
+  sync_.EmuSetLogSink(nullptr);
+  EXPECT_NE(g_logged.find("unterminated.pdb: not a handheld database"), std::string::npos)
+      << g_logged;
+  EXPECT_NE(g_logged.find("no terminating NUL"), std::string::npos) << g_logged;
+  CDbList list[4]{};
+  std::int32_t count = 4;
+  ASSERT_EQ(sync_.SyncReadDBList(0, 0, 1, list, &count), 0);
+  ASSERT_EQ(count, 1);
+  EXPECT_STREQ(list[0].m_Name, "TestDB");
+}
+
 TEST_F(Emulator, ResetSyncFlagsClearsDirtyBitsAndKeepsDeletedRecords) {
   Attach();
   const std::uint8_t handle = Open("TestDB", eDbRead | eDbWrite);
@@ -521,13 +586,6 @@ TEST_F(Emulator, DamagedProfileRefusesTheAttach) {
   EXPECT_EQ(sync_.EmuAttachHandheld(folder_.PathText().c_str()), SYNCERR_BAD_ARG);
   EXPECT_NE(sync_.LastMessage().find("line 2"), std::string::npos) << sync_.LastMessage();
   EXPECT_EQ(sync_.EmuAttachHandheld((folder_.PathText() + "/missing").c_str()), SYNCERR_BAD_ARG);
-}
-
-std::string g_logged;
-std::int32_t FW_CDECL CollectLog(const char* text, TActivity, std::uint8_t) {
-  g_logged += text;
-  g_logged += "\n";
-  return 0;
 }
 
 TEST_F(Emulator, DamagedFileGivesAClearErrorAndTheOthersStillWork) {

@@ -1,0 +1,147 @@
+#!/usr/bin/env bash
+# What a user waits for, against Perl's Palm::PDB and the file-system floor:
+#
+#   bench/whole-sync.sh [ROUNDS]        (default 5 rounds; needs libpalm-perl)
+#
+# 1. Reading: Fernwick's ReadPdbFile plus decoding every memo's text, Perl's
+#    Palm::PDB loading the same file with Palm::Memo, and a plain read of the
+#    file into memory, alternating in each round. The fastest pass of each
+#    is kept ("warm": memory freed by one pass is reused by the next, as
+#    Perl reuses its own); "cold" is one pass in a fresh process, fresh
+#    memory included. The ratios are Palm::PDB / Fernwick and Fernwick /
+#    plain read.
+# 2. The whole synchronisation: the runner running the Memo Pad example
+#    (load the conduit, open MemoDB, walk it, copy the modified tenth to
+#    desktop files, purge, reset the flags, write back atomically, log)
+#    against (a) Palm::PDB loading and saving the file and (b) the floor: a
+#    program that reads the file, writes as many small desktop files and
+#    writes the database once (temporary file, fsync, rename); the floor
+#    with each desktop file written safely (temporary file, fsync, rename)
+#    shows what safe desktop writes cost. Processes are timed whole (start
+#    included); the fastest round is kept.
+# 3. Growth: all of it at 2,000, 20,000 and 65,535 records, per record.
+#
+# The MemoDB files are written by Palm::PDB (an independent writer), every
+# tenth memo dirty. Work files go to $FERNWICK_BENCH_DIR (default
+# build/linux/whole-sync; a tmpfs such as /dev/shm takes the disk out).
+# Uses build/linux (the linux preset), building what it needs.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+rounds=${1:-5}
+
+. scripts/linux-build.sh
+require_palm_pdb whole-sync Palm::Memo
+linux_build bench_memo_tools bench_database fernwick-hotsync memo_conduit sync20 hslog20 PalmCmn \
+  Cmds21
+
+bin=$root/$build/bin
+perl_memo=$root/bench/palm-pdb-memo.pl
+work=${FERNWICK_BENCH_DIR:-$root/$build/whole-sync}
+work=$work/run-$$
+mkdir -p "$work"
+trap 'rm -rf "$work"' EXIT
+sizes=(2000 20000 65535)
+
+now_us() { echo "${EPOCHREALTIME/./}"; }
+# min VAR VALUE: VAR = the smaller of VAR (empty = none) and VALUE.
+min() { local -n var=$1; if [ -z "$var" ] || awk "BEGIN{exit !($2 < $var)}"; then var=$2; fi; }
+ratio() { awk "BEGIN{printf \"%.1f\", $1 / $2}"; }
+ms() { awk "BEGIN{printf \"%.2f\", $1 * 1000}"; }
+per_record_us() { awk "BEGIN{printf \"%.2f\", $1 * 1e6 / $2}"; }
+
+for n in "${sizes[@]}"; do
+  perl "$perl_memo" make "$work/memo-$n.pdb" "$n"
+done
+
+# A fresh handheld and desktop for one run (outside the timing).
+run=0
+fresh() {
+  run=$((run + 1))
+  hh=$work/hh-$run
+  desk=$work/desk-$run
+  mkdir -p "$hh" "$desk"
+  cp "$work/memo-$1.pdb" "$hh/MemoDB.pdb"
+}
+# time_process VAR COMMAND...: VAR = min(VAR, wall seconds of COMMAND).
+time_process() {
+  local var=$1 start end
+  shift
+  start=$(now_us)
+  "$@" >/dev/null
+  end=$(now_us)
+  min "$var" "$(awk "BEGIN{print ($end - $start) / 1e6}")"
+}
+
+declare -A fern_cold perl_cold fern plain perl sync perlsave floor floor_safe start_bind fl_read fl_desk fl_db \
+  fls_desk
+for n in "${sizes[@]}"; do
+  f=$work/memo-$n.pdb
+  passes=$((n >= 20000 ? 10 : 50))
+  for ((r = 0; r < rounds; r++)); do
+    v=$("$bin/bench_memo_tools" read "$f" "$passes"); min "fern[$n]" "$v"
+    v=$(perl "$perl_memo" read "$f" 3); min "perl[$n]" "$v"
+    v=$("$bin/bench_memo_tools" plain "$f" "$passes"); min "plain[$n]" "$v"
+    v=$("$bin/bench_memo_tools" read "$f" 1); min "fern_cold[$n]" "$v"
+    v=$(perl "$perl_memo" read "$f" 1); min "perl_cold[$n]" "$v"
+
+    fresh "$n"
+    time_process "sync[$n]" "$bin/fernwick-hotsync" --handheld "$hh" --desktop "$desk" \
+      --user Bench --log "$desk/hotsync.log" --no-log sync "$bin/libmemo_conduit.so"
+    grep -q "^OK Memo Pad" "$desk/hotsync.log" || { echo "whole-sync: the sync failed" >&2; exit 1; }
+    time_process "start_bind[$n]" "$bin/fernwick-hotsync" --handheld "$hh" info \
+      "$bin/libmemo_conduit.so"
+    time_process "perlsave[$n]" perl "$perl_memo" loadsave "$f" "$hh/perl-saved.pdb"
+    fresh "$n"
+    start=$(now_us)
+    read -r _ a _ b _ c _ < <("$bin/bench_memo_tools" floor "$hh/MemoDB.pdb" "$desk/Memos")
+    min "floor[$n]" "$(awk "BEGIN{print ($(now_us) - $start) / 1e6}")"
+    min "fl_read[$n]" "$a"; min "fl_desk[$n]" "$b"; min "fl_db[$n]" "$c"
+    fresh "$n"
+    start=$(now_us)
+    read -r _ a _ b _ c _ < <("$bin/bench_memo_tools" floor "$hh/MemoDB.pdb" "$desk/Memos" safe)
+    min "floor_safe[$n]" "$(awk "BEGIN{print ($(now_us) - $start) / 1e6}")"
+    min "fls_desk[$n]" "$b"
+  done
+done
+
+# The component walk over the emulator (in-process, Google Benchmark).
+declare -A walk
+while IFS=, read -r name _ real _; do
+  case $name in
+    '"BM_ComponentWalkWithNext/'*) n=${name#*/}; n=${n%\"}; walk[$n]=$(awk "BEGIN{print $real / 1000}") ;;
+  esac
+done < <("$bin/bench_database" --benchmark_filter=ComponentWalk --benchmark_format=csv \
+  --benchmark_min_time=0.2 2>/dev/null)
+
+echo "== Ratios (fastest of $rounds rounds; files in $(dirname "$work"))"
+printf '%-8s %15s %15s %11s %11s %15s %17s %16s\n' records "Palm::PDB/read" "(cold)" \
+  "read/plain" "sync/floor" "sync/Palm::PDB" "safe-floor/floor" "sync/safe-floor"
+for n in "${sizes[@]}"; do
+  printf '%-8s %15s %15s %11s %11s %15s %17s %16s\n' "$n" "$(ratio "${perl[$n]}" "${fern[$n]}")x" \
+    "$(ratio "${perl_cold[$n]}" "${fern_cold[$n]}")x" "$(ratio "${fern[$n]}" "${plain[$n]}")x" \
+    "$(ratio "${sync[$n]}" "${floor[$n]}")x" \
+    "$(ratio "${sync[$n]}" "${perlsave[$n]}")x" "$(ratio "${floor_safe[$n]}" "${floor[$n]}")x" \
+    "$(ratio "${sync[$n]}" "${floor_safe[$n]}")x"
+done
+echo
+echo "== Absolute times, ms (per record, us)"
+printf '%-8s %16s %16s %16s %16s %14s %16s %16s %19s %16s\n' records "Fernwick read" \
+  "(cold)" "Palm::PDB read" "(cold)" "plain read" "component walk" "whole sync" \
+  "Palm::PDB load+save" "floor"
+for n in "${sizes[@]}"; do
+  cell() { printf '%s (%s)' "$(ms "$1")" "$(per_record_us "$1" "$n")"; }
+  printf '%-8s %16s %16s %16s %16s %14s %16s %16s %19s %16s\n' "$n" "$(cell "${fern[$n]}")" \
+    "$(cell "${fern_cold[$n]}")" "$(cell "${perl[$n]}")" "$(cell "${perl_cold[$n]}")" \
+    "$(cell "${plain[$n]}")" "$(cell "${walk[$n]:-0}")" \
+    "$(cell "${sync[$n]}")" "$(cell "${perlsave[$n]}")" "$(cell "${floor[$n]}")"
+done
+echo
+echo "== Where the time goes, ms (sync = start and binding + open (cold read) + walk + desktop writes + write-back)"
+printf '%-8s %12s %14s %10s %10s %15s %12s %17s\n' records "whole sync" "start+binding" "open" \
+  "walk" "desktop (floor)" "write-back" "safe desktop"
+for n in "${sizes[@]}"; do
+  printf '%-8s %12s %14s %10s %10s %15s %12s %17s\n' "$n" "$(ms "${sync[$n]}")" \
+    "$(ms "${start_bind[$n]}")" "$(ms "${fern_cold[$n]}")" "$(ms "${walk[$n]:-0}")" \
+    "$(ms "${fl_desk[$n]}")" "$(ms "${fl_db[$n]}")" "$(ms "${fls_desk[$n]}")"
+done
