@@ -102,7 +102,7 @@ for platform in "${platforms[@]}"; do
       install_fernwick linux
       prefix=$work/linux-prefix
       for from in package subdirectory fetchcontent; do
-        consumer "linux-$from" -DFERNWICK_FROM=$from -DCMAKE_PREFIX_PATH="$prefix" \
+        consumer "linux-$from" -DFERNWICK_FROM=$from -DCMAKE_PREFIX_PATH="$prefix" -DFERNWICK_WERROR=ON \
           -DFERNWICK_SOURCE_DIR="$root" || continue
         library=$(find "$work/linux-$from" -name libhello_conduit.so | head -n 1)
         check_exports "$library"
