@@ -222,9 +222,9 @@ bind the real libraries; on Windows the previous value is restored afterwards.
 
 Example (from the build's bin folder; sync changes the handheld folder it is
 given, so give it a copy):
-  cp -R ../../../samples/handheld /tmp/handheld
-  ./fernwick-hotsync --handheld /tmp/handheld --desktop /tmp/desktop --user "Jo Palm" \
-      sync libminimal_conduit.so
+  mkdir -p /tmp/fernwick-try && cp -R ../../../samples/handheld /tmp/fernwick-try/
+  ./fernwick-hotsync --handheld /tmp/fernwick-try/handheld \
+      --desktop /tmp/fernwick-try/desktop --user "Jo Palm" sync libminimal_conduit.so
 
 Exit status: 0 all conduits ran (or --help, --version); 1 a conduit failed
 (or, for configure, the user cancelled); 2 the command line is wrong (also

@@ -1,7 +1,9 @@
 # Runs the runner example of README.md (the indented lines after the
 # "readme-runner-example" mark) as a user would, from a copy of the
 # repository's top folder holding samples/ and the build's bin folder, and
-# checks that it worked and left every file of samples/ as it was.
+# the example of fernwick-hotsync --help from the bin folder (its scratch
+# folder moved into WORK), and checks that both worked and that every file of
+# samples/ stayed as it was.
 #   cmake -DSOURCE_DIR=<repository> -DBIN_DIR=<build bin> -DWORK=<folder> -P readme_command.cmake
 file(READ ${SOURCE_DIR}/README.md readme)
 string(FIND "${readme}" "<!-- readme-runner-example" at)
@@ -25,6 +27,17 @@ endif()
 if(NOT EXISTS ${WORK}/build/try/desktop)
   message(FATAL_ERROR "README's sync wrote no desktop folder where it says")
 endif()
+execute_process(COMMAND ${BIN_DIR}/fernwick-hotsync --help OUTPUT_VARIABLE help)
+string(REGEX MATCH "\nExample [^\n]*\n[^\n]*\n(  [^\n]*\n)+" help_block "${help}")
+string(REGEX REPLACE "^\nExample [^\n]*\n[^\n]*\n" "" help_commands "${help_block}")
+string(REPLACE "/tmp/fernwick-try" "${WORK}/help-try" help_commands "${help_commands}")
+file(WRITE ${WORK}/help-example.sh "set -e\n${help_commands}")
+execute_process(COMMAND sh ${WORK}/help-example.sh WORKING_DIRECTORY ${BIN_DIR}
+  RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT status EQUAL 0 OR NOT out MATCHES "Minimal Example [(][^)]*[)]: ok")
+  message(FATAL_ERROR "--help's example failed (${status}):\n${help_commands}\n${out}${err}")
+endif()
+
 file(GLOB_RECURSE samples RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/samples/*)
 set(changed "")
 foreach(sample IN LISTS samples)
