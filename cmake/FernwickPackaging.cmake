@@ -9,6 +9,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Fernwick: ${PROJECT_DESCRIPTION}")
 set(CPACK_PACKAGE_CONTACT "Fernwick developers <fernwick@localhost>")
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/packages)
+# Programs and shared libraries without their debug information (static
+# libraries are never stripped).
+set(CPACK_STRIP_FILES ON)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
