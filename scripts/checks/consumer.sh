@@ -5,7 +5,8 @@
 #   subdirectory  with add_subdirectory of this checkout
 #   fetchcontent  with FetchContent from this checkout
 # and, where the MinGW cross compilers are installed, for 64-bit and 32-bit
-# Windows against the installed Windows package. Each conduit library must
+# Windows against the installed Windows package, and against the unpacked
+# .deb. Each conduit library must
 # export exactly the five entry points; the Linux ones (and the win64 one,
 # under wine when scripts/wine-env.sh brings it up) synchronise a copy of
 # samples/handheld through the installed runner. It then makes the packages
@@ -112,8 +113,18 @@ for platform in "${platforms[@]}"; do
       if [ -e "$work/linux-subdirectory/fernwick/bin/fernwick-hotsync" ]; then
         fail "add_subdirectory built Fernwick's programs too"
       fi
-      (cd build/linux && cpack -G DEB >/dev/null) && ls build/linux/packages/*.deb ||
+      if (cd build/linux && cpack -G DEB >/dev/null); then
+        deb=$(ls build/linux/packages/fernwick_*.deb)
+        echo "made $deb"
+        # The package as a user unpacks it serves the consumer too.
+        if command -v dpkg-deb >/dev/null; then
+          dpkg-deb -x "$deb" "$work/deb"
+          consumer linux-deb -DFERNWICK_FROM=package -DCMAKE_PREFIX_PATH="$work/deb/usr" &&
+            check_exports "$work/linux-deb/libhello_conduit.so"
+        fi
+      else
         fail "cpack -G DEB"
+      fi
       ;;
     win64 | win32)
       if [ "$platform" = win64 ]; then triple=x86_64; else triple=i686; fi
