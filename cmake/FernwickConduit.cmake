@@ -15,6 +15,11 @@
 # and from the installed package (share/fernwick/cmake beside
 # share/fernwick/conduit/exports). It adds no warning options: the author's
 # sources build with the author's flags.
+# On Windows the DLL also carries the bitmaps of resources/ and the dialog's
+# form as real Windows resources (the library itself reads embedded copies).
+if(WIN32)
+  enable_language(RC)
+endif()
 function(fernwick_add_conduit target)
   cmake_parse_arguments(C "" "" "SOURCES;LIBS" ${ARGN})
   if(NOT C_SOURCES)
@@ -28,7 +33,11 @@ function(fernwick_add_conduit target)
     VISIBILITY_INLINES_HIDDEN ON)
   if(WIN32)
     set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
-    target_sources(${target} PRIVATE ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.def)
+    set(FERNWICK_RESOURCES_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../resources)
+    cmake_path(ABSOLUTE_PATH FERNWICK_RESOURCES_DIR NORMALIZE)
+    configure_file(${FERNWICK_RESOURCES_DIR}/Fernwick.rc.in ${CMAKE_BINARY_DIR}/Fernwick.rc @ONLY)
+    target_sources(${target} PRIVATE ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.def
+      ${CMAKE_BINARY_DIR}/Fernwick.rc)
   else()
     target_link_options(${target} PRIVATE
       "LINKER:--version-script=${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map"

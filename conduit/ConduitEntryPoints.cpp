@@ -8,6 +8,7 @@
 #include "conduit/ConduitModule.h"
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Exceptions.h"
+#include "framework/Forms.h"
 #include "link/DorvConduitApi.h"
 #include "link/DorvConduitLog.h"
 
@@ -131,14 +132,23 @@ std::int32_t EntryGetConduitInfo(std::uint32_t kind, const void* request, void* 
 }
 
 std::int32_t EntryConfigureConduit(TSyncPreference* prefs) {
+  std::int32_t result = -1;
   try {
     TDorvConduit* conduit = ConduitReference();
-    if (conduit == nullptr || prefs == nullptr) return -1;
-    return conduit->ConfigureConduit(*prefs);
+    if (conduit != nullptr && prefs != nullptr) result = conduit->ConfigureConduit(*prefs);
   } catch (...) {
-    LogFailure(CurrentExceptionMessage("ConfigureConduit"));
-    return kErrUnexpectedException;
+    // No synchronisation ran, so there is no run to mark as failed: the
+    // error is a plain line only.
+    LogLine(CurrentExceptionMessage("ConfigureConduit"), slText);
+    result = -1;
   }
+  // Control goes back to the host's message loop: dialogs released during
+  // the call are destroyed now.
+  try {
+    Application().ProcessReleases();
+  } catch (...) {
+  }
+  return result;
 }
 
 }  // namespace fernwick

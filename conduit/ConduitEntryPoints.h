@@ -14,7 +14,7 @@
 
 namespace fernwick {
 
-// Result of OpenConduit and ConfigureConduit when an exception other than
+// Result of OpenConduit when an exception other than
 // EDorvConduitError left the conduit. The exception's message is written to
 // the HotSync log as a plain line, followed by the conduit name with activity
 // 21, exactly like an EDorvConduitError.
@@ -67,9 +67,11 @@ std::int32_t EntryGetConduitInfo(std::uint32_t kind, const void* request, void* 
                                  std::uint32_t* out_size);
 
 // The conduit's ConfigureConduit with `prefs` (borrowed): 0 accepted, -1
-// cancelled; -1 when there is no conduit or `prefs` is null;
-// kErrUnexpectedException when the handler raised (logged like in
-// EntryOpenConduit).
+// cancelled; -1 when there is no conduit or `prefs` is null. An exception
+// (from OnConfigureConduit or the dialog) answers -1 and writes its message
+// to the HotSync log as a plain line (activity -1) only: no synchronisation
+// ran, so no activity-21 line. Forms released during the call are destroyed
+// before it returns.
 std::int32_t EntryConfigureConduit(TSyncPreference* prefs);
 
 }  // namespace fernwick

@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "FernwickVersion.h"
+#include "conduit/DorvConfigureForm.h"
+#include "conduit/LibraryResources.h"
 #include "db/DorvConduitDb.h"
 #include "framework/Exceptions.h"
 #include "framework/PropertyText.h"
@@ -161,7 +163,13 @@ std::int32_t TDorvConduit::OpenConduit(const TSyncProperties& props) {
 }
 
 std::int32_t TDorvConduit::ConfigureConduit(TSyncPreference& prefs) {
-  if (!on_configure_conduit_) return -1;
+  if (!on_configure_conduit_) {
+    TDorvConduit* conduit = ConduitReference();
+    return TDorvConfigureDlg::Execute(
+               conduit != nullptr ? conduit->ConduitName() : conduit_name_, prefs)
+               ? 0
+               : -1;
+  }
   bool save_prefs = false;
   on_configure_conduit_(prefs, save_prefs);
   return save_prefs ? 0 : -1;
@@ -200,6 +208,14 @@ void Register() {
   database.create = [](TComponent* owner) -> TComponent* { return new TDorvConduitDb(owner); };
   const auto database_properties = TDorvConduitDb::PublishedProperties();
   database.properties.assign(database_properties.begin(), database_properties.end());
+  conduit.bitmap_name = "TDORVCONDUIT";
+  database.bitmap_name = "TDORVCONDUITDB";
+  for (TComponentClassInfo* info : {&conduit, &database}) {
+    if (const TResourceEntry* entry =
+            FindResource(LibraryResources(), "BITMAP", info->bitmap_name)) {
+      info->bitmap = entry->Bytes();
+    }
+  }
   RegisterComponents("Conduit", {std::move(conduit), std::move(database)});
 }
 

@@ -126,8 +126,9 @@ class TDorvConduit : public TComponent {
 
   // Lets the user choose the conduit's action in `prefs` (borrowed). Calls
   // OnConfigureConduit when assigned: 0 when it set save_prefs, else -1.
-  // Without a handler the HotSync action dialog is not available yet in this
-  // library, so the call answers -1 (cancelled) and leaves `prefs` unchanged.
+  // Without a handler shows the HotSync action dialog
+  // (TDorvConfigureDlg::Execute) with the conduit reference's ConduitName: 0
+  // when the user confirmed, else -1. Exceptions of either pass through.
   virtual std::int32_t ConfigureConduit(TSyncPreference& prefs);
 
   // Writes `text` to the HotSync log as a plain line (activity -1). When the
@@ -181,7 +182,8 @@ std::int32_t LiveConduitCount();
 const char* LibraryDescription();
 
 // Registers the library's components on the palette page "Conduit", in this
-// order: TDorvConduit, TDorvConduitDb.
+// order: TDorvConduit, TDorvConduitDb, each with its 24 x 24, 16-colour
+// palette bitmap (resources TDORVCONDUIT and TDORVCONDUITDB).
 void Register();
 
 // Start-up and shutdown of unit DorvPalmConduit (conduit half): start-up sets

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "conduit/DorvConfigureForm.h"
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Dialogs.h"
 #include "link/LibraryStartup.h"
@@ -13,6 +14,7 @@ namespace fernwick {
 namespace {
 
 constexpr TUnitEntry kConduitUnits[] = {
+    {"DorvConfigureForm", &InitializeDorvConfigureForm, &FinalizeDorvConfigureForm},
     {"DorvPalmConduit", &InitializeDorvPalmConduit, &FinalizeDorvPalmConduit},
 };
 

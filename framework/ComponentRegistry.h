@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/Classes.h"
@@ -26,6 +27,11 @@ struct TComponentClassInfo {
   // Its published properties in published order (as the class's
   // PublishedProperties() lists them).
   std::vector<TPropertyInfo> properties;
+  // The palette bitmap: its resource name ("TDORVCONDUIT") and the bytes of
+  // its .bmp file; both empty when the class has none. The bytes live as
+  // long as the library that registered the class.
+  std::string bitmap_name;
+  std::string_view bitmap;
 };
 
 // Registers `classes` on the palette page `page`, in the given order. A class

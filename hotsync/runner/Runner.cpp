@@ -11,9 +11,11 @@
 
 #include "FernwickVersion.h"
 #include "hotsync/runner/ConduitLibraryFile.h"
+#include "hotsync/runner/DialogScript.h"
 #include "hotsync/runner/HotSyncLog.h"
 #include "hotsync/runner/Installation.h"
 #include "hotsync/runner/StandIns.h"
+#include "hotsync/runner/SyncChoices.h"
 #include "link/DorvConduitApi.h"
 
 namespace fernwick::runner {
@@ -96,11 +98,25 @@ void PrintLog(const RunnerOptions& options, Session& session, std::ostream& out)
   out << "--- end of HotSync log ---\n";
 }
 
-int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
+// The handheld user the command acts for: --user, else the handheld's own.
+std::string UserOf(const RunnerOptions& options, Session& session) {
   std::string user = options.user ? *options.user : session.emulator.UserName();
-  if (user.empty()) user = kDefaultUser;
-  std::string desktop =
-      WithTrailingDelimiter(Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
+  return user.empty() ? kDefaultUser : user;
+}
+
+std::string DesktopOf(const RunnerOptions& options) {
+  return WithTrailingDelimiter(
+      Absolute(options.desktop.empty() ? std::string(".") : options.desktop));
+}
+
+int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
+  std::string user = UserOf(options, session);
+  std::string desktop = DesktopOf(options);
+  SyncChoices choices(SyncChoices::FileIn(desktop));
+  if (std::string why = choices.Load(); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
+  }
 
   int status = kExitOk;
   const std::size_t count = options.conduits.size();
@@ -119,7 +135,7 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     if (name.empty()) name = std::filesystem::path(conduit.FileName()).filename().string();
 
     TSyncProperties props{};
-    props.SyncType = options.sync_type;
+    props.SyncType = options.sync_type_given ? options.sync_type : choices.Get(user, name).Next();
     SetText(props.PathName, desktop);
     SetText(props.LocalName, options.local_name);
     SetText(props.UserName, user);
@@ -146,6 +162,13 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       if (status == kExitOk) status = kExitConduitFailed;
     } else {
       out << "ok, " << Seconds(elapsed) << "\n";
+      // A temporary choice has served its one synchronisation.
+      if (!options.sync_type_given && choices.ConsumeTemporary(user, name)) {
+        if (std::string why = choices.Save(); !why.empty()) {
+          err << "fernwick-hotsync: " << why << "\n";
+          if (status == kExitOk) status = kExitConduitFailed;
+        }
+      }
     }
   }
   if (std::string why = session.emulator.Detach(); !why.empty()) {
@@ -156,7 +179,13 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
   return status;
 }
 
-int Info(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+int Info(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
+  std::string user = UserOf(options, session);
+  SyncChoices choices(SyncChoices::FileIn(DesktopOf(options)));
+  if (std::string why = choices.Load(); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
+  }
   int status = kExitOk;
   for (const std::string& path : options.conduits) {
     ConduitLibraryFile conduit;
@@ -195,37 +224,64 @@ int Info(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
     code = conduit.GetConduitInfo(cieDefaultAction, nullptr, &value, &size);
     out << "  Default action:  " << (code == 0 ? SyncTypeText(value) : WithNumber("error ", code))
         << "\n";
+    out << "  Chosen action:   " << choices.Get(user, ConduitName(conduit)).Describe() << " for "
+        << user << "\n";
   }
   return status;
 }
 
-int Configure(const RunnerOptions& options, std::ostream& out, std::ostream& err) {
+int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
+              std::ostream& err) {
+  std::string user = UserOf(options, session);
+  SyncChoices choices(SyncChoices::FileIn(DesktopOf(options)));
+  if (std::string why = choices.Load(); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
+  }
   ConduitLibraryFile conduit;
   if (std::string why = conduit.Load(options.conduits.front()); !why.empty()) {
     err << "fernwick-hotsync: " << why << "\n";
     return kExitLoadFailed;
   }
   std::string name = ConduitName(conduit);
+  SyncChoice stored = choices.Get(user, name);
   TSyncPreference prefs{};
-  SetText(prefs.PathName, WithTrailingDelimiter(Absolute(
-                              options.desktop.empty() ? std::string(".") : options.desktop)));
+  SetText(prefs.PathName, DesktopOf(options));
   SetText(prefs.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
   prefs.RegistryKey = kHkeyCurrentUser;
   prefs.SyncPref = spNoPreference;
   if (options.sync_type_given) {
     prefs.SyncType = options.sync_type;
+  } else if (stored.permanent || stored.temporary) {
+    prefs.SyncType = stored.Next();
   } else {
     std::uint32_t action = stFast;
     std::uint32_t size = 4;
     conduit.GetConduitInfo(cieDefaultAction, nullptr, &action, &size);
     prefs.SyncType = static_cast<TSyncTypes>(action);
   }
-  std::int32_t result = conduit.ConfigureConduit(&prefs);
+  std::int32_t result = 0;
+  if (options.choose) {
+    ScopedDialogScript script(DialogScriptFor(*options.choose, options.choose_default));
+    result = conduit.ConfigureConduit(&prefs);
+  } else {
+    result = conduit.ConfigureConduit(&prefs);
+  }
   if (result == 0) {
     const char* pref = prefs.SyncPref == spPermanentPreference   ? "permanent"
                        : prefs.SyncPref == spTemporaryPreference ? "temporary"
                                                                  : "no preference";
     out << name << ": accepted: sync type " << SyncTypeText(prefs.SyncType) << ", " << pref << "\n";
+    if (SyncTypeName(prefs.SyncType) == nullptr) {
+      err << "fernwick-hotsync: " << name << " chose an unknown sync type; not stored\n";
+      return kExitConduitFailed;
+    }
+    choices.Record(user, name, prefs.SyncType, prefs.SyncPref);
+    if (std::string why = choices.Save(); !why.empty()) {
+      err << "fernwick-hotsync: " << why << "\n";
+      return kExitConduitFailed;
+    }
+    out << "  stored for " << user << ": " << choices.Get(user, name).Describe() << "\n";
     return kExitOk;
   }
   out << name << ": cancelled (result " << result << ")\n";
@@ -252,9 +308,9 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
     case Command::kSync:
       return Sync(options, session, out, err);
     case Command::kInfo:
-      return Info(options, out, err);
+      return Info(options, session, out, err);
     case Command::kConfigure:
-      return Configure(options, out, err);
+      return Configure(options, session, out, err);
     case Command::kHelp:
     case Command::kVersion:
       break;

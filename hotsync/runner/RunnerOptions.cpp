@@ -133,6 +133,10 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
       options.log_file = value();
     } else if (name == "--no-log") {
       options.quiet_log = true;
+    } else if (name == "--choose") {
+      options.choose = value();
+    } else if (name == "--default") {
+      options.choose_default = true;
     } else if (name == "--fault") {
       std::string v = value();
       auto eq = v.find('=');
@@ -166,6 +170,10 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
   if (options.command == Command::kConfigure && options.conduits.size() != 1) {
     throw UsageError("configure takes exactly one conduit library");
   }
+  if ((options.choose || options.choose_default) && options.command != Command::kConfigure) {
+    throw UsageError("--choose and --default belong to configure");
+  }
+  if (options.choose_default && !options.choose) throw UsageError("--default needs --choose");
   if (options.command == Command::kSync && options.handheld.empty()) {
     throw UsageError("sync needs the handheld folder: --handheld DIR");
   }
@@ -188,7 +196,9 @@ handheld emulated from a folder of .pdb/.prc files.
 Usage:
   fernwick-hotsync [options] sync CONDUIT...     synchronise, one conduit after another
   fernwick-hotsync [options] info CONDUIT...     show what each conduit says about itself
-  fernwick-hotsync [options] configure CONDUIT   let the conduit choose its action
+  fernwick-hotsync [options] configure CONDUIT   let the user choose the conduit's action
+  fernwick-hotsync [options] configure --choose ACTION [--default] CONDUIT
+                                                 choose it without a person
   fernwick-hotsync --help | -h | --version
 
 CONDUIT is a conduit library file (example.dll on Windows, libexample.so here;
@@ -206,6 +216,16 @@ Options (for the record HotSync Manager passes to the conduit):
                         donothing or profileinstall
   --first-device WHICH  neither (default), pc or hh
   --connection HOW      cable (default) or modem
+
+Options of configure:
+  --choose ACTION       answer the HotSync action dialog as a person would: sync,
+                        pctohh, hhtopc or donothing, then OK; or cancel
+  --default             with --choose: tick "Set as default" (a permanent choice)
+
+The action chosen with configure is kept per user and conduit in the file
+fernwick-hotsync.state of the desktop folder: a temporary choice is used by the
+next successful sync only, a permanent one by every sync; --sync-type overrides
+both for one run. info shows the stored choice.
 
 Options for the test bench:
   --hotsync-dir DIR     folder of the stand-ins (sync20, hslog20, PalmCmn, Cmds21);

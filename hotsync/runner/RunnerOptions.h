@@ -37,6 +37,8 @@ struct RunnerOptions {
   std::optional<std::string> log_file;                       // keep the HotSync log in this file
   bool quiet_log = false;                                    // do not print the HotSync log
   std::vector<std::pair<std::string, std::int32_t>> faults;  // function, status
+  std::optional<std::string> choose;  // configure: the action the dialog script picks
+  bool choose_default = false;        // configure: tick "Set as default" too
 };
 
 // Parses the arguments after the program name. Throws UsageError, also for

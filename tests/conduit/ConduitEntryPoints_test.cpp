@@ -13,6 +13,7 @@
 #include "conduit/DorvPalmConduit.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
+#include "framework/Forms.h"
 #include "link/DorvConduitApi.h"
 
 namespace fernwick {
@@ -202,9 +203,34 @@ TEST_F(EntryPointsTest, NoExceptionCrossesConfigureConduit) {
   conduit->SetOnConfigureConduit(
       [](TSyncPreference&, bool&) { throw EDorvConduitError("bad preference", 3); });
   TSyncPreference prefs{};
-  EXPECT_EQ(EntryConfigureConduit(&prefs), kErrUnexpectedException);
-  EXPECT_THAT(Script().log, ElementsAre(LogLine{"bad preference", -1}, LogLine{"Memos", 21}));
+  // The export answers only 0 or -1, and no synchronisation ran: no
+  // activity-21 line.
+  EXPECT_EQ(EntryConfigureConduit(&prefs), -1);
+  EXPECT_THAT(Script().log, ElementsAre(LogLine{"bad preference", -1}));
   EXPECT_EQ(EntryConfigureConduit(nullptr), -1);
+}
+
+TEST_F(EntryPointsTest, ConfigureConduitRunsTheDialogAndDestroysItAfterwards) {
+  MakeConduit("Memos");
+  SetFormBackendFactory([] {
+    return std::make_unique<TScriptedFormBackend>(
+        std::vector<std::string>{"HandheldRB", "DefaultCB", "OkBtn"});
+  });
+  TSyncPreference prefs{};
+  EXPECT_EQ(EntryConfigureConduit(&prefs), 0);
+  EXPECT_EQ(prefs.SyncType, stHHtoPC);
+  EXPECT_EQ(prefs.SyncPref, spPermanentPreference);
+  EXPECT_EQ(Application().ComponentCount(), 0);
+
+  SetFormBackendFactory(
+      [] { return std::make_unique<TScriptedFormBackend>(std::vector<std::string>{"DesktopRB"}); });
+  EXPECT_EQ(EntryConfigureConduit(&prefs), -1);
+  EXPECT_THAT(Script().log, ElementsAre(LogLine{
+                                "Dialog script ended while DorvConfigureDlg was still open", -1}));
+  EXPECT_EQ(prefs.SyncType, stHHtoPC);
+  EXPECT_EQ(prefs.SyncPref, spNoPreference);
+  EXPECT_EQ(Application().ComponentCount(), 0);
+  SetFormBackendFactory({});
 }
 
 TEST_F(EntryPointsTest, FailedModuleCreationFailsOpenConduit) {

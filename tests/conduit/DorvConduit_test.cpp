@@ -4,11 +4,15 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "ScriptedSyncManager.h"
 #include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
+#include "framework/Bitmaps.h"
 #include "framework/Exceptions.h"
+#include "framework/Forms.h"
 #include "link/DorvConduitLog.h"
 #include "link/DorvConduitSync.h"
 
@@ -272,11 +276,34 @@ TEST_F(DorvConduitTest, PropertiesRecordIsCopiedUpToEachNul) {
   EXPECT_EQ(conduit->RegistryKey(), 0x80000001u);
 }
 
-TEST_F(DorvConduitTest, ConfigureUsesTheHandlerOrAnswersCancelled) {
+TEST_F(DorvConduitTest, ConfigureUsesTheHandlerOrTheDialog) {
   TDorvConduit* conduit = MakeConduit();
   TSyncPreference prefs{};
   prefs.SyncType = stFast;
+  std::vector<std::string> script = {"CancelBtn"};
+  std::string caption;
+  SetFormBackendFactory([&] {
+    struct Backend : TFormBackend {
+      std::vector<std::string> steps;
+      std::string* caption;
+      int ShowModal(TForm& form) override {
+        *caption = form.FindControl("ActionGB")->Caption();
+        return TScriptedFormBackend(steps).ShowModal(form);
+      }
+    };
+    auto backend = std::make_unique<Backend>();
+    backend->steps = script;
+    backend->caption = &caption;
+    return backend;
+  });
   EXPECT_EQ(conduit->ConfigureConduit(prefs), -1);
+  EXPECT_EQ(caption, " HotSync Action for " + conduit->ConduitName() + " ");
+  script = {"DoNothingRB", "OkBtn"};
+  EXPECT_EQ(conduit->ConfigureConduit(prefs), 0);
+  EXPECT_EQ(prefs.SyncType, stDoNothing);
+  EXPECT_EQ(prefs.SyncPref, spTemporaryPreference);
+  Application().ProcessReleases();
+  SetFormBackendFactory({});
 
   bool save_on_entry = true;
   conduit->SetOnConfigureConduit([&](TSyncPreference& p, bool& save) {
@@ -362,6 +389,14 @@ TEST_F(DorvConduitTest, RegisterListsBothClassesOnTheConduitPage) {
   EXPECT_EQ(db->properties[2].Get(*made_db), "224");
   db->properties[0].Set(*made_db, "MemoDB");
   EXPECT_EQ(dynamic_cast<TDorvConduitDb&>(*made_db).FileName(), "MemoDB");
+  EXPECT_EQ(info->bitmap_name, "TDORVCONDUIT");
+  EXPECT_EQ(db->bitmap_name, "TDORVCONDUITDB");
+  for (const TComponentClassInfo* c : {info, db}) {
+    TBitmapImage bitmap = DecodeBitmap(c->bitmap, c->bitmap_name);
+    EXPECT_EQ(bitmap.width, 24) << c->class_name;
+    EXPECT_EQ(bitmap.height, 24) << c->class_name;
+    EXPECT_EQ(bitmap.bits_per_pixel, 4) << c->class_name;
+  }
   EXPECT_THAT(LibraryDescription(), ::testing::HasSubstr("1.4"));
 }
 

@@ -151,8 +151,22 @@ TEST_F(RunnerTest, InfoShowsWhatTheConduitSays) {
 }
 
 TEST_F(RunnerTest, ConfigureWithoutDialogIsCancelled) {
-  EXPECT_EQ(Run({"configure", kExample}), kExitConduitFailed);
+  // No window can be shown: the dialog counts as cancelled. (Windows always
+  // has a desktop, so there the dialog is cancelled by a script.)
+  std::vector<std::string> args = {"--desktop", handheld_.string(), "configure", kExample};
+#if defined(_WIN32)
+  args.insert(args.begin(), {"--choose", "cancel"});
+#else
+  const char* saved = std::getenv("DISPLAY");
+  std::string display = saved != nullptr ? saved : "";
+  unsetenv("DISPLAY");
+#endif
+  EXPECT_EQ(Run(args), kExitConduitFailed);
+#if !defined(_WIN32)
+  if (saved != nullptr) setenv("DISPLAY", display.c_str(), 1);
+#endif
   EXPECT_THAT(out_.str(), HasSubstr("Minimal Example: cancelled (result -1)"));
+  EXPECT_FALSE(fs::exists(handheld_ / "fernwick-hotsync.state"));
 }
 
 TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
