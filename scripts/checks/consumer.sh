@@ -40,9 +40,12 @@ installed_targets=(fernwick_framework fernwick_link fernwick_db fernwick_conduit
 # into $work/<preset>-prefix.
 install_fernwick() {
   local preset=$1
-  [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" "${launcher[@]}" >/dev/null
-  cmake --build --preset "$preset" -j"$(nproc)" --target "${installed_targets[@]}" >/dev/null
-  cmake --install "build/$preset" --prefix "$work/$preset-prefix" >/dev/null
+  local log=$work/$preset-fernwick.log
+  {
+    [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" "${launcher[@]}"
+    cmake --build --preset "$preset" -j"$(nproc)" --target "${installed_targets[@]}"
+    cmake --install "build/$preset" --prefix "$work/$preset-prefix"
+  } >"$log" 2>&1 || { cat "$log"; echo "FAIL: building or installing $preset"; return 1; }
 }
 
 # The names a conduit library exports, one per line, sorted.
