@@ -11,7 +11,10 @@
 #
 # The entry points' sources are found relative to this file, so that the
 # function also works in a project that added Fernwick with add_subdirectory
-# (which does not see the variables of Fernwick's own folder).
+# or FetchContent (which does not see the variables of Fernwick's own folder)
+# and from the installed package (share/fernwick/cmake beside
+# share/fernwick/conduit/exports). It adds no warning options: the author's
+# sources build with the author's flags.
 # On Windows the DLL also carries the bitmaps of resources/ and the dialog's
 # form as real Windows resources (the library itself reads embedded copies).
 if(WIN32)
@@ -47,8 +50,5 @@ function(fernwick_add_conduit target)
       "LINKER:-z,nodelete")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
       ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map)
-  endif()
-  if(COMMAND fernwick_set_warnings)
-    fernwick_set_warnings(${target})
   endif()
 endfunction()

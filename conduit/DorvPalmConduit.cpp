@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "FernwickVersion.h"
 #include "conduit/DorvConfigureForm.h"
 #include "conduit/LibraryResources.h"
 #include "db/DorvConduitDb.h"
@@ -20,11 +21,8 @@ namespace {
 TDorvConduit* g_conduit = nullptr;
 std::int32_t g_live_count = 0;
 
-// The line of resources/LibraryDescription.txt, passed in by the build.
-#ifndef FERNWICK_LIBRARY_DESCRIPTION
-#error \
-    "FERNWICK_LIBRARY_DESCRIPTION must be defined by the build (resources/LibraryDescription.txt)"
-#endif
+// The description line of FernwickVersion.h, generated from the project's
+// version.
 constexpr const char* kLibraryDescription = FERNWICK_LIBRARY_DESCRIPTION;
 
 // The text of a character array of TSyncProperties: up to its first NUL, or

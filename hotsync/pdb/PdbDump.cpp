@@ -14,13 +14,16 @@
 // backslash and the quote written as \xNN. Exit status 1 when a file cannot
 // be read.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <span>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 
+#include "FernwickVersion.h"
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/DumpText.h"
 #include "hotsync/pdb/PdbDumpHook.h"
@@ -219,8 +222,55 @@ void PrintDecoded(const PdbDatabase& db) {
 }  // namespace
 }  // namespace fernwick::pdb
 
+namespace {
+
+constexpr const char* kUsage = R"(usage: fernwick-pdbdump [--decode | --canonical] FILE...
+       fernwick-pdbdump --layout LAYOUT [--json] FILE
+       fernwick-pdbdump --help | -h | --version
+
+Prints each database file FILE (.pdb/.prc) in a canonical text form: its
+header and raw records, or with --decode the records of the built-in
+applications decoded; --canonical says whether the file is exactly what the
+writer would write; --layout decodes with a field layout file (layouts/).
+
+Exit status: 0 every file printed (or --help, --version); 1 a file could not
+be read or is not a database (a folder, a corrupt file); 2 the command line is
+wrong (no arguments, an unknown option).
+)";
+
+// Answers --help, --version, no arguments and unknown options; -1 to go on.
+int CheckCommandLine(int argc, char** argv) {
+  if (argc < 2) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << "fernwick-pdbdump " << FERNWICK_VERSION << "\n";
+      return 0;
+    }
+    if (arg == "--layout") return -1;  // the layout option reads its own arguments
+  }
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.size() > 1 && arg[0] == '-' && arg != "--decode" && arg != "--canonical") {
+      std::cerr << "fernwick-pdbdump: unknown option " << arg << "\n" << kUsage;
+      return 2;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace fernwick::pdb;
+  if (const int status = CheckCommandLine(argc, argv); status >= 0) return status;
   if (const int status = RunLayoutOption(argc, argv); status >= 0) return status;
   bool decode = false;
   bool canonical = false;
@@ -236,6 +286,10 @@ int main(int argc, char** argv) {
       continue;
     }
     try {
+      std::error_code ec;
+      if (std::filesystem::is_directory(arg, ec)) {
+        throw std::runtime_error(arg + " is a folder, not a database file");
+      }
       PdbDatabase db = ReadPdbFile(arg);
       if (canonical) {
         std::ifstream in(arg, std::ios::binary);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "FernwickVersion.h"
 #include "hotsync/runner/ConduitLibraryFile.h"
 #include "hotsync/runner/Diagnostics.h"
 #include "hotsync/runner/DialogScript.h"
@@ -356,6 +357,10 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
     out << HelpText();
     return kExitOk;
   }
+  if (options.command == Command::kVersion) {
+    out << "fernwick-hotsync " << FERNWICK_VERSION << "\n";
+    return kExitOk;
+  }
   if (options.command == Command::kSync && options.isolate) {
     RemoveStaleRunTemporaries();
     return SyncIsolated(options, out, err);
@@ -373,6 +378,7 @@ int RunCommand(const RunnerOptions& options, std::ostream& out, std::ostream& er
     case Command::kConfigure:
       return Configure(options, session, out, err);
     case Command::kHelp:
+    case Command::kVersion:
       break;
   }
   return kExitOk;

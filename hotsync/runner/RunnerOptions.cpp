@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 #include "framework/SysUtils.h"
 
@@ -23,7 +24,37 @@ std::optional<std::int64_t> ParseNumber(const std::string& text) {
   return value;
 }
 
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
+
+bool IsFile(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
+}
+
+std::string FromEnvironment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
 }  // namespace
+
+std::string DefaultDesktopFolder() {
+#if defined(_WIN32)
+  const std::string app_data = FromEnvironment("APPDATA");
+  if (app_data.empty()) throw UsageError("no --desktop given, and APPDATA is not set");
+  return (std::filesystem::path(app_data) / "Fernwick" / "Desktop").string();
+#else
+  if (std::string data = FromEnvironment("XDG_DATA_HOME"); !data.empty()) {
+    return (std::filesystem::path(data) / "fernwick" / "desktop").string();
+  }
+  const std::string home = FromEnvironment("HOME");
+  if (home.empty()) throw UsageError("no --desktop given, and HOME is not set");
+  return (std::filesystem::path(home) / ".local" / "share" / "fernwick" / "desktop").string();
+#endif
+}
 
 TSyncTypes ParseSyncType(const std::string& text) {
   std::string wanted = Lower(text);
@@ -61,10 +92,14 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
     if (name == "-h" || name == "--help") {
       options.command = Command::kHelp;
       return options;
+    } else if (name == "--version") {
+      options.command = Command::kVersion;
+      return options;
     } else if (name == "--handheld") {
       options.handheld = value();
     } else if (name == "--desktop") {
       options.desktop = value();
+      options.desktop_given = true;
     } else if (name == "--user") {
       options.user = value();
     } else if (name == "--local-name") {
@@ -157,6 +192,15 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
   if (options.command == Command::kSync && options.handheld.empty()) {
     throw UsageError("sync needs the handheld folder: --handheld DIR");
   }
+  if (IsFile(options.handheld)) {
+    throw UsageError("--handheld " + options.handheld + " is a file, not a folder");
+  }
+  if (IsFile(options.desktop)) {
+    throw UsageError("--desktop " + options.desktop + " is a file, not a folder");
+  }
+  for (const std::string& conduit : options.conduits) {
+    if (IsFolder(conduit)) throw UsageError(conduit + " is a folder, not a conduit library");
+  }
   return options;
 }
 
@@ -170,14 +214,17 @@ Usage:
   fernwick-hotsync [options] configure CONDUIT   let the user choose the conduit's action
   fernwick-hotsync [options] configure --choose ACTION [--default] CONDUIT
                                                  choose it without a person
-  fernwick-hotsync --help
+  fernwick-hotsync --help | -h | --version
 
 CONDUIT is a conduit library file (example.dll on Windows, libexample.so here;
 "example.dll" also finds libexample.so on Linux).
 
 Options (for the record HotSync Manager passes to the conduit):
   --handheld DIR        the handheld: a folder of database files (required by sync)
-  --desktop DIR         the user's desktop folder (PathName); default: current folder
+  --desktop DIR         the user's desktop folder (PathName); default: a folder of
+                        the user's own, printed when used ($XDG_DATA_HOME/fernwick/
+                        desktop or ~/.local/share/fernwick/desktop; on Windows
+                        %APPDATA%\Fernwick\Desktop), never the current folder
   --user NAME           the handheld user's name (UserName); default: the handheld's own
   --local-name NAME     the desktop file name (LocalName); default: empty
   --sync-type TYPE      fast (default), slow, hhtopc, pctohh, install, backup,
@@ -213,12 +260,16 @@ The runner points the HotSync installation path (registry value "HotSyncPath")
 at the stand-ins while it runs, so that each conduit binds them as it would
 bind the real libraries; on Windows the previous value is restored afterwards.
 
-Example:
-  fernwick-hotsync --handheld samples/handheld --user "Jo Palm" sync libminimal_conduit.so
+Example (from the build's bin folder; sync changes the handheld folder it is
+given, so give it a copy):
+  mkdir -p /tmp/fernwick-try && cp -R ../../../samples/handheld /tmp/fernwick-try/
+  ./fernwick-hotsync --handheld /tmp/fernwick-try/handheld \
+      --desktop /tmp/fernwick-try/desktop --user "Jo Palm" sync libminimal_conduit.so
 
-Exit status: 0 all conduits ran; 1 a conduit failed (or, for configure, the
-user cancelled); 2 the command line is wrong; 3 a conduit or a stand-in could
-not be loaded.
+Exit status: 0 all conduits ran (or --help, --version); 1 a conduit failed
+(or, for configure, the user cancelled); 2 the command line is wrong (also
+with no arguments, and for a file given where a folder is wanted or the
+reverse); 3 a conduit or a stand-in could not be loaded.
 )";
 }
 

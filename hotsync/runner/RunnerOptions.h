@@ -19,13 +19,14 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class Command { kSync, kInfo, kConfigure, kHelp };
+enum class Command { kSync, kInfo, kConfigure, kHelp, kVersion };
 
 struct RunnerOptions {
   Command command = Command::kHelp;
   std::vector<std::string> conduits;  // conduit library files, in run order
   std::string handheld;               // folder served as the handheld
   std::string desktop;                // PathName: the user's desktop folder
+  bool desktop_given = false;         // false: DefaultDesktopFolder() was filled in
   std::optional<std::string> user;    // UserName; default: the handheld's user
   std::string local_name;             // LocalName
   TSyncTypes sync_type = stFast;      // SyncType
@@ -42,8 +43,17 @@ struct RunnerOptions {
   bool choose_default = false;        // configure: tick "Set as default" too
 };
 
-// Parses the arguments after the program name. Throws UsageError.
+// Parses the arguments after the program name. Throws UsageError, also for
+// a path of the wrong kind: --handheld or --desktop naming a file, or a
+// conduit library that is a folder.
 RunnerOptions ParseOptions(const std::vector<std::string>& args);
+
+// The desktop folder used when --desktop is not given: a folder of the
+// user's own, never the current folder. POSIX:
+// $XDG_DATA_HOME/fernwick/desktop, else ~/.local/share/fernwick/desktop;
+// Windows: %APPDATA%\Fernwick\Desktop. Throws UsageError when the variable
+// it is built from is not set.
+std::string DefaultDesktopFolder();
 
 // A sync type from its name: "fast", "slow", "hhtopc", "pctohh", "install",
 // "backup", "donothing", "profileinstall" (or "stFast", ... or 0 to 7), any

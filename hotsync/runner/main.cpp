@@ -1,5 +1,6 @@
 // fernwick-hotsync: plays HotSync Manager for conduit libraries. See
 // --help, or RunnerOptions.cpp.
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -10,8 +11,19 @@
 int main(int argc, char** argv) {
   using namespace fernwick::runner;
   std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::cerr << HelpText();
+    return kExitUsage;
+  }
   try {
     RunnerOptions options = ParseOptions(args);
+    if (options.command != Command::kHelp && options.command != Command::kVersion &&
+        !options.desktop_given) {
+      options.desktop = DefaultDesktopFolder();
+      std::filesystem::create_directories(options.desktop);
+      std::cout << "Desktop folder: " << options.desktop
+                << " (the default; --desktop DIR for another)\n";
+    }
     return RunCommand(options, std::cout, std::cerr);
   } catch (const UsageError& e) {
     std::cerr << "fernwick-hotsync: " << e.what() << "\n"

@@ -10,10 +10,12 @@
 // archive bit instead of its category. Exit status 1 when a call fails.
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "FernwickVersion.h"
 #include "hotsync/pdb/DumpText.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/syncmgr/Emulator.h"
@@ -50,9 +52,37 @@ std::string InfoBlock(std::uint8_t handle, bool app) {
 
 }  // namespace
 
+constexpr const char* kUsage = R"(usage: fernwick-emudump FOLDER DATABASE-NAME
+       fernwick-emudump --help | -h | --version
+
+Prints the database DATABASE-NAME (such as MemoDB) of the handheld folder
+FOLDER as the emulator serves it through the Sync Manager functions.
+
+Exit status: 0 printed (or --help, --version); 1 the emulator refused a call;
+2 the command line is wrong (no arguments, an unknown option, FOLDER a file).
+)";
+
 int main(int argc, char** argv) {
+  const std::string arg = argc > 1 ? argv[1] : "";
+  if (arg == "--help" || arg == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  if (arg == "--version") {
+    std::printf("fernwick-emudump %s\n", FERNWICK_VERSION);
+    return 0;
+  }
+  if (arg.size() > 1 && arg[0] == '-') {
+    std::fprintf(stderr, "fernwick-emudump: unknown option %s\n%s", arg.c_str(), kUsage);
+    return 2;
+  }
   if (argc != 3) {
-    std::fprintf(stderr, "usage: fernwick-emudump FOLDER DATABASE-NAME\n");
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_directory(arg, ec) && std::filesystem::exists(arg, ec)) {
+    std::fprintf(stderr, "fernwick-emudump: %s is a file, not a folder\n", arg.c_str());
     return 2;
   }
   if (const std::int32_t s = EmuAttachHandheld(argv[1]); s != 0) Fail("EmuAttachHandheld", s);

@@ -1,8 +1,7 @@
 // link-check: shows the library binding a HotSync installation.
 //
-//   link-check              bind the stand-in libraries in link-stubs/
-//                           beside this program (POSIX)
-//   link-check FOLDER       bind the installation in FOLDER (POSIX)
+//   link-check FOLDER       bind the installation in FOLDER (POSIX), such as
+//                           the folder of the stand-ins (the build's bin/)
 //   link-check --current    bind the installation that the registry names
 //
 // On POSIX the first two write a registry file of their own (in a temporary
@@ -24,6 +23,7 @@
 #include <unistd.h>
 #endif
 
+#include "FernwickVersion.h"
 #include "conduit/LibraryStartup.h"
 #include "framework/Dialogs.h"
 #include "framework/DynLib.h"
@@ -77,11 +77,34 @@ void PrintEntry(const Entry& entry, int& bound) {
 // The registry file written for this run, removed when the program ends.
 fs::path temporary_registry;
 
+constexpr const char* kUsage = R"(usage: link-check FOLDER | --current
+       link-check --help | -h | --version
+
+Runs the library's start-up against a HotSync installation and prints the
+libraries loaded and every function of the Sync Manager and HotSync log
+tables, bound or empty. FOLDER is the installation's folder (POSIX; such as
+the folder of the stand-ins, beside fernwick-hotsync); --current binds the
+installation that the registry names.
+
+Exit status: 0 both tables bound (or --help, --version); 1 a table is not
+fully bound; 2 the command line is wrong (no arguments, an unknown option,
+more than one argument, FOLDER a file).
+)";
+
 int Run(int argc, char** argv) {
   const std::string arg = argc > 1 ? argv[1] : "";
   if (arg == "-h" || arg == "--help") {
-    std::printf("usage: link-check [FOLDER | --current]\n");
+    std::fputs(kUsage, stdout);
     return 0;
+  }
+  if (arg == "--version") {
+    std::printf("link-check %s\n", FERNWICK_VERSION);
+    return 0;
+  }
+  if (argc != 2 || (arg.size() > 1 && arg[0] == '-' && arg != "--current")) {
+    if (argc == 2) std::fprintf(stderr, "link-check: unknown option %s\n", arg.c_str());
+    std::fputs(kUsage, stderr);
+    return 2;
   }
 #if defined(_WIN32)
   if (arg != "--current") {
@@ -92,10 +115,12 @@ int Run(int argc, char** argv) {
   }
 #else
   if (arg != "--current") {
-    fs::path folder = arg;
-    if (folder.empty()) {
-      folder = fs::read_symlink("/proc/self/exe").parent_path() / "link-stubs";
-      std::printf("Stand-in libraries: %s\n", folder.string().c_str());
+    const fs::path folder = arg;
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+      std::fprintf(stderr, "link-check: %s is %s\n", arg.c_str(),
+                   fs::exists(folder, ec) ? "a file, not a folder" : "not a folder");
+      return 2;
     }
     temporary_registry = WriteRegistryFor(folder);
   }

@@ -1,0 +1,73 @@
+# Install rules and the CMake package (find_package(Fernwick)):
+#
+#   include/fernwick/   the public headers ("conduit/ConduitModule.h", ...)
+#                       and FernwickVersion.h
+#   lib/                the four layer libraries (Fernwick::fernwick)
+#   lib/cmake/Fernwick/ FernwickConfig.cmake, FernwickConfigVersion.cmake,
+#                       FernwickTargets.cmake
+#   share/fernwick/     fernwick_add_conduit (cmake/FernwickConduit.cmake)
+#                       with the sources it adds to each conduit
+#                       (conduit/exports/) and resources/
+#   bin/                the runner, the stand-ins and the tools
+#
+# The stand-ins are installed beside the runner: it loads them from its own
+# folder, as HotSync Manager loads its libraries.
+include(CMakePackageConfigHelpers)
+
+set(FERNWICK_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Fernwick)
+set(FERNWICK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/fernwick)
+
+install(TARGETS fernwick fernwick_framework fernwick_link fernwick_db fernwick_conduit
+  EXPORT FernwickTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick)
+# Only the headers of the four layers: what a conduit's sources include.
+foreach(layer framework link db conduit)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick/${layer} COMPONENT development
+    FILES_MATCHING PATTERN "*.h" PATTERN "exports" EXCLUDE)
+endforeach()
+install(FILES ${PROJECT_BINARY_DIR}/include/FernwickVersion.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick COMPONENT development)
+
+install(FILES ${PROJECT_SOURCE_DIR}/cmake/FernwickConduit.cmake
+  DESTINATION ${FERNWICK_INSTALL_DATADIR}/cmake COMPONENT development)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/conduit/exports
+  DESTINATION ${FERNWICK_INSTALL_DATADIR}/conduit COMPONENT development)
+if(EXISTS ${PROJECT_SOURCE_DIR}/resources)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/
+    DESTINATION ${FERNWICK_INSTALL_DATADIR}/resources COMPONENT development
+    PATTERN "*.py" EXCLUDE)
+endif()
+
+install(EXPORT FernwickTargets NAMESPACE Fernwick::
+  DESTINATION ${FERNWICK_INSTALL_CMAKEDIR} COMPONENT development)
+# The same targets for a build tree used without installing.
+export(EXPORT FernwickTargets NAMESPACE Fernwick::
+  FILE ${PROJECT_BINARY_DIR}/FernwickTargets.cmake)
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/FernwickConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/FernwickConfig.cmake
+  INSTALL_DESTINATION ${FERNWICK_INSTALL_CMAKEDIR}
+  PATH_VARS FERNWICK_INSTALL_DATADIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/FernwickConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/FernwickConfig.cmake
+  ${PROJECT_BINARY_DIR}/FernwickConfigVersion.cmake
+  DESTINATION ${FERNWICK_INSTALL_CMAKEDIR} COMPONENT development)
+
+# The programs and libraries a conduit author runs.
+set(fernwick_programs)
+foreach(t sync20 PalmCmn Cmds21 hslog20 fernwick-hotsync fernwick-pdbdump fernwick-emudump
+    fernwick-make-samples link-check)
+  if(TARGET ${t})
+    list(APPEND fernwick_programs ${t})
+  endif()
+endforeach()
+if(fernwick_programs)
+  install(TARGETS ${fernwick_programs}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs
+    LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+endif()
+include(FernwickPackaging)

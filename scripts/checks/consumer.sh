@@ -1,0 +1,160 @@
+#!/usr/bin/env bash
+# Fernwick as a conduit author gets it: builds the conduit project of
+# tests/consumer/ (only what a user has) three ways on Linux
+#   package       against Fernwick installed into a staging prefix
+#   subdirectory  with add_subdirectory of this checkout
+#   fetchcontent  with FetchContent from this checkout
+# and, where the MinGW cross compilers are installed, for 64-bit and 32-bit
+# Windows against the installed Windows package, and against the unpacked
+# .deb. Each conduit library must
+# export exactly the five entry points; the Linux ones (and the win64 one,
+# under wine when scripts/wine-env.sh brings it up) synchronise a copy of
+# samples/handheld through the installed runner. It then makes the packages
+# with CPack: the .deb (Linux) and the .zip (win32).
+#
+#   scripts/checks/consumer.sh [linux] [win64] [win32]
+#
+# The Fernwick builds are those of the presets (build/<preset>); the script
+# builds only the installed targets there. It prints the seconds it took.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+started=$SECONDS
+platforms=("$@")
+[ ${#platforms[@]} -gt 0 ] || platforms=(linux win64 win32)
+
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
+work=$(mktemp -d)
+trap 'command -v wine_env_stop >/dev/null && wine_env_stop; rm -rf "$work"' EXIT
+status=0
+fail() { echo "FAIL: $*"; status=1; }
+
+installed_targets=(fernwick_framework fernwick_link fernwick_db fernwick_conduit sync20 PalmCmn
+  Cmds21 hslog20 fernwick-hotsync fernwick-pdbdump fernwick-emudump fernwick-make-samples
+  link-check)
+
+# Builds what the install rules install in build/<preset> and installs it
+# into $work/<preset>-prefix.
+install_fernwick() {
+  local preset=$1
+  local log=$work/$preset-fernwick.log
+  {
+    [ -f "build/$preset/CMakeCache.txt" ] || cmake --preset "$preset" "${launcher[@]}"
+    cmake --build --preset "$preset" -j"$(nproc)" --target "${installed_targets[@]}"
+    cmake --install "build/$preset" --prefix "$work/$preset-prefix"
+  } >"$log" 2>&1 || { cat "$log"; echo "FAIL: building or installing $preset"; return 1; }
+}
+
+# The names a conduit library exports, one per line, sorted.
+exported_names() {
+  case "$1" in
+    *.dll) x86_64-w64-mingw32-objdump -p "$1" |
+      sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort ;;
+    *) nm -D --defined-only "$1" | awk '{print $3}' | sort ;;
+  esac
+}
+expected_names=$(printf '%s\n' ConfigureConduit GetConduitInfo GetConduitName GetConduitVersion \
+  OpenConduit)
+
+check_exports() {
+  local names
+  names=$(exported_names "$1")
+  if [ "$names" != "$expected_names" ]; then
+    fail "$1 exports:"$'\n'"$names"
+  else
+    echo "ok: $(basename "$1") exports exactly the five entry points"
+  fi
+}
+
+# Synchronises a copy of samples/handheld with a conduit library through an
+# installed runner: RUNNER LIBRARY [LAUNCHER...]
+sync_with() {
+  local runner=$1 library=$2 run
+  shift 2
+  run=$(mktemp -d "$work/run.XXXX")
+  cp -R samples/handheld "$run/handheld"
+  mkdir "$run/desktop"
+  local out
+  if out=$("$@" "$runner" --handheld "$run/handheld" --desktop "$run/desktop" sync "$library" 2>&1) &&
+    grep -q 'Hello from Fernwick' <<<"$out"; then
+    echo "ok: $(basename "$library") synchronised through the installed runner"
+  else
+    fail "sync with $library:"$'\n'"$out"
+  fi
+}
+
+consumer() {  # NAME PLATFORM [cmake arguments...]
+  local name=$1
+  shift
+  if cmake -S tests/consumer -B "$work/$name" "${launcher[@]}" "$@" >"$work/$name.log" 2>&1 &&
+    cmake --build "$work/$name" -j"$(nproc)" >>"$work/$name.log" 2>&1; then
+    echo "ok: consumer ($name) built"
+  else
+    cat "$work/$name.log"
+    fail "consumer ($name) did not build"
+    return 1
+  fi
+}
+
+for platform in "${platforms[@]}"; do
+  case "$platform" in
+    linux)
+      echo "=== linux: install, then build the consumer three ways"
+      install_fernwick linux
+      prefix=$work/linux-prefix
+      for from in package subdirectory fetchcontent; do
+        consumer "linux-$from" -DFERNWICK_FROM=$from -DCMAKE_PREFIX_PATH="$prefix" -DFERNWICK_WERROR=ON \
+          -DFERNWICK_SOURCE_DIR="$root" || continue
+        library=$(find "$work/linux-$from" -name libhello_conduit.so | head -n 1)
+        check_exports "$library"
+        sync_with "$prefix/bin/fernwick-hotsync" "$library"
+      done
+      # As a subproject Fernwick builds the library alone.
+      if [ -e "$work/linux-subdirectory/fernwick/bin/fernwick-hotsync" ]; then
+        fail "add_subdirectory built Fernwick's programs too"
+      fi
+      if (cd build/linux && cpack -G DEB >/dev/null); then
+        deb=$(ls build/linux/packages/fernwick_*.deb)
+        echo "made $deb"
+        # The package as a user unpacks it serves the consumer too.
+        if command -v dpkg-deb >/dev/null; then
+          dpkg-deb -x "$deb" "$work/deb"
+          consumer linux-deb -DFERNWICK_FROM=package -DCMAKE_PREFIX_PATH="$work/deb/usr" &&
+            check_exports "$work/linux-deb/libhello_conduit.so"
+        fi
+      else
+        fail "cpack -G DEB"
+      fi
+      ;;
+    win64 | win32)
+      if [ "$platform" = win64 ]; then triple=x86_64; else triple=i686; fi
+      if ! command -v "$triple-w64-mingw32-g++-posix" >/dev/null; then
+        echo "$platform: no MinGW cross compiler; skipped"
+        continue
+      fi
+      echo "=== $platform: install, then build the consumer against the installed package"
+      install_fernwick "$platform"
+      prefix=$work/$platform-prefix
+      consumer "$platform-package" -DFERNWICK_FROM=package \
+        -DCMAKE_TOOLCHAIN_FILE="$root/package/mingw-$triple.cmake" \
+        -DFernwick_DIR="$prefix/lib/cmake/Fernwick" -DCMAKE_BUILD_TYPE=Release || continue
+      check_exports "$work/$platform-package/hello_conduit.dll"
+      if [ "$platform" = win64 ] && . scripts/wine-env.sh "build/win64" >/dev/null; then
+        sync_with "$prefix/bin/fernwick-hotsync.exe" "$work/win64-package/hello_conduit.dll" \
+          "$WINE_LOADER_CMD"
+        wine_env_stop
+      fi
+      if [ "$platform" = win32 ]; then
+        (cd build/win32 && cpack -G ZIP >/dev/null) && ls build/win32/packages/*.zip ||
+          fail "cpack -G ZIP"
+      fi
+      ;;
+    *) fail "unknown platform $platform" ;;
+  esac
+done
+
+echo "consumer.sh: $((SECONDS - started)) s"
+exit "$status"

@@ -1,0 +1,36 @@
+// A conduit as an author outside Fernwick's tree writes it: it writes one
+// line with Fernwick's version and the handheld's user to the HotSync log.
+#include <string>
+
+#include "FernwickVersion.h"
+#include "conduit/ConduitModule.h"
+#include "conduit/DorvPalmConduit.h"
+
+static_assert(FERNWICK_VERSION_MAJOR >= 1, "Fernwick 1.x");
+
+namespace {
+
+// Not used: an author's warning that Fernwick's -Werror must not turn into an
+// error.
+int Unused(int unused_parameter) { return 0; }
+
+class THelloModule : public fernwick::TComponent {
+ public:
+  explicit THelloModule(fernwick::TComponent* owner)
+      : TComponent(owner), conduit_(new fernwick::TDorvConduit(this)) {
+    conduit_->SetConduitName("Hello Conduit");
+    conduit_->SetMajorVersion(0);
+    conduit_->SetMinorVersion(1);
+    conduit_->SetOnOpenConduit([this](std::int32_t& /*error*/) {
+      conduit_->AddLogEntry(std::string("Hello from Fernwick ") + FERNWICK_VERSION + ", user \"" +
+                            conduit_->UserName() + "\"");
+    });
+  }
+
+ private:
+  fernwick::TDorvConduit* conduit_;  // owned by this module
+};
+
+}  // namespace
+
+FERNWICK_CONDUIT_MODULE(THelloModule)

@@ -1,0 +1,24 @@
+# fernwick-hotsync without --desktop: it uses $XDG_DATA_HOME/fernwick/desktop,
+# says so, and writes nothing into the current folder.
+#   cmake -DRUNNER=<file> -DCONDUIT=<memo conduit> -DSOURCE_DIR=<repository>
+#         -DWORK=<folder> -P runner_default_desktop.cmake
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/cwd ${WORK}/data)
+file(COPY ${SOURCE_DIR}/samples/handheld DESTINATION ${WORK})
+set(ENV{XDG_DATA_HOME} ${WORK}/data)
+execute_process(COMMAND ${RUNNER} --handheld ${WORK}/handheld sync ${CONDUIT}
+  WORKING_DIRECTORY ${WORK}/cwd RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+set(desktop ${WORK}/data/fernwick/desktop)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "sync failed (${status}):\n${out}${err}")
+endif()
+string(FIND "${out}" "Desktop folder: ${desktop} (the default" said)
+if(said LESS 0)
+  message(FATAL_ERROR "the runner did not name its default desktop folder:\n${out}")
+endif()
+file(GLOB written ${desktop}/*)
+file(GLOB in_cwd ${WORK}/cwd/*)
+if(NOT written OR in_cwd)
+  message(FATAL_ERROR "desktop folder holds '${written}', current folder '${in_cwd}'")
+endif()
+message(STATUS "default desktop folder ${desktop} used")
