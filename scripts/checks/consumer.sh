@@ -7,7 +7,7 @@
 # and, where the MinGW cross compilers are installed, for 64-bit and 32-bit
 # Windows against the installed Windows package, and against the unpacked
 # .deb. Each conduit library must
-# export exactly the five entry points; the Linux ones (and the win64 one,
+# export exactly the five entry points; the Linux ones (and the Windows ones,
 # under wine when scripts/wine-env.sh brings it up) synchronise a copy of
 # samples/handheld through the installed runner. It then makes the packages
 # with CPack: the .deb (Linux) and the .zip (win32).
@@ -148,6 +148,16 @@ for platform in "${platforms[@]}"; do
         wine_env_stop
       fi
       if [ "$platform" = win32 ]; then
+        # 32-bit wine, through qemu-i386 where the kernel runs no 32-bit code.
+        . scripts/i386-exec.sh
+        if i386_exec_prepare >/dev/null && . scripts/wine-env.sh "build/win32" >/dev/null; then
+          sync_with "$prefix/bin/fernwick-hotsync.exe" "$work/win32-package/hello_conduit.dll" \
+            "$WINE_LOADER_CMD"
+          wine_env_stop
+        else
+          echo "win32: 32-bit programs cannot run here; the consumer's sync was not run"
+        fi
+        i386_exec_release
         (cd build/win32 && cpack -G ZIP >/dev/null) && ls build/win32/packages/*.zip ||
           fail "cpack -G ZIP"
       fi
