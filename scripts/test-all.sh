@@ -59,6 +59,7 @@ for preset in "${presets[@]}"; do
       wine_env_stop
       # The win64 prefix would otherwise run its 32-bit parts through qemu too.
       i386_exec_release
+      unset WINEARCH
     elif [ "$require_win32" = yes ]; then
       echo "win32: built; tests not run, and --require-win32 was given"
       status=1

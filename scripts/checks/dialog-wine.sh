@@ -20,6 +20,7 @@ for tool in xvfb-run xdotool import /usr/lib/wine/wine64; do
   command -v "$tool" >/dev/null 2>&1 || { echo "dialog-wine: $tool is missing" >&2; exit 1; }
 done
 export WINEPREFIX=$build/wineprefix-x11
+unset WINEARCH  # a 64-bit prefix, whatever a win32 run set before
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export QEMU_RESERVED_VA=0x81000000
