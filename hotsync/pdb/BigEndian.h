@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
@@ -66,27 +67,38 @@ class BigEndianReader {
   // A NUL-terminated text; the NUL is consumed. `field` names it in the
   // message when no NUL follows.
   std::string CString(const char* field) {
-    auto rest = bytes_.subspan(pos_);
-    auto nul = std::find(rest.begin(), rest.end(), std::uint8_t{0});
-    if (nul == rest.end()) {
+    const auto rest = bytes_.subspan(pos_);
+    const std::size_t length = LengthBeforeNul(rest);
+    if (length == rest.size()) {
       throw PdbFormatError(what_ + ": the " + field + " has no terminating NUL");
     }
-    std::string s(rest.begin(), nul);
-    pos_ += s.size() + 1;
-    return s;
+    pos_ += length + 1;
+    return Text(rest.first(length));
   }
   // A fixed-size field holding a text that ends at its first NUL or fills
   // the field.
   std::string FixedString(std::size_t size) {
     Need(size, "a fixed-size text");
-    auto field = bytes_.subspan(pos_, size);
+    const auto field = bytes_.subspan(pos_, size);
     pos_ += size;
-    return {field.begin(), std::find(field.begin(), field.end(), std::uint8_t{0})};
+    return Text(field.first(LengthBeforeNul(field)));
   }
   std::size_t Position() const { return pos_; }
   std::span<const std::uint8_t> Rest() const { return bytes_.subspan(pos_); }
 
  private:
+  // The bytes up to the first NUL (all of them when there is none).
+  static std::size_t LengthBeforeNul(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return 0;
+    const void* nul = std::memchr(bytes.data(), 0, bytes.size());
+    return nul == nullptr
+               ? bytes.size()
+               : static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - bytes.data());
+  }
+  static std::string Text(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+  }
+
   void Need(std::size_t n, const std::string& field) const {
     if (n > bytes_.size() - pos_) {
       throw PdbFormatError(what_ + ": too short for " + field + " at offset " +

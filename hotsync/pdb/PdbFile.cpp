@@ -212,6 +212,45 @@ Header ParseHeader(std::span<const std::uint8_t> head, std::uint64_t file_size,
   return header;
 }
 
+// Whether the blocks lie in the order the writer lays them out in.
+bool InFileOrder(const Layout& layout) {
+  std::uint32_t last = 0;
+  auto next = [&last](const Extent& e) {
+    if (e.offset < last) return false;
+    last = e.offset;
+    return true;
+  };
+  if (layout.app_info && !next(*layout.app_info)) return false;
+  if (layout.sort_info && !next(*layout.sort_info)) return false;
+  return std::all_of(layout.entries.begin(), layout.entries.end(), next);
+}
+
+// Lengths for blocks out of order: by the sorted offsets, where rank 0 is
+// the application info block, 1 the sort info block and 2 + i entry i, ties
+// keeping that order.
+void SetLengthsSorted(Layout& layout, std::uint64_t file_size) {
+  auto extent_of = [&](std::size_t rank) -> Extent& {
+    if (rank == 0) return *layout.app_info;
+    if (rank == 1) return *layout.sort_info;
+    return layout.entries[rank - 2];
+  };
+  std::vector<std::uint32_t> order;
+  order.reserve(layout.entries.size() + 2);
+  if (layout.app_info) order.push_back(0);
+  if (layout.sort_info) order.push_back(1);
+  for (std::size_t i = 0; i < layout.entries.size(); ++i) {
+    order.push_back(static_cast<std::uint32_t>(i + 2));
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    return extent_of(a).offset < extent_of(b).offset;
+  });
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    Extent& e = extent_of(order[k]);
+    const std::uint64_t end = k + 1 < order.size() ? extent_of(order[k + 1]).offset : file_size;
+    e.length = static_cast<std::uint32_t>(end - e.offset);
+  }
+}
+
 // Parses the header and entry list in `bytes`, the whole file, checks every
 // offset and computes every block's length.
 Layout ParseLayout(std::span<const std::uint8_t> bytes, const std::string& source) {
@@ -265,29 +304,20 @@ Layout ParseLayout(std::span<const std::uint8_t> bytes, const std::string& sourc
     layout.sort_info = Extent{header.sort_offset, 0};
   }
 
-  // Lengths from the sorted offsets: rank 0 is the application info block,
-  // 1 the sort info block, 2 + i entry i; ties keep that order. Files are
-  // written in offset order, so the sort usually finds them sorted.
-  auto extent_of = [&](std::size_t rank) -> Extent& {
-    if (rank == 0) return *layout.app_info;
-    if (rank == 1) return *layout.sort_info;
-    return layout.entries[rank - 2];
-  };
-  std::vector<std::uint32_t> order;
-  order.reserve(count + 2);
-  if (layout.app_info) order.push_back(0);
-  if (layout.sort_info) order.push_back(1);
-  for (std::size_t i = 0; i < count; ++i) order.push_back(static_cast<std::uint32_t>(i + 2));
-  auto by_offset = [&](std::uint32_t a, std::uint32_t b) {
-    return extent_of(a).offset < extent_of(b).offset;
-  };
-  if (!std::is_sorted(order.begin(), order.end(), by_offset)) {
-    std::stable_sort(order.begin(), order.end(), by_offset);
-  }
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    Extent& e = extent_of(order[k]);
-    const std::uint64_t end = k + 1 < order.size() ? extent_of(order[k + 1]).offset : file_size;
-    e.length = static_cast<std::uint32_t>(end - e.offset);
+  // A block runs to the next higher offset among all blocks; ties keep the
+  // order application info, sort info, entries by index. Files are written
+  // in that order, so one backward pass usually gives every length.
+  if (InFileOrder(layout)) {
+    std::uint64_t end = file_size;
+    auto close_block = [&end](Extent& e) {
+      e.length = static_cast<std::uint32_t>(end - e.offset);
+      end = e.offset;
+    };
+    for (std::size_t i = count; i-- > 0;) close_block(layout.entries[i]);
+    if (layout.sort_info) close_block(*layout.sort_info);
+    if (layout.app_info) close_block(*layout.app_info);
+  } else {
+    SetLengthsSorted(layout, file_size);
   }
   return layout;
 }
