@@ -170,10 +170,20 @@ std::vector<std::string> TPieceStore::Pieces(bool archived) const {
 
 void WriteFileAtomically(const fs::path& path, const std::string& text) {
   const fs::path temporary = path.string() + ".new";
-  fs::create_directories(path.parent_path());
   std::error_code error;
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    if (!out) {
+      // The folder is made when the first file in it cannot be created,
+      // rather than looked up before every file.
+      fs::create_directories(path.parent_path(), error);
+      out.clear();
+      out.open(temporary, std::ios::binary | std::ios::trunc);
+      if (!out) {
+        throw EDorvConduitError("Cannot create " + temporary.string() +
+                                (error ? ": " + error.message() : std::string()));
+      }
+    }
     out << text;
     // A full disk shows only when the buffered bytes are written: checked
     // after the flush and after the close.

@@ -1,6 +1,9 @@
 // The handheld's character set as the exporting examples convert it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "examples/common/ExampleSupport.h"
@@ -46,6 +49,43 @@ TEST(ContentLines, EscapedAndFoldedAt75OctetsBetweenCharacters) {
     EXPECT_LE(end - start, 75u);
     start = end + 2;
   }
+}
+
+namespace fs = std::filesystem;
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(DesktopFiles, MadeWithTheirFolderAndReplacedWhole) {
+  const fs::path root = fs::path(testing::TempDir()) / "desktop-files";
+  fs::remove_all(root);
+  const fs::path file = root / "Memos" / "1.txt";
+  WriteFileAtomically(file, "first");
+  EXPECT_EQ(Contents(file), "first");
+  WriteFileAtomically(file, "second, longer");
+  EXPECT_EQ(Contents(file), "second, longer");
+  EXPECT_FALSE(fs::exists(file.string() + ".new"));
+  fs::remove_all(root);
+}
+
+TEST(DesktopFiles, AFolderThatCannotBeMadeIsNamedInTheError) {
+  const fs::path root = fs::path(testing::TempDir()) / "desktop-blocked";
+  fs::remove_all(root);
+  fs::create_directories(root);
+  std::ofstream(root / "Memos") << "a file where the folder would be";
+  try {
+    WriteFileAtomically(root / "Memos" / "1.txt", "text");
+    ADD_FAILURE() << "wrote below a file";
+  } catch (const EDorvConduitError& e) {
+    EXPECT_NE(std::string(e.what()).find("Cannot create"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("1.txt.new"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(Contents(root / "Memos"), "a file where the folder would be");
+  fs::remove_all(root);
 }
 
 }  // namespace
