@@ -249,8 +249,27 @@ std::uint32_t OpenDatabase::NewUniqueId() {
   return id;
 }
 
+namespace {
+
+// Whether two records share an id. Files usually list records by ascending
+// id, which one pass confirms; otherwise the ids are sorted, which needs one
+// small array rather than a node per record.
+bool RepeatsAnId(const std::vector<pdb::PdbRecord>& records) {
+  const auto out_of_order = std::adjacent_find(
+      records.begin(), records.end(),
+      [](const pdb::PdbRecord& a, const pdb::PdbRecord& b) { return a.unique_id >= b.unique_id; });
+  if (out_of_order == records.end()) return false;
+  std::vector<std::uint32_t> ids;
+  ids.reserve(records.size());
+  for (const pdb::PdbRecord& r : records) ids.push_back(r.unique_id);
+  std::sort(ids.begin(), ids.end());
+  return std::adjacent_find(ids.begin(), ids.end()) != ids.end();
+}
+
+}  // namespace
+
 std::string OpenDatabase::RenumberRepeatedIds() {
-  if (db_.IsResourceDatabase()) return "";
+  if (db_.IsResourceDatabase() || !RepeatsAnId(db_.records)) return "";
   std::unordered_set<std::uint32_t> seen;
   std::vector<std::size_t> repeated;
   for (std::size_t i = 0; i < db_.records.size(); ++i) {

@@ -878,6 +878,38 @@ TEST_F(Emulator, RepeatedRecordIdsGetFreshIds) {
   EXPECT_EQ(saved, ids);
 }
 
+// Records listed out of id order: a repeat far from its first use is found,
+// and a file without repeats is served as it stands, nothing marked changed.
+TEST_F(Emulator, RepeatedIdsAreFoundInAnyOrder) {
+  for (const bool repeat : {true, false}) {
+    SCOPED_TRACE(repeat ? "a repeat" : "no repeat");
+    pdb::PdbDatabase db = MakeTestDb();
+    db.name = repeat ? "Unordered" : "Distinct";
+    db.records.clear();
+    for (const std::uint32_t id : {9u, 4u, 12u, repeat ? 4u : 3u, 1u}) {
+      db.records.push_back({0x00, id, Text("memo " + std::to_string(id))});
+    }
+    folder_.Write(db.name + ".pdb", db);
+    Attach();
+    const std::uint8_t handle = Open(db.name.c_str(), eDbRead | eDbWrite);
+    const bool said =
+        sync_.LastMessage().find(db.name +
+                                 ".pdb: 1 record(s) repeat an id already "
+                                 "in use (the first: record 3, id 4)") != std::string::npos;
+    EXPECT_EQ(said, repeat) << sync_.LastMessage();
+    int dirty = 0;
+    for (std::int16_t i = 0; i < 5; ++i) {
+      TRawRecordInfo rec = Rec(handle);
+      rec.RecIndex = i;
+      ASSERT_EQ(sync_.SyncReadRecordByIndex(&rec), 0);
+      dirty += (rec.Attribs & eRecAttrDirty) != 0;
+    }
+    EXPECT_EQ(dirty, repeat ? 1 : 0);
+    ASSERT_EQ(sync_.SyncCloseDB(handle), 0);
+    ASSERT_EQ(sync_.EmuDetachHandheld(), 0);
+  }
+}
+
 // Another program replaces the file while it is open: its version stays,
 // this handle's version is kept beside it, and the close fails saying so.
 TEST_F(Emulator, FileChangedDuringTheSyncIsNotOverwritten) {
