@@ -4,11 +4,13 @@
 //                                        text, PASSES times
 //   bench_memo_tools plain FILE PASSES   read the file into memory in one call
 //                                        and touch every byte, PASSES times
-//   bench_memo_tools floor FILE DESKTOP [safe]
+//   bench_memo_tools floor FILE DESKTOP [atomic|durable]
 //       the file-system floor of a synchronisation: read FILE, write each
-//       modified record's bytes to DESKTOP/<id>.txt (with "safe": each through
-//       a temporary file, flushed and renamed), clear the dirty bits and
-//       write the database once (temporary file, fsync, rename).
+//       modified record's bytes to DESKTOP/<id>.txt, clear the dirty bits and
+//       write the database once (temporary file, fsync, rename). Desktop
+//       files are written plainly; with "atomic" each through a temporary
+//       file renamed over it, checked after flush and close (what the
+//       examples do); with "durable" also flushed to disk before the rename.
 //
 // read and plain print the fastest pass in seconds; floor prints its phases:
 // "read S desktop S database S files N". With more than one pass, freed
@@ -75,11 +77,26 @@ void WritePlain(const fs::path& path, std::span<const std::uint8_t> bytes) {
   if (!out) throw PdbError(path.string() + ": cannot write");
 }
 
-void WriteSafe(const fs::path& path, std::span<const std::uint8_t> bytes) {
+void WriteAtomic(const fs::path& path, std::span<const std::uint8_t> bytes) {
+  const fs::path temporary = path.string() + ".new";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (out) out.close();
+    if (!out) throw PdbError(temporary.string() + ": cannot write");
+  }
+  fs::rename(temporary, path);
+}
+
+void WriteDurable(const fs::path& path, std::span<const std::uint8_t> bytes) {
   WriteFileAtomically(path, [&](AtomicFileWriter& out) { out.Put(bytes.data(), bytes.size()); });
 }
 
-int Floor(const fs::path& file, const fs::path& desktop, bool safe) {
+enum class DesktopWrites { kPlain, kAtomic, kDurable };
+
+int Floor(const fs::path& file, const fs::path& desktop, DesktopWrites how) {
   auto start = Clock::now();
   std::vector<std::uint8_t> bytes = ReadAll(file);
   const PdbIndex index = IndexPdb(bytes, file.string());
@@ -94,14 +111,24 @@ int Floor(const fs::path& file, const fs::path& desktop, bool safe) {
     const PdbExtent e = index.entries[i];
     const std::span<const std::uint8_t> data(bytes.data() + e.offset, e.length);
     const fs::path path = desktop / (std::to_string(r.unique_id) + ".txt");
-    safe ? WriteSafe(path, data) : WritePlain(path, data);
+    switch (how) {
+      case DesktopWrites::kPlain:
+        WritePlain(path, data);
+        break;
+      case DesktopWrites::kAtomic:
+        WriteAtomic(path, data);
+        break;
+      case DesktopWrites::kDurable:
+        WriteDurable(path, data);
+        break;
+    }
     bytes[kPdbHeaderSize + i * kPdbRecordEntrySize + 4] &= static_cast<std::uint8_t>(~kRecDirty);
     ++files;
   }
   const double desktop_writes = Since(start);
 
   start = Clock::now();
-  WriteSafe(file, bytes);
+  WriteDurable(file, bytes);
   const double database = Since(start);
   std::printf("read %.6f desktop %.6f database %.6f files %d\n", read, desktop_writes, database,
               files);
@@ -136,10 +163,17 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (command == "floor" && (argc == 4 || argc == 5)) {
-      return Floor(argv[2], argv[3], argc == 5 && std::string(argv[4]) == "safe");
+      const std::string how = argc == 5 ? argv[4] : "plain";
+      if (how == "plain" || how == "atomic" || how == "durable") {
+        return Floor(argv[2], argv[3],
+                     how == "plain"    ? DesktopWrites::kPlain
+                     : how == "atomic" ? DesktopWrites::kAtomic
+                                       : DesktopWrites::kDurable);
+      }
     }
     std::fprintf(stderr,
-                 "usage: bench_memo_tools read|plain FILE PASSES | floor FILE DESKTOP [safe]\n");
+                 "usage: bench_memo_tools read|plain FILE PASSES | floor FILE DESKTOP "
+                 "[atomic|durable]\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_memo_tools: %s\n", e.what());
