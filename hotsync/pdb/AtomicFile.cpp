@@ -26,19 +26,11 @@ constexpr const char* kTempSuffix = ".fwtmp";
 
 std::atomic<unsigned> temp_counter{0};
 
-unsigned ProcessId() {
-#ifdef _WIN32
-  return static_cast<unsigned>(GetCurrentProcessId());
-#else
-  return static_cast<unsigned>(getpid());
-#endif
-}
-
 std::filesystem::path TemporaryPathFor(const std::filesystem::path& path) {
   std::string name = ".";
   name += path.filename().string();
   name += '.';
-  name += std::to_string(ProcessId());
+  name += std::to_string(CurrentProcessId());
   name += '-';
   name += std::to_string(temp_counter++);
   name += kTempSuffix;
@@ -216,8 +208,16 @@ bool IsTemporaryFileName(const std::filesystem::path& path) {
          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+unsigned CurrentProcessId() {
+#ifdef _WIN32
+  return static_cast<unsigned>(GetCurrentProcessId());
+#else
+  return static_cast<unsigned>(getpid());
+#endif
+}
+
 bool ProcessRuns(unsigned pid) {
-  if (pid == ProcessId()) return true;
+  if (pid == CurrentProcessId()) return true;
 #ifdef _WIN32
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
   if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;

@@ -46,4 +46,7 @@ std::vector<std::string> RemoveStaleTemporaryFiles(const std::filesystem::path& 
 // True when the process `pid` runs (or cannot be told not to).
 bool ProcessRuns(unsigned pid);
 
+// This process's id, as temporary names carry it.
+unsigned CurrentProcessId();
+
 }  // namespace fernwick::pdb

@@ -1,41 +1,8 @@
 #include "hotsync/runner/Temporaries.h"
 
-#include <cerrno>
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <signal.h>
-#include <unistd.h>
-#endif
+#include "hotsync/pdb/AtomicFile.h"
 
 namespace fernwick::runner {
-
-namespace {
-
-unsigned ThisProcess() {
-#ifdef _WIN32
-  return static_cast<unsigned>(GetCurrentProcessId());
-#else
-  return static_cast<unsigned>(getpid());
-#endif
-}
-
-// True when the process runs, or when that cannot be told.
-bool Runs(unsigned pid) {
-  if (pid == ThisProcess()) return true;
-#ifdef _WIN32
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
-  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
-  const bool runs = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return runs;
-#else
-  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
-#endif
-}
-
-}  // namespace
 
 std::filesystem::path RunnerTemporaryFolder() {
   std::filesystem::path folder = std::filesystem::temp_directory_path() / "fernwick-hotsync";
@@ -46,7 +13,7 @@ std::filesystem::path RunnerTemporaryFolder() {
 std::string RunTemporaryPrefix(const std::string& kind) {
   std::string prefix = kind;
   prefix += '-';
-  prefix += std::to_string(ThisProcess());
+  prefix += std::to_string(pdb::CurrentProcessId());
   prefix += '-';
   return prefix;
 }
@@ -68,7 +35,7 @@ void RemoveStaleRunTemporaries() {
         pid.find_first_not_of("0123456789") != std::string::npos) {
       continue;
     }
-    if (Runs(static_cast<unsigned>(std::stoul(pid)))) continue;
+    if (pdb::ProcessRuns(static_cast<unsigned>(std::stoul(pid)))) continue;
     std::error_code ignored;
     std::filesystem::remove_all(it->path(), ignored);
   }
