@@ -2,7 +2,9 @@
 #
 #   include/fernwick/   the public headers ("conduit/ConduitModule.h", ...)
 #                       and FernwickVersion.h
-#   lib/                the four layer libraries (Fernwick::fernwick)
+#   lib/                the four layer libraries (Fernwick::fernwick) and,
+#                       where forms are shown with FLTK, the window module
+#                       libfernwick_forms_fltk.so that they load
 #   lib/cmake/Fernwick/ FernwickConfig.cmake, FernwickConfigVersion.cmake,
 #                       FernwickTargets.cmake
 #   share/fernwick/     fernwick_add_conduit (cmake/FernwickConduit.cmake)
@@ -21,6 +23,10 @@ install(TARGETS fernwick fernwick_framework fernwick_link fernwick_db fernwick_c
   EXPORT FernwickTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick)
+if(TARGET fernwick_forms_fltk)
+  install(TARGETS fernwick_forms_fltk LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    COMPONENT development)
+endif()
 # Only the headers of the four layers: what a conduit's sources include.
 foreach(layer framework link db conduit)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/

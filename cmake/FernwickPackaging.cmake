@@ -25,10 +25,10 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION devel)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
-  # The framework layer links FLTK and X11 when it was built with them (forms
-  # in windows): a conduit linked against the package needs them too.
-  if(FERNWICK_FLTK_LIBRARY AND FERNWICK_FLTK_INCLUDE_DIR)
-    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libfltk1.3-dev, libx11-dev")
+  # The window module links FLTK (forms in windows); conduits load it when
+  # they show a form.
+  if(TARGET fernwick_forms_fltk)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libfltk1.3")
   endif()
 endif()
 include(CPack)

@@ -1,288 +1,207 @@
-// The window backend of POSIX builds: an FLTK 1.3 window built from the form
-// description, controls at the description's pixel positions.
+// The window backend of POSIX builds. The window itself is drawn by the
+// window module (libfernwick_forms_fltk.so, framework/fltk/), loaded when
+// the first form is shown and kept loaded: a conduit that never shows a form
+// never loads the window toolkit, which would otherwise cost every
+// synchronisation the loading of a dozen libraries. This side hands the
+// module a flat copy of the form and answers its callbacks with the form's
+// own logic.
 //
-// What differs from the Windows dialog: FLTK draws its own controls
-// (classic FLTK look, not the native one), in FLTK's Helvetica at the
-// description's pixel height instead of "MS Sans Serif"; the window manager draws
-// the frame, so the outer size is the description's size less a classic
-// Windows frame (4 pixels each side, a 19-pixel caption).
-//
-// Built without FLTK (FERNWICK_HAVE_FLTK undefined), every form answers
-// mrNone with a message on standard error.
+// The module is looked for, in order: beside the library or program that
+// holds this code, in the folder the module was built in, in the folder it
+// is installed in, and by its name in the system's search order; the
+// environment variable FERNWICK_FORMS_MODULE names one file to load instead.
+// Built
+// without FLTK (FERNWICK_HAVE_FLTK undefined), or when no module loads,
+// every form answers mrNone with a message on standard error.
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/Dialogs.h"
+#include "framework/FormWindowModule.h"
 #include "framework/Forms.h"
-
-#ifdef FERNWICK_HAVE_FLTK
-#include <FL/Fl.H>
-#include <FL/Fl_Box.H>
-#include <FL/Fl_Button.H>
-#include <FL/Fl_Check_Button.H>
-#include <FL/Fl_Double_Window.H>
-#include <FL/Fl_Group.H>
-#include <FL/Fl_RGB_Image.H>
-#include <FL/Fl_Round_Button.H>
-#include <FL/fl_draw.H>
-#include <FL/x.H>
-#endif
 
 namespace fernwick {
 
 namespace {
 
-void NoWindow(const TForm& form, const char* why) {
+namespace fw = formwindow;
+
+void NoWindow(const TForm& form, const std::string& why) {
   std::fprintf(stderr, "%s: the dialog cannot be shown: %s; it counts as cancelled\n",
-               form.Caption().c_str(), why);
+               form.Caption().c_str(), why.c_str());
 }
 
 #ifdef FERNWICK_HAVE_FLTK
 
-// The frame that Windows draws around a resizable form: the description's
-// outer size less this is the client area.
-constexpr int kFrameWidth = 4;
-constexpr int kCaptionHeight = 19;
-
-Fl_Color ToFlColor(std::uint32_t bgr) {
-  return fl_rgb_color(static_cast<uchar>(bgr & 0xFF), static_cast<uchar>((bgr >> 8) & 0xFF),
-                      static_cast<uchar>((bgr >> 16) & 0xFF));
+// The folders to look in before the system's search order.
+std::vector<std::filesystem::path> ModuleFolders() {
+  std::vector<std::filesystem::path> folders;
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&CreateWindowBackend), &info) != 0 &&
+      info.dli_fname != nullptr && *info.dli_fname != '\0') {
+    folders.push_back(std::filesystem::path(info.dli_fname).parent_path());
+  }
+#ifdef FERNWICK_FORMS_MODULE_BUILD_DIR
+  folders.emplace_back(FERNWICK_FORMS_MODULE_BUILD_DIR);
+#endif
+#ifdef FERNWICK_FORMS_MODULE_INSTALL_DIR
+  folders.emplace_back(FERNWICK_FORMS_MODULE_INSTALL_DIR);
+#endif
+  return folders;
 }
 
-// A radio button that behaves like a Windows one: only the selected button
-// of a group takes the focus with Tab, and the arrow keys select the
-// previous or next button of the group.
-class RadioButton : public Fl_Round_Button {
- public:
-  using Fl_Round_Button::Fl_Round_Button;
+// The module's show function; nullptr with `why` set when no module loads.
+// A module once loaded stays loaded (the toolkit keeps its display
+// connection and state), so later calls find it at once.
+fw::ShowFunction LoadModule(std::string& why) {
+  std::vector<std::string> candidates;
+  const char* named = std::getenv(fw::kModuleVariable);
+  if (named != nullptr && *named != '\0') {
+    candidates.emplace_back(named);
+  } else {
+    for (const auto& folder : ModuleFolders()) {
+      const std::filesystem::path file = folder / fw::kModuleFileName;
+      std::error_code ec;
+      if (std::filesystem::is_regular_file(file, ec)) candidates.push_back(file.string());
+    }
+    candidates.emplace_back(fw::kModuleFileName);
+  }
+  for (const std::string& candidate : candidates) {
+    void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+      const char* error = dlerror();
+      why = "the window module " + candidate + " cannot be loaded" +
+            (error != nullptr ? std::string(": ") + error : std::string());
+      continue;
+    }
+    if (void* show = dlsym(handle, fw::kShowFunction)) {
+      return reinterpret_cast<fw::ShowFunction>(show);
+    }
+    why = "the window module " + candidate + " has no " + fw::kShowFunction;
+  }
+  return nullptr;
+}
 
-  // Lets only the selected radio button of `group` take the focus.
-  static void UpdateFocus(Fl_Group* group) {
-    for (int i = 0; i < group->children(); ++i) {
-      if (auto* radio = dynamic_cast<RadioButton*>(group->child(i))) {
-        if (radio->value() != 0) {
-          radio->set_visible_focus();
-        } else {
-          radio->clear_visible_focus();
-        }
-      }
+// What the module calls back while the window is open. An exception of the
+// form's logic ends the window and is raised again once it is gone.
+struct Session {
+  TForm* form = nullptr;
+  std::exception_ptr failure;
+
+  static Session& Of(void* context) { return *static_cast<Session*>(context); }
+
+  static void SetChecked(void* context, int control, bool checked) {
+    Session& s = Of(context);
+    if (s.failure) return;
+    try {
+      s.form->Controls()[static_cast<std::size_t>(control)]->SetChecked(checked);
+    } catch (...) {
+      s.failure = std::current_exception();
     }
   }
-
-  int handle(int event) override {
-    if (event == FL_KEYBOARD) {
-      int key = Fl::event_key();
-      int step = key == FL_Down || key == FL_Right ? 1 : key == FL_Up || key == FL_Left ? -1 : 0;
-      if (step != 0 && parent() != nullptr) {
-        std::vector<RadioButton*> radios;
-        int at = 0;
-        for (int i = 0; i < parent()->children(); ++i) {
-          if (auto* radio = dynamic_cast<RadioButton*>(parent()->child(i))) {
-            if (radio == this) at = static_cast<int>(radios.size());
-            radios.push_back(radio);
-          }
-        }
-        auto count = static_cast<int>(radios.size());
-        RadioButton* next = radios[static_cast<std::size_t>((at + step + count) % count)];
-        next->setonly();
-        UpdateFocus(parent());
-        Fl::focus(next);
-        next->do_callback();
-        return 1;
-      }
+  static void Click(void* context, int control) {
+    Session& s = Of(context);
+    if (s.failure) return;
+    try {
+      s.form->Click(*s.form->Controls()[static_cast<std::size_t>(control)]);
+    } catch (...) {
+      s.failure = std::current_exception();
     }
-    return Fl_Round_Button::handle(event);
+  }
+  static int ModalResult(void* context) {
+    Session& s = Of(context);
+    return s.failure ? mrCancel : s.form->ModalResult();
   }
 };
 
-class FltkBackend : public TFormBackend {
+fw::ControlKind KindOf(TControlKind kind) {
+  switch (kind) {
+    case TControlKind::kButton:
+      return fw::kButton;
+    case TControlKind::kCheckBox:
+      return fw::kCheckBox;
+    case TControlKind::kRadioButton:
+      return fw::kRadioButton;
+    case TControlKind::kGroupBox:
+      return fw::kGroupBox;
+    case TControlKind::kImage:
+      return fw::kImage;
+  }
+  return fw::kButton;
+}
+
+class ModuleBackend : public TFormBackend {
  public:
   int ShowModal(TForm& form) override {
-    if (fl_display == nullptr) {
-      const char* display = std::getenv("DISPLAY");
-      if (display == nullptr || *display == '\0') {
-        NoWindow(form, "no display (DISPLAY is not set)");
-        return mrNone;
-      }
-      Display* connection = XOpenDisplay(nullptr);
-      if (connection == nullptr) {
-        NoWindow(form, ("cannot open display " + std::string(display)).c_str());
-        return mrNone;
-      }
-      fl_open_display(connection);
+    std::string why;
+    const fw::ShowFunction show = LoadModule(why);
+    if (show == nullptr) {
+      NoWindow(form, why);
+      return mrNone;
     }
     const TFormDescription& d = form.Description();
-    face_ = ToFlColor(d.color);
-    text_ = ToFlColor(d.font_color);
-    size_ = d.font_height < 0 ? -d.font_height : d.font_height;
-    int width = d.width - 2 * kFrameWidth;
-    int height = d.height - 2 * kFrameWidth - kCaptionHeight;
-    int left = d.left + kFrameWidth;
-    int top = d.top + kFrameWidth + kCaptionHeight;
-    if (d.position != "poDesigned") {
-      int sx, sy, sw, sh;
-      Fl::screen_xywh(sx, sy, sw, sh);
-      left = sx + (sw - d.width) / 2 + kFrameWidth;
-      top = sy + (sh - d.height) / 2 + kFrameWidth + kCaptionHeight;
-    }
-    auto window = std::make_unique<Fl_Double_Window>(left, top, width, height);
-    window->copy_label(form.Caption().c_str());
-    window->color(face_);
-    window->callback(&FltkBackend::OnWindow, this);
-    closed_ = false;
-    form_ = &form;
-    AddChildren(nullptr, 0, 0);
-    window->end();
-    window->set_modal();
-    window->show();
-    if (focus_ != nullptr) focus_->take_focus();
-    while (window->shown() && !closed_ && form.ModalResult() == mrNone) Fl::wait();
-    window->hide();
-    window.reset();
-    Fl::check();
-    items_.clear();
-    rgb_images_.clear();
-    images_.clear();
-    return form.ModalResult() != mrNone ? form.ModalResult() : mrCancel;
-  }
-
- private:
-  struct Item {
-    FltkBackend* backend;
-    TControl* control;
-  };
-
-  static void OnWindow(Fl_Widget*, void* data) {
-    // Escape reaches the window as a shortcut: it does nothing here.
-    if (Fl::event() == FL_SHORTCUT && Fl::event_key() == FL_Escape) return;
-    static_cast<FltkBackend*>(data)->closed_ = true;
-  }
-
-  static void OnControl(Fl_Widget* widget, void* data) {
-    auto* item = static_cast<Item*>(data);
-    TControl& control = *item->control;
-    switch (control.Kind()) {
-      case TControlKind::kCheckBox:
-        control.SetChecked(static_cast<Fl_Button*>(widget)->value() != 0);
-        Fl::focus(widget);
-        break;
-      case TControlKind::kRadioButton:
-        RadioButton::UpdateFocus(widget->parent());
-        if (static_cast<Fl_Button*>(widget)->value() != 0) Fl::focus(widget);
-        if (static_cast<Fl_Button*>(widget)->value() != 0) control.Form().Click(control);
-        break;
-      default:
-        control.Form().Click(control);
-        break;
-    }
-  }
-
-  void Style(Fl_Widget* widget) {
-    widget->color(face_);
-    widget->labelcolor(text_);
-    widget->labelfont(FL_HELVETICA);
-    widget->labelsize(size_);
-  }
-
-  // Creates the widgets of the children of `parent` (nullptr: the form) in
-  // tab order, images first, at client coordinates offset by (dx, dy).
-  void AddChildren(TControl* parent, int dx, int dy) {
-    std::vector<TControl*> children;
-    for (TControl* c : form_->Controls()) {
-      if (c->Parent() == parent && c->Kind() == TControlKind::kImage) children.push_back(c);
-    }
-    for (int order = 0; order < 256; ++order) {
-      for (TControl* c : form_->Controls()) {
-        if (c->Parent() == parent && c->Description().tab_order == order) children.push_back(c);
+    const std::vector<TControl*>& controls = form.Controls();
+    std::vector<fw::Control> flat(controls.size());
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      const TControl& c = *controls[i];
+      const TControlDescription& cd = c.Description();
+      fw::Control& f = flat[i];
+      f.kind = KindOf(c.Kind());
+      f.parent = -1;
+      for (std::size_t p = 0; p < controls.size(); ++p) {
+        if (controls[p] == c.Parent()) f.parent = static_cast<int>(p);
+      }
+      f.left = cd.left;
+      f.top = cd.top;
+      f.width = cd.width;
+      f.height = cd.height;
+      f.tab_order = cd.tab_order;
+      f.caption = c.Caption().c_str();
+      f.checked = c.Checked();
+      const TBitmapImage& picture = c.Picture();
+      if (picture.width > 0 && picture.height > 0 &&
+          picture.pixels.size() ==
+              static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height)) {
+        f.picture_width = picture.width;
+        f.picture_height = picture.height;
+        f.pixels = picture.pixels.data();
       }
     }
-    for (TControl* control : children) Add(*control, dx, dy);
-  }
-
-  void Add(TControl& control, int dx, int dy) {
-    const TControlDescription& d = control.Description();
-    int x = dx + d.left, y = dy + d.top;
-    items_.push_back(std::make_unique<Item>(Item{this, &control}));
-    Item* item = items_.back().get();
-    switch (d.kind) {
-      case TControlKind::kButton: {
-        auto* button = new Fl_Button(x, y, d.width, d.height);
-        button->copy_label(control.Caption().c_str());
-        Style(button);
-        button->callback(&FltkBackend::OnControl, item);
-        break;
-      }
-      case TControlKind::kCheckBox:
-      case TControlKind::kRadioButton: {
-        Fl_Button* button = nullptr;
-        if (d.kind == TControlKind::kCheckBox) {
-          button = new Fl_Check_Button(x, y, d.width, d.height);
-        } else {
-          button = new RadioButton(x, y, d.width, d.height);
-          button->type(FL_RADIO_BUTTON);
-        }
-        button->copy_label(control.Caption().c_str());
-        Style(button);
-        button->down_box(d.kind == TControlKind::kCheckBox ? FL_DOWN_BOX : FL_ROUND_DOWN_BOX);
-        button->selection_color(text_);
-        button->value(control.Checked() ? 1 : 0);
-        button->callback(&FltkBackend::OnControl, item);
-        button->when(FL_WHEN_CHANGED);
-        if (control.Checked() && d.kind == TControlKind::kRadioButton) focus_ = button;
-        break;
-      }
-      case TControlKind::kGroupBox: {
-        auto* group = new Fl_Group(x, y, d.width, d.height);
-        group->box(FL_NO_BOX);
-        auto* frame = new Fl_Box(FL_ENGRAVED_FRAME, x, y + size_ / 2 + 1, d.width,
-                                 d.height - size_ / 2 - 1, nullptr);
-        frame->color(face_);
-        fl_font(FL_HELVETICA, size_);
-        auto* caption = new Fl_Box(
-            x + 8, y, static_cast<int>(fl_width(control.Caption().c_str())), size_ + 2);
-        caption->box(FL_FLAT_BOX);
-        Style(caption);
-        caption->copy_label(control.Caption().c_str());
-        caption->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
-        AddChildren(&control, x, y);
-        group->end();
-        RadioButton::UpdateFocus(group);
-        break;
-      }
-      case TControlKind::kImage: {
-        const TBitmapImage& picture = control.Picture();
-        auto* box = new Fl_Box(x, y, d.width, d.height);
-        box->box(FL_NO_BOX);
-        if (picture.width > 0) {
-          std::vector<uchar> rgb;
-          for (std::uint32_t p : picture.pixels) {
-            rgb.push_back(static_cast<uchar>(p >> 16));
-            rgb.push_back(static_cast<uchar>(p >> 8));
-            rgb.push_back(static_cast<uchar>(p));
-          }
-          images_.push_back(std::move(rgb));
-          rgb_images_.push_back(std::make_unique<Fl_RGB_Image>(images_.back().data(), picture.width,
-                                                               picture.height, 3));
-          box->image(rgb_images_.back().get());
-          box->align(FL_ALIGN_TOP_LEFT | FL_ALIGN_INSIDE);
-        }
-        break;
-      }
+    Session session{&form, nullptr};
+    char error[512] = "";
+    fw::Window w;
+    w.caption = form.Caption().c_str();
+    w.left = d.left;
+    w.top = d.top;
+    w.width = d.width;
+    w.height = d.height;
+    w.centred = d.position != "poDesigned";
+    w.color = d.color;
+    w.font_color = d.font_color;
+    w.font_height = d.font_height < 0 ? -d.font_height : d.font_height;
+    w.controls = flat.data();
+    w.control_count = static_cast<int>(flat.size());
+    w.context = &session;
+    w.set_checked = &Session::SetChecked;
+    w.click = &Session::Click;
+    w.modal_result = &Session::ModalResult;
+    w.error = error;
+    w.error_size = sizeof error;
+    const int result = show(&w);
+    if (session.failure) std::rethrow_exception(session.failure);
+    if (result == fw::kNotShown) {
+      NoWindow(form, error[0] != '\0' ? error : "the window module could not show it");
+      return mrNone;
     }
+    return result == fw::kClosed ? mrCancel : result;
   }
-
-  TForm* form_ = nullptr;
-  bool closed_ = false;
-  Fl_Color face_ = FL_BACKGROUND_COLOR;
-  Fl_Color text_ = FL_FOREGROUND_COLOR;
-  int size_ = 11;
-  Fl_Widget* focus_ = nullptr;
-  std::vector<std::unique_ptr<Item>> items_;
-  std::vector<std::vector<uchar>> images_;
-  std::vector<std::unique_ptr<Fl_RGB_Image>> rgb_images_;
 };
 
 #else
@@ -301,7 +220,7 @@ class NoWindowBackend : public TFormBackend {
 
 std::unique_ptr<TFormBackend> CreateWindowBackend() {
 #ifdef FERNWICK_HAVE_FLTK
-  return std::make_unique<FltkBackend>();
+  return std::make_unique<ModuleBackend>();
 #else
   return std::make_unique<NoWindowBackend>();
 #endif

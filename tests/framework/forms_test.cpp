@@ -245,6 +245,20 @@ TEST(Forms, WithoutADisplayTheWindowSaysSoAndCountsAsCancelled) {
   EXPECT_EQ(result, mrNone);
   EXPECT_THAT(message, HasSubstr("It's a test: the dialog cannot be shown"));
 }
+
+// The window module is loaded only to show a form; one that cannot be
+// loaded is named, and the form counts as cancelled.
+TEST(Forms, AWindowModuleThatCannotBeLoadedIsNamed) {
+  setenv("FERNWICK_FORMS_MODULE", "/nonexistent/libfernwick_forms_fltk.so", 1);
+  TForm form(nullptr, ReadFormDescription(kForm, "test.form"));
+  ::testing::internal::CaptureStderr();
+  int result = CreateWindowBackend()->ShowModal(form);
+  std::string message = ::testing::internal::GetCapturedStderr();
+  unsetenv("FERNWICK_FORMS_MODULE");
+  EXPECT_EQ(result, mrNone);
+  EXPECT_THAT(message, HasSubstr("It's a test: the dialog cannot be shown: the window module "
+                                 "/nonexistent/libfernwick_forms_fltk.so cannot be loaded"));
+}
 #endif
 
 // A 4-bit bitmap file: width x height, pixel (x, y) = (x + y) % 16.
