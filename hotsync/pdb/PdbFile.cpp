@@ -1,6 +1,7 @@
 #include "hotsync/pdb/PdbFile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <limits>
@@ -50,10 +51,13 @@ std::uint64_t SizeOf(std::ifstream& in, const std::string& source) {
   return static_cast<std::uint64_t>(end);
 }
 
-// The bytes of a whole file, for parsing from memory: mapped where the
-// system allows it (POSIX), so that they are not held on the heap beside the
-// database built from them; otherwise read in one call. A file over
-// kPdbMaxFileSize is refused before anything is read.
+// The bytes of a whole file, for parsing from memory. A large file is
+// mapped where the system allows it (POSIX), so that its bytes are not held
+// on the heap beside the database built from them, and so that the first
+// read of a process does not fault in fresh heap pages for them; a small
+// one, and any file on Windows, is read in one call (below a few dozen
+// kilobytes a mapping's set-up and tear-down cost more than the copy). A
+// file over kPdbMaxFileSize is refused before anything is read.
 class FileBytes {
 #ifdef MAP_POPULATE
   // Maps every page in one call instead of taking a fault per page.
@@ -61,34 +65,33 @@ class FileBytes {
 #else
   static constexpr int kPopulate = 0;
 #endif
+  // Files up to this size are read rather than mapped.
+  static constexpr std::size_t kReadLimit = std::size_t{64} << 10;
 
  public:
   FileBytes(const std::filesystem::path& path, const std::string& source) {
 #ifndef _WIN32
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw PdbError(source + ": cannot open the file for reading");
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_size < 0) {
-      ::close(fd);
-      throw PdbError(source + ": cannot determine the size of the file");
-    }
-    const auto file_size = static_cast<std::uint64_t>(st.st_size);
     try {
+      struct stat st {};
+      if (::fstat(fd, &st) != 0 || st.st_size < 0) {
+        throw PdbError(source + ": cannot determine the size of the file");
+      }
+      const auto file_size = static_cast<std::uint64_t>(st.st_size);
       CheckFileSize(file_size, source);
+      size_ = static_cast<std::size_t>(file_size);
+      if (size_ > kReadLimit) {
+        void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
+        if (mapped != MAP_FAILED) mapped_ = static_cast<const std::uint8_t*>(mapped);
+      }
+      if (mapped_ == nullptr) ReadAll(fd, source);
     } catch (...) {
       ::close(fd);
       throw;
     }
-    size_ = static_cast<std::size_t>(file_size);
-    if (size_ > 0) {
-      void* mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE | kPopulate, fd, 0);
-      if (mapped != MAP_FAILED) {
-        mapped_ = static_cast<const std::uint8_t*>(mapped);
-      }
-    }
     ::close(fd);
-    if (mapped_ != nullptr || size_ == 0) return;
-#endif
+#else
     std::ifstream in(path, std::ios::binary);
     if (!in) throw PdbError(source + ": cannot open the file for reading");
     const std::uint64_t size = SizeOf(in, source);
@@ -99,6 +102,7 @@ class FileBytes {
       throw PdbError(source + ": cannot read the file (" + std::to_string(in.gcount()) + " of " +
                      std::to_string(size_) + " bytes read)");
     }
+#endif
   }
   ~FileBytes() {
 #ifndef _WIN32
@@ -113,6 +117,24 @@ class FileBytes {
   }
 
  private:
+#ifndef _WIN32
+  // Reads the size_ bytes of the open file `fd` into buffer_; a file that
+  // turns out shorter is an error.
+  void ReadAll(int fd, const std::string& source) {
+    buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(std::max<std::size_t>(size_, 1));
+    std::size_t done = 0;
+    while (done < size_) {
+      const ssize_t n = ::read(fd, buffer_.get() + done, size_ - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        throw PdbError(source + ": cannot read the file (" + std::to_string(done) + " of " +
+                       std::to_string(size_) + " bytes read)");
+      }
+      done += static_cast<std::size_t>(n);
+    }
+  }
+#endif
+
   const std::uint8_t* mapped_ = nullptr;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t size_ = 0;

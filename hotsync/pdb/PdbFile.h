@@ -143,11 +143,12 @@ PdbIndex IndexPdb(std::span<const std::uint8_t> bytes, const std::string& source
 
 // Reads and parses a file. Throws PdbFormatError (damaged file, or one over
 // kPdbMaxFileSize) or PdbError (the file cannot be read), naming the file by
-// `path`. Maps the whole file into memory (on Windows: reads it in one call)
-// and parses it from there, so the heap holds little more than the database
-// it returns. On POSIX, another program cutting the file short in place
-// while it is being parsed (a few milliseconds) ends the process with
-// SIGBUS; files replaced by WritePdbFileAtomically are never cut in place.
+// `path`. Reads the whole file in one call, or on POSIX maps a file over
+// 64 KiB into memory, and parses it from there, so the heap holds little
+// more than the database it returns. On POSIX, another program cutting a
+// mapped file short in place while it is being parsed (a few milliseconds)
+// ends the process with SIGBUS; files replaced by WritePdbFileAtomically are
+// never cut in place.
 PdbDatabase ReadPdbFile(const std::filesystem::path& path);
 
 // What the first bytes of a file say about it.

@@ -303,6 +303,38 @@ TEST(PdbFile, ReadsFilesAndNamesThemInErrors) {
   }
 }
 
+// Small files are read into memory and large ones mapped: either way the
+// file reads as its bytes parse, and damage past the header is found.
+TEST(PdbFile, SmallAndLargeFilesReadAlike) {
+  TempDir dir;
+  const auto path = dir.path() / "sized.pdb";
+  for (const std::size_t size :
+       {std::size_t{65535}, std::size_t{65536}, std::size_t{65537}, std::size_t{300000}}) {
+    SCOPED_TRACE(size);
+    PdbDatabase db = ExerciseRecordDatabase();
+    const std::size_t rest = SerializePdb(db).size();
+    ASSERT_LT(rest, size);
+    db.records.back().data.resize(db.records.back().data.size() + size - rest, 0x5A);
+    const std::vector<std::uint8_t> bytes = SerializePdb(db);
+    ASSERT_EQ(bytes.size(), size);
+    WriteBytes(path, bytes);
+    EXPECT_EQ(ReadPdbFile(path), db);
+
+    // The last record's offset moved past the end of the file.
+    std::vector<std::uint8_t> damaged = bytes;
+    const std::size_t last = kPdbHeaderSize + (db.records.size() - 1) * kPdbRecordEntrySize;
+    damaged[last] = 0x7F;
+    WriteBytes(path, damaged);
+    try {
+      ReadPdbFile(path);
+      ADD_FAILURE() << "accepted a damaged file";
+    } catch (const PdbFormatError& e) {
+      EXPECT_NE(e.Message().find("starts past the end of the file"), std::string::npos)
+          << e.Message();
+    }
+  }
+}
+
 TEST(PdbFile, HeaderReaderAgreesWithTheFileReader) {
   TempDir dir;
   const auto path = dir.path() / "header.pdb";
