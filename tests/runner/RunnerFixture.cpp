@@ -89,9 +89,7 @@ int RunnerFixture::Run(const std::vector<std::string>& args) {
 }
 
 int RunnerFixture::RunOnFolders(const std::vector<std::string>& args) {
-  std::vector<std::string> all = {"--handheld", handheld_.string(), "--desktop", desktop_.string()};
-  all.insert(all.end(), args.begin(), args.end());
-  return Run(all);
+  return Run(Joined({"--handheld", handheld_.string(), "--desktop", desktop_.string()}, args));
 }
 
 std::string RunnerFixture::MountSmallDesktop(const char* size) {
@@ -106,6 +104,12 @@ std::string RunnerFixture::MountSmallDesktop(const char* size) {
   static_cast<void>(size);
   return "needs a small tmpfs (Linux)";
 #endif
+}
+
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
 }
 
 std::string ReadText(const fs::path& path) {

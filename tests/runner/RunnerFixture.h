@@ -59,6 +59,10 @@ class RunnerFixture : public ::testing::Test {
   bool small_desktop_mounted_ = false;
 };
 
+// `first` followed by `then`: a command line put together from its parts.
+std::vector<std::string> Joined(std::vector<std::string> first,
+                                const std::vector<std::string>& then);
+
 // The bytes of the file at `path`; empty when it cannot be read.
 std::string ReadText(const std::filesystem::path& path);
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 
 #include "RunnerFixture.h"
@@ -21,14 +22,12 @@ namespace fs = std::filesystem;
 
 class ConfigureTest : public RunnerFixture {
  protected:
-  int Run(std::vector<std::string> args) {
-    args.insert(args.begin(), {"--user", "Jo Palm"});
-    return RunOnFolders(args);
+  int Run(const std::vector<std::string>& args) {
+    return RunOnFolders(Joined({"--user", "Jo Palm"}, args));
   }
   // The sync type the conduit received in one sync.
-  std::string SyncedAs(std::vector<std::string> extra = {}) {
-    extra.insert(extra.end(), {"sync", kMinimalExample});
-    EXPECT_EQ(Run(extra), kExitOk) << err_.str();
+  std::string SyncedAs(const std::vector<std::string>& extra = {}) {
+    EXPECT_EQ(Run(Joined(extra, {"sync", kMinimalExample})), kExitOk) << err_.str();
     std::string out = out_.str();
     if (out.find("Minimal Example configured to Do Nothing") != std::string::npos) {
       return "stDoNothing";

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #ifdef _WIN32
@@ -27,19 +28,13 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
 
-class RunnerDiagnostics : public RunnerFixture {
- protected:
-  int Sync(std::vector<std::string> conduits) {
-    conduits.insert(conduits.begin(), "sync");
-    return RunOnFolders(conduits);
-  }
-};
+class RunnerDiagnostics : public RunnerFixture {};
 
 TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
   // MemoDB cut in the middle of its records.
   const fs::path memo = handheld_ / "MemoDB.pdb";
   fs::resize_file(memo, fs::file_size(memo) - 200);
-  EXPECT_EQ(Sync({"memo_conduit.dll"}), kExitConduitFailed);
+  EXPECT_EQ(RunOnFolders({"sync", "memo_conduit.dll"}), kExitConduitFailed);
   EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" cannot be opened: "));
   EXPECT_THAT(err_.str(),
               HasSubstr("the handheld's last message: SyncOpenDB: database \"MemoDB\""));
@@ -67,7 +62,8 @@ TEST_F(RunnerDiagnostics, ADatabaseInTwoFilesIsServedFromTheFileNamedAfterIt) {
 }
 
 TEST_F(RunnerDiagnostics, ARegistrationLeftBehindIsEndedAndNamed) {
-  EXPECT_EQ(Sync({"leftover_conduit.dll", "memo_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_EQ(RunOnFolders({"sync", "leftover_conduit.dll", "memo_conduit.dll"}), kExitOk)
+      << err_.str();
   EXPECT_THAT(err_.str(), HasSubstr("conduit Leftover left its SyncRegisterConduit registration"));
   EXPECT_THAT(out_.str(), HasSubstr("OK Memo Pad"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("SyncRegisterConduit failed")));
@@ -104,7 +100,7 @@ TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
   std::ofstream(own / "log-999999999-12345.log") << "old log";
   std::ofstream(own / "keep-999999999-1.txt") << "not ours";
 
-  EXPECT_EQ(Sync({"minimal_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_EQ(RunOnFolders({"sync", "minimal_conduit.dll"}), kExitOk) << err_.str();
   EXPECT_FALSE(fs::exists(handheld_ / ".MemoDB.pdb.999999999-0.fwtmp"));
   EXPECT_THAT(out_.str(), HasSubstr(".MemoDB.pdb.999999999-0.fwtmp: removed"));
   EXPECT_TRUE(fs::exists(handheld_ / "notes.fwtmp"));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,12 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-namespace fs = std::filesystem;
-
 class RunnerTest : public RunnerFixture {
  protected:
   // No --desktop: the runner's default desktop folder, in the test's own
   // home.
-  std::vector<std::string> SyncArgs(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--handheld", handheld_.string(), "--user", "Jo Palm"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
+  std::vector<std::string> SyncArgs(const std::vector<std::string>& extra) {
+    return Joined({"--handheld", handheld_.string(), "--user", "Jo Palm"}, extra);
   }
 };
 
@@ -129,7 +126,7 @@ TEST_F(RunnerTest, ConfigureWithoutDialogIsCancelled) {
   if (saved != nullptr) setenv("DISPLAY", display.c_str(), 1);
 #endif
   EXPECT_THAT(out_.str(), HasSubstr("Minimal Example: cancelled (result -1)"));
-  EXPECT_FALSE(fs::exists(handheld_ / "fernwick-hotsync.state"));
+  EXPECT_FALSE(std::filesystem::exists(handheld_ / "fernwick-hotsync.state"));
 }
 
 TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
