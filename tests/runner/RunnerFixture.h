@@ -28,7 +28,8 @@ inline constexpr const char* kMinimalExample = "minimal_conduit.dll";
 //                   user's real registry file and desktop folder are never
 //                   read or written (Windows keeps its one registry).
 // TearDown puts the environment back and removes root_ with all it holds.
-// A fixture that overrides SetUp or TearDown calls these first.
+// A fixture that overrides SetUp calls RunnerFixture::SetUp first; one
+// that overrides TearDown calls RunnerFixture::TearDown last.
 class RunnerFixture : public ::testing::Test {
  protected:
   // The HotSyncPath that the private registry file holds before any run.
