@@ -6,15 +6,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
+#include "RunnerFixture.h"
 #include "hotsync/runner/Runner.h"
 #include "hotsync/runner/RunnerOptions.h"
 #include "hotsync/runner/SyncChoices.h"
-
-#ifndef FERNWICK_SAMPLE_HANDHELD
-#error "FERNWICK_SAMPLE_HANDHELD must name the sample handheld folder"
-#endif
 
 namespace fernwick::runner {
 namespace {
@@ -24,37 +20,14 @@ using ::testing::Not;
 
 namespace fs = std::filesystem;
 
-constexpr const char* kExample = "minimal_conduit.dll";
-
-class ConfigureTest : public ::testing::Test {
+class ConfigureTest : public RunnerFixture {
  protected:
-  void SetUp() override {
-    std::string name = "fernwick-configure-test-";
-    name += std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff);
-    root_ = fs::temp_directory_path() / name;
-    fs::remove_all(root_);
-    fs::create_directories(root_);
-    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
-    fs::create_directories(root_ / "desktop");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-
-  int Run(std::vector<std::string> args) {
-    std::vector<std::string> all = {"--handheld", (root_ / "handheld").string(),
-                                    "--desktop",  (root_ / "desktop").string(),
-                                    "--user",     "Jo Palm"};
-    all.insert(all.end(), args.begin(), args.end());
-    out_.str("");
-    err_.str("");
-    return RunCommand(ParseOptions(all), out_, err_);
+  int Run(const std::vector<std::string>& args) {
+    return RunOnFolders(Joined({"--user", "Jo Palm"}, args));
   }
   // The sync type the conduit received in one sync.
-  std::string SyncedAs(std::vector<std::string> extra = {}) {
-    extra.insert(extra.end(), {"sync", kExample});
-    EXPECT_EQ(Run(extra), kExitOk) << err_.str();
+  std::string SyncedAs(const std::vector<std::string>& extra = {}) {
+    EXPECT_EQ(Run(Joined(extra, {"sync", kMinimalExample})), kExitOk) << err_.str();
     std::string out = out_.str();
     if (out.find("Minimal Example configured to Do Nothing") != std::string::npos) {
       return "stDoNothing";
@@ -64,27 +37,23 @@ class ConfigureTest : public ::testing::Test {
     at = out.find('(', at) + 1;
     return out.substr(at, out.find(')', at) - at);
   }
-  fs::path StateFile() const { return root_ / "desktop" / "fernwick-hotsync.state"; }
-
-  fs::path root_;
-  std::ostringstream out_;
-  std::ostringstream err_;
+  fs::path StateFile() const { return desktop_ / "fernwick-hotsync.state"; }
 };
 
 TEST_F(ConfigureTest, ATemporaryChoiceServesTheNextSyncOnly) {
-  ASSERT_EQ(Run({"--choose", "hhtopc", "configure", kExample}), kExitOk) << err_.str();
+  ASSERT_EQ(Run({"--choose", "hhtopc", "configure", kMinimalExample}), kExitOk) << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr("accepted: sync type stHHtoPC, temporary"));
   EXPECT_THAT(out_.str(), HasSubstr("stored for Jo Palm: stHHtoPC once, then stFast"));
-  ASSERT_EQ(Run({"info", kExample}), kExitOk);
+  ASSERT_EQ(Run({"info", kMinimalExample}), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("Chosen action:   stHHtoPC once, then stFast for Jo Palm"));
   EXPECT_EQ(SyncedAs(), "stHHtoPC");
   EXPECT_EQ(SyncedAs(), "stFast");
-  ASSERT_EQ(Run({"info", kExample}), kExitOk);
+  ASSERT_EQ(Run({"info", kMinimalExample}), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("Chosen action:   none (stFast) for Jo Palm"));
 }
 
 TEST_F(ConfigureTest, APermanentChoiceServesEverySyncAndTheCommandLineOverridesIt) {
-  ASSERT_EQ(Run({"--choose", "pctohh", "--default", "configure", kExample}), kExitOk);
+  ASSERT_EQ(Run({"--choose", "pctohh", "--default", "configure", kMinimalExample}), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("accepted: sync type stPCtoHH, permanent"));
   EXPECT_EQ(SyncedAs(), "stPCtoHH");
   EXPECT_EQ(SyncedAs({"--sync-type", "slow"}), "stSlow");
@@ -92,10 +61,10 @@ TEST_F(ConfigureTest, APermanentChoiceServesEverySyncAndTheCommandLineOverridesI
 
   // A temporary choice on top: once, then the permanent one is back. The
   // dialog opens on the stored action.
-  ASSERT_EQ(Run({"--choose", "donothing", "configure", kExample}), kExitOk);
+  ASSERT_EQ(Run({"--choose", "donothing", "configure", kMinimalExample}), kExitOk);
   EXPECT_EQ(SyncedAs(), "stDoNothing");
   EXPECT_EQ(SyncedAs(), "stPCtoHH");
-  ASSERT_EQ(Run({"--choose", "sync", "configure", kExample}), kExitOk);
+  ASSERT_EQ(Run({"--choose", "sync", "configure", kMinimalExample}), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("stFast once, then stPCtoHH"));
   // --sync-type does not use up the temporary choice.
   EXPECT_EQ(SyncedAs({"--sync-type", "backup"}), "stBackup");
@@ -104,19 +73,20 @@ TEST_F(ConfigureTest, APermanentChoiceServesEverySyncAndTheCommandLineOverridesI
 }
 
 TEST_F(ConfigureTest, AFailedSyncKeepsTheTemporaryChoice) {
-  ASSERT_EQ(Run({"--choose", "hhtopc", "configure", kExample}), kExitOk);
-  EXPECT_EQ(Run({"--fault", "SyncRegisterConduit=16385", "sync", kExample}), kExitConduitFailed);
+  ASSERT_EQ(Run({"--choose", "hhtopc", "configure", kMinimalExample}), kExitOk);
+  EXPECT_EQ(Run({"--fault", "SyncRegisterConduit=16385", "sync", kMinimalExample}),
+            kExitConduitFailed);
   EXPECT_EQ(SyncedAs(), "stHHtoPC");
   EXPECT_EQ(SyncedAs(), "stFast");
 }
 
 TEST_F(ConfigureTest, CancelStoresNothingAndChoicesArePerUser) {
-  ASSERT_EQ(Run({"--choose", "hhtopc", "--default", "configure", kExample}), kExitOk);
-  EXPECT_EQ(Run({"--choose", "cancel", "configure", kExample}), kExitConduitFailed);
+  ASSERT_EQ(Run({"--choose", "hhtopc", "--default", "configure", kMinimalExample}), kExitOk);
+  EXPECT_EQ(Run({"--choose", "cancel", "configure", kMinimalExample}), kExitConduitFailed);
   EXPECT_THAT(out_.str(), HasSubstr("cancelled (result -1)"));
   EXPECT_EQ(SyncedAs(), "stHHtoPC");
   // Another user of the same desktop folder has made no choice.
-  EXPECT_EQ(Run({"--user", "Other", "sync", kExample}), kExitOk);
+  EXPECT_EQ(Run({"--user", "Other", "sync", kMinimalExample}), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("(stFast)"));
 }
 
@@ -125,16 +95,17 @@ TEST_F(ConfigureTest, ADamagedStateFileIsRefusedNamingTheLine) {
     std::ofstream out(StateFile());
     out << "# comment\nJo Palm\tMinimal Example\tstHHtoPC\n";
   }
-  EXPECT_EQ(Run({"sync", kExample}), kExitLoadFailed);
+  EXPECT_EQ(Run({"sync", kMinimalExample}), kExitLoadFailed);
   EXPECT_THAT(err_.str(), HasSubstr("fernwick-hotsync.state line 2: expected user, conduit"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("synchronising")));
-  EXPECT_EQ(Run({"--choose", "sync", "configure", kExample}), kExitLoadFailed);
+  EXPECT_EQ(Run({"--choose", "sync", "configure", kMinimalExample}), kExitLoadFailed);
 }
 
 TEST_F(ConfigureTest, ChooseIsCheckedOnTheCommandLine) {
-  EXPECT_THROW(Run({"--choose", "sideways", "configure", kExample}), UsageError);
-  EXPECT_THROW(ParseOptions({"--default", "configure", kExample}), UsageError);
-  EXPECT_THROW(ParseOptions({"--choose", "sync", "--handheld", "x", "sync", kExample}), UsageError);
+  EXPECT_THROW(Run({"--choose", "sideways", "configure", kMinimalExample}), UsageError);
+  EXPECT_THROW(ParseOptions({"--default", "configure", kMinimalExample}), UsageError);
+  EXPECT_THROW(ParseOptions({"--choose", "sync", "--handheld", "x", "sync", kMinimalExample}),
+               UsageError);
 }
 
 TEST(SyncChoices, RoundTripsThroughTheFile) {

@@ -8,7 +8,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #ifdef _WIN32
 #include <process.h>
@@ -16,6 +15,7 @@
 #include <unistd.h>
 #endif
 
+#include "RunnerFixture.h"
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/runner/Runner.h"
@@ -28,41 +28,13 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
 
-class RunnerDiagnostics : public ::testing::Test {
- protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("fernwick-runner-diag-" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "desktop");
-    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunCommand(ParseOptions(args), out_, err_);
-  }
-  int Sync(std::vector<std::string> conduits) {
-    std::vector<std::string> args = {"--handheld", (root_ / "handheld").string(), "--desktop",
-                                     (root_ / "desktop").string(), "sync"};
-    args.insert(args.end(), conduits.begin(), conduits.end());
-    return Run(args);
-  }
-
-  fs::path root_;
-  std::ostringstream out_, err_;
-};
+class RunnerDiagnostics : public RunnerFixture {};
 
 TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
   // MemoDB cut in the middle of its records.
-  const fs::path memo = root_ / "handheld" / "MemoDB.pdb";
+  const fs::path memo = handheld_ / "MemoDB.pdb";
   fs::resize_file(memo, fs::file_size(memo) - 200);
-  EXPECT_EQ(Sync({"memo_conduit.dll"}), kExitConduitFailed);
+  EXPECT_EQ(RunOnFolders({"sync", "memo_conduit.dll"}), kExitConduitFailed);
   EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" cannot be opened: "));
   EXPECT_THAT(err_.str(),
               HasSubstr("the handheld's last message: SyncOpenDB: database \"MemoDB\""));
@@ -71,28 +43,27 @@ TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
 
 TEST_F(RunnerDiagnostics, ADatabaseInTwoFilesIsServedFromTheFileNamedAfterIt) {
   // A stale copy that sorts first, with one memo fewer.
-  pdb::PdbDatabase stale = pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb");
+  pdb::PdbDatabase stale = pdb::ReadPdbFile(handheld_ / "MemoDB.pdb");
   stale.records.pop_back();
-  pdb::WritePdbFileAtomically(root_ / "handheld" / "MemoDB-old.pdb", stale);
-  const auto stale_bytes = fs::file_size(root_ / "handheld" / "MemoDB-old.pdb");
+  pdb::WritePdbFileAtomically(handheld_ / "MemoDB-old.pdb", stale);
+  const auto stale_bytes = fs::file_size(handheld_ / "MemoDB-old.pdb");
 
-  EXPECT_EQ(Run({"--handheld", (root_ / "handheld").string(), "--desktop",
-                 (root_ / "desktop").string(), "--sync-type", "slow", "sync", "memo_conduit.dll"}),
-            kExitOk)
+  EXPECT_EQ(RunOnFolders({"--sync-type", "slow", "sync", "memo_conduit.dll"}), kExitOk)
       << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr("database \"MemoDB\" is in two files: MemoDB.pdb is served "
                                     "(the file named after the database), MemoDB-old.pdb is "
                                     "left out"));
-  EXPECT_EQ(fs::file_size(root_ / "handheld" / "MemoDB-old.pdb"), stale_bytes);
-  EXPECT_EQ(pdb::ReadPdbFile(root_ / "handheld" / "MemoDB-old.pdb"), stale);
+  EXPECT_EQ(fs::file_size(handheld_ / "MemoDB-old.pdb"), stale_bytes);
+  EXPECT_EQ(pdb::ReadPdbFile(handheld_ / "MemoDB-old.pdb"), stale);
   // The real file is the one synchronised: its deleted memos are purged.
-  for (const pdb::PdbRecord& r : pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb").records) {
+  for (const pdb::PdbRecord& r : pdb::ReadPdbFile(handheld_ / "MemoDB.pdb").records) {
     EXPECT_EQ(r.attributes & 0x80, 0);
   }
 }
 
 TEST_F(RunnerDiagnostics, ARegistrationLeftBehindIsEndedAndNamed) {
-  EXPECT_EQ(Sync({"leftover_conduit.dll", "memo_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_EQ(RunOnFolders({"sync", "leftover_conduit.dll", "memo_conduit.dll"}), kExitOk)
+      << err_.str();
   EXPECT_THAT(err_.str(), HasSubstr("conduit Leftover left its SyncRegisterConduit registration"));
   EXPECT_THAT(out_.str(), HasSubstr("OK Memo Pad"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("SyncRegisterConduit failed")));
@@ -109,7 +80,7 @@ TEST_F(RunnerDiagnostics, AStandInFolderWithALineBreakIsRefused) {
 #else
   const fs::path odd = root_ / "stand\nins";
   fs::create_directories(odd);
-  EXPECT_EQ(Run({"--hotsync-dir", odd.string(), "--handheld", (root_ / "handheld").string(), "sync",
+  EXPECT_EQ(Run({"--hotsync-dir", odd.string(), "--handheld", handheld_.string(), "sync",
                  "minimal_conduit.dll"}),
             kExitLoadFailed);
   EXPECT_THAT(err_.str(), HasSubstr("contains a line break"));
@@ -121,19 +92,18 @@ TEST_F(RunnerDiagnostics, AStandInFolderWithALineBreakIsRefused) {
 // processes that no longer run. Nothing else is touched. (999999999 is a
 // process id no system hands out.)
 TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
-  const fs::path handheld = root_ / "handheld";
-  std::ofstream(handheld / ".MemoDB.pdb.999999999-0.fwtmp") << "half a database";
-  std::ofstream(handheld / "notes.fwtmp") << "not ours";
+  std::ofstream(handheld_ / ".MemoDB.pdb.999999999-0.fwtmp") << "half a database";
+  std::ofstream(handheld_ / "notes.fwtmp") << "not ours";
   const fs::path own = fs::temp_directory_path() / "fernwick-hotsync";
   fs::create_directories(own / "registry-999999999-abcdef");
   std::ofstream(own / "registry-999999999-abcdef" / "registry.reg") << "REGEDIT4\n";
   std::ofstream(own / "log-999999999-12345.log") << "old log";
   std::ofstream(own / "keep-999999999-1.txt") << "not ours";
 
-  EXPECT_EQ(Sync({"minimal_conduit.dll"}), kExitOk) << err_.str();
-  EXPECT_FALSE(fs::exists(handheld / ".MemoDB.pdb.999999999-0.fwtmp"));
+  EXPECT_EQ(RunOnFolders({"sync", "minimal_conduit.dll"}), kExitOk) << err_.str();
+  EXPECT_FALSE(fs::exists(handheld_ / ".MemoDB.pdb.999999999-0.fwtmp"));
   EXPECT_THAT(out_.str(), HasSubstr(".MemoDB.pdb.999999999-0.fwtmp: removed"));
-  EXPECT_TRUE(fs::exists(handheld / "notes.fwtmp"));
+  EXPECT_TRUE(fs::exists(handheld_ / "notes.fwtmp"));
   EXPECT_FALSE(fs::exists(own / "registry-999999999-abcdef"));
   EXPECT_FALSE(fs::exists(own / "log-999999999-12345.log"));
   EXPECT_TRUE(fs::exists(own / "keep-999999999-1.txt"));
@@ -157,8 +127,8 @@ TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
 // reported, and the conduit after them still runs.
 TEST_F(RunnerDiagnostics, IsolatedConduitsThatCrashOrHangAreReported) {
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(Run({"--handheld", (root_ / "handheld").string(), "--timeout", "3", "sync",
-                 "crasher_conduit.dll", "looper_conduit.dll", "minimal_conduit.dll"}),
+  EXPECT_EQ(Run({"--handheld", handheld_.string(), "--timeout", "3", "sync", "crasher_conduit.dll",
+                 "looper_conduit.dll", "minimal_conduit.dll"}),
             kExitConduitFailed)
       << err_.str();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));

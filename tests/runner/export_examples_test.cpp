@@ -6,16 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#ifdef __linux__
-#include <sys/mount.h>
-#endif
-
+#include "RunnerFixture.h"
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/runner/Runner.h"
@@ -27,13 +21,6 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 namespace fs = std::filesystem;
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 int CountOf(const std::string& text, const std::string& what) {
   int count = 0;
@@ -52,30 +39,13 @@ struct Example {
   const char* pieces;    // the folder of per-record pieces
 };
 
-class ExportExample : public ::testing::TestWithParam<Example> {
+class ExportExample : public RunnerFixture, public ::testing::WithParamInterface<Example> {
  protected:
-  void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("fernwick-export-example-" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "desktop");
-    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
   int Sync(const char* type) {
-    out_.str("");
-    err_.str("");
-    return RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
-                                    (root_ / "desktop").string(), "--sync-type", type, "sync",
-                                    GetParam().conduit}),
-                      out_, err_);
+    return RunOnFolders({"--sync-type", type, "sync", GetParam().conduit});
   }
   pdb::PdbDatabase Database() {
-    return pdb::ReadPdbFile(root_ / "handheld" / (std::string(GetParam().database) + ".pdb"));
+    return pdb::ReadPdbFile(handheld_ / (std::string(GetParam().database) + ".pdb"));
   }
   std::string Summary(std::size_t exported, int archived, int deleted, const char* type) {
     return std::string(GetParam().name) + ": " + std::to_string(exported) + " exported, " +
@@ -87,9 +57,6 @@ class ExportExample : public ::testing::TestWithParam<Example> {
     for (const pdb::PdbRecord& r : db.records) n += (r.attributes & mask) == value;
     return n;
   }
-
-  fs::path root_;
-  std::ostringstream out_, err_;
 };
 
 TEST_P(ExportExample, FastCopiesTheChangesThenNothingNew) {
@@ -97,7 +64,7 @@ TEST_P(ExportExample, FastCopiesTheChangesThenNothingNew) {
   const std::size_t changed = Count(before, 0xC0, 0x40);
   ASSERT_EQ(Sync("fast"), kExitOk) << err_.str() << out_.str();
   EXPECT_THAT(out_.str(), HasSubstr(Summary(changed, 1, 1, "stFast")));
-  EXPECT_EQ(CountOf(ReadText(root_ / "desktop" / GetParam().output), GetParam().per_item),
+  EXPECT_EQ(CountOf(ReadText(desktop_ / GetParam().output), GetParam().per_item),
             static_cast<int>(changed));
   // The deleted records are purged and no flag is left set.
   const pdb::PdbDatabase after = Database();
@@ -106,7 +73,7 @@ TEST_P(ExportExample, FastCopiesTheChangesThenNothingNew) {
 
   ASSERT_EQ(Sync("fast"), kExitOk) << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr(Summary(0, 0, 0, "stFast")));
-  EXPECT_EQ(CountOf(ReadText(root_ / "desktop" / GetParam().output), GetParam().per_item),
+  EXPECT_EQ(CountOf(ReadText(desktop_ / GetParam().output), GetParam().per_item),
             static_cast<int>(changed));
 }
 
@@ -115,29 +82,29 @@ TEST_P(ExportExample, SlowAndHandheldToDesktopCopyEverything) {
   const std::size_t live = Count(before, 0x80, 0);
   ASSERT_EQ(Sync("hhtopc"), kExitOk) << err_.str() << out_.str();
   EXPECT_THAT(out_.str(), HasSubstr(Summary(live, 1, 1, "stHHtoPC")));
-  EXPECT_EQ(CountOf(ReadText(root_ / "desktop" / GetParam().output), GetParam().per_item),
+  EXPECT_EQ(CountOf(ReadText(desktop_ / GetParam().output), GetParam().per_item),
             static_cast<int>(live));
   EXPECT_EQ(Database(), before);  // opened read-only and left as it was
 
   ASSERT_EQ(Sync("slow"), kExitOk) << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr(Summary(live, 1, 1, "stSlow")));
-  EXPECT_EQ(CountOf(ReadText(root_ / "desktop" / GetParam().output), GetParam().per_item),
+  EXPECT_EQ(CountOf(ReadText(desktop_ / GetParam().output), GetParam().per_item),
             static_cast<int>(live));
 }
 
 TEST_P(ExportExample, ACopyOfEverythingKeepsTheArchiveAndDropsWhatIsGone) {
   ASSERT_EQ(Sync("fast"), kExitOk) << err_.str();  // archives one record and purges it
-  const fs::path stray = root_ / "desktop" / GetParam().pieces / "99.part";
+  const fs::path stray = desktop_ / GetParam().pieces / "99.part";
   std::ofstream(stray) << GetParam().per_item;  // a record no longer on the handheld
   const std::size_t live = Count(Database(), 0x80, 0);
 
   ASSERT_EQ(Sync("slow"), kExitOk) << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr(Summary(live, 0, 0, "stSlow")));
   EXPECT_FALSE(fs::exists(stray));
-  EXPECT_EQ(CountOf(ReadText(root_ / "desktop" / GetParam().output), GetParam().per_item),
+  EXPECT_EQ(CountOf(ReadText(desktop_ / GetParam().output), GetParam().per_item),
             static_cast<int>(live));
   // The archived record is on the desktop only now: it stays there.
-  const std::string archive = ReadText(root_ / "desktop" / GetParam().archive);
+  const std::string archive = ReadText(desktop_ / GetParam().archive);
   EXPECT_EQ(CountOf(archive, GetParam().per_item), 1) << archive;
 }
 
@@ -147,28 +114,17 @@ TEST_P(ExportExample, DoNothingAndDesktopToHandheldCopyNothing) {
   EXPECT_THAT(out_.str(),
               HasSubstr(std::string(GetParam().name) + ": nothing to copy for stPCtoHH"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("exported")));
-  EXPECT_FALSE(fs::exists(root_ / "desktop" / GetParam().output));
+  EXPECT_FALSE(fs::exists(desktop_ / GetParam().output));
 }
 
 // A desktop disk too small for the export: the conduit fails and the
 // handheld keeps its deleted records and change flags. (Linux only: needs a
 // small tmpfs; skipped when mounting is not permitted.)
 TEST_P(ExportExample, FullDesktopDiskPurgesNothing) {
-#ifdef __linux__
-  const fs::path desktop = root_ / "desktop";
-  if (::mount("tmpfs", desktop.c_str(), "tmpfs", 0, "size=4k") != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
-  }
-  struct Unmount {
-    fs::path path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{desktop};
+  if (const std::string why = MountSmallDesktop("4k"); !why.empty()) GTEST_SKIP() << why;
   const pdb::PdbDatabase before = Database();
   EXPECT_EQ(Sync("fast"), kExitConduitFailed) << out_.str();
   EXPECT_EQ(Database(), before);
-#else
-  GTEST_SKIP() << "needs a small tmpfs (Linux)";
-#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -4,16 +4,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#ifdef __linux__
-#include <sys/mount.h>
-#endif
-
+#include "RunnerFixture.h"
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/runner/Runner.h"
@@ -25,44 +19,20 @@ namespace {
 using ::testing::HasSubstr;
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-class MemoExample : public ::testing::Test {
+class MemoExample : public RunnerFixture {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() /
-            ("fernwick-memo-example-" +
-             std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff));
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "desktop" / "MemoPad");
-    fs::copy(FERNWICK_SAMPLE_HANDHELD, root_ / "handheld", fs::copy_options::recursive);
+    RunnerFixture::SetUp();
+    fs::create_directories(desktop_ / "MemoPad");
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  int Sync() {
-    out_.str("");
-    err_.str("");
-    return RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
-                                    (root_ / "desktop").string(), "sync", "memo_conduit.dll"}),
-                      out_, err_);
-  }
-  pdb::PdbDatabase MemoDB() { return pdb::ReadPdbFile(root_ / "handheld" / "MemoDB.pdb"); }
-
-  fs::path root_;
-  std::ostringstream out_, err_;
+  int Sync() { return RunOnFolders({"sync", "memo_conduit.dll"}); }
+  pdb::PdbDatabase MemoDB() { return pdb::ReadPdbFile(handheld_ / "MemoDB.pdb"); }
 };
 
 TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   const pdb::PdbDatabase before = MemoDB();
   const pdb::MemoAppInfo info = pdb::DecodeMemoAppInfo(*before.app_info);
-  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+  std::ofstream(desktop_ / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
 
   ASSERT_EQ(Sync(), kExitOk) << err_.str() << out_.str();
   const std::string log = out_.str();
@@ -71,7 +41,7 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   EXPECT_THAT(log, HasSubstr("OK Memo Pad"));
 
   // Every changed memo is on the desktop, under its id, as its record says.
-  const fs::path memos = root_ / "desktop" / "MemoPad" / "Memos";
+  const fs::path memos = desktop_ / "MemoPad" / "Memos";
   int copied = 0, archived = 0, deleted = 0;
   for (const pdb::PdbRecord& r : before.records) {
     if ((r.attributes & 0xC0) == 0) {
@@ -103,7 +73,7 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   for (const pdb::PdbRecord& r : after.records) EXPECT_EQ(r.attributes & 0x80, 0);
   EXPECT_EQ(pdb::DecodeMemoRecord(after.records.back().data).text, "Dropped on the desktop");
   for (const pdb::PdbRecord& r : after.records) EXPECT_EQ(r.attributes & 0x40, 0);
-  EXPECT_TRUE(fs::exists(root_ / "desktop" / "MemoPad" / "NewMemo.txt.done"));
+  EXPECT_TRUE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt.done"));
 
   // A second synchronisation finds nothing new.
   ASSERT_EQ(Sync(), kExitOk) << err_.str();
@@ -112,14 +82,9 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
 }
 
 TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {
-  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt", std::ios::binary)
-      << "Gr\xc3\xbc\xc3\x9f"
-         "e \xe2\x82\xac 5";
-  ASSERT_EQ(RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
-                                     (root_ / "desktop").string(), "--sync-type", "slow", "sync",
-                                     "memo_conduit.dll"}),
-                       out_, err_),
-            kExitOk)
+  std::ofstream(desktop_ / "MemoPad" / "NewMemo.txt", std::ios::binary) << "Gr\xc3\xbc\xc3\x9f"
+                                                                           "e \xe2\x82\xac 5";
+  ASSERT_EQ(RunOnFolders({"--sync-type", "slow", "sync", "memo_conduit.dll"}), kExitOk)
       << err_.str() << out_.str();
   // The handheld holds its own character set: u with diaeresis 0xFC, sharp
   // s 0xDF, the euro sign 0x80.
@@ -128,7 +93,7 @@ TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {
             "e \x80 5");
   // A slow synchronisation copies every memo, the one with 0xE9 as UTF-8.
   bool found = false;
-  for (const auto& entry : fs::directory_iterator(root_ / "desktop" / "MemoPad" / "Memos")) {
+  for (const auto& entry : fs::directory_iterator(desktop_ / "MemoPad" / "Memos")) {
     const std::string text = ReadText(entry.path());
     if (text.rfind("Caf", 0) != 0) continue;
     EXPECT_EQ(text,
@@ -144,29 +109,15 @@ TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {
 // purged or reset. (Linux only: needs a small tmpfs; skipped when mounting
 // is not permitted.)
 TEST_F(MemoExample, FullDesktopDiskPurgesNothing) {
-#ifdef __linux__
-  const fs::path desktop = root_ / "desktop";
-  fs::remove_all(desktop);
-  fs::create_directories(desktop);
-  if (::mount("tmpfs", desktop.c_str(), "tmpfs", 0, "size=8k") != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): " << std::strerror(errno);
-  }
-  struct Unmount {
-    fs::path path;
-    ~Unmount() { ::umount(path.c_str()); }
-  } unmount{desktop};
-  fs::create_directories(desktop / "MemoPad");
-  std::ofstream(desktop / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+  if (const std::string why = MountSmallDesktop("8k"); !why.empty()) GTEST_SKIP() << why;
+  fs::create_directories(desktop_ / "MemoPad");
+  std::ofstream(desktop_ / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
   const pdb::PdbDatabase before = MemoDB();
 
-  EXPECT_EQ(RunCommand(
-                ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
-                              desktop.string(), "--sync-type", "slow", "sync", "memo_conduit.dll"}),
-                out_, err_),
-            kExitConduitFailed)
+  EXPECT_EQ(RunOnFolders({"--sync-type", "slow", "sync", "memo_conduit.dll"}), kExitConduitFailed)
       << out_.str();
   EXPECT_THAT(out_.str(), HasSubstr("Cannot write"));
-  for (const auto& entry : fs::recursive_directory_iterator(desktop)) {
+  for (const auto& entry : fs::recursive_directory_iterator(desktop_)) {
     if (entry.is_regular_file() && entry.path().filename() != "NewMemo.txt") {
       EXPECT_GT(entry.file_size(), 0u) << entry.path();
     }
@@ -175,24 +126,18 @@ TEST_F(MemoExample, FullDesktopDiskPurgesNothing) {
   ASSERT_EQ(after.records.size(), before.records.size());
   for (std::size_t i = 0; i < after.records.size(); ++i)
     EXPECT_EQ(after.records[i].attributes, before.records[i].attributes);
-  EXPECT_TRUE(fs::exists(desktop / "MemoPad" / "NewMemo.txt"));
-#else
-  GTEST_SKIP() << "needs a small tmpfs (Linux)";
-#endif
+  EXPECT_TRUE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt"));
 }
 
 // The dropped memo is marked done only once the handheld has it: when the
 // write-back fails, NewMemo.txt stays to be added by the next run.
 TEST_F(MemoExample, DroppedMemoStaysWhenTheWriteBackFails) {
-  std::ofstream(root_ / "desktop" / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
-  EXPECT_EQ(RunCommand(ParseOptions({"--handheld", (root_ / "handheld").string(), "--desktop",
-                                     (root_ / "desktop").string(), "--fault", "SyncCloseDB=16385",
-                                     "sync", "memo_conduit.dll"}),
-                       out_, err_),
+  std::ofstream(desktop_ / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+  EXPECT_EQ(RunOnFolders({"--fault", "SyncCloseDB=16385", "sync", "memo_conduit.dll"}),
             kExitConduitFailed)
       << out_.str();
-  EXPECT_TRUE(fs::exists(root_ / "desktop" / "MemoPad" / "NewMemo.txt"));
-  EXPECT_FALSE(fs::exists(root_ / "desktop" / "MemoPad" / "NewMemo.txt.done"));
+  EXPECT_TRUE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt"));
+  EXPECT_FALSE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt.done"));
 }
 
 }  // namespace

@@ -9,19 +9,13 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <optional>
-#include <sstream>
-#include <utility>
+#include <string>
 #include <vector>
 
+#include "RunnerFixture.h"
 #include "framework/DynLib.h"
 #include "framework/Registry.h"
 #include "hotsync/runner/RunnerOptions.h"
-
-#ifndef FERNWICK_SAMPLE_HANDHELD
-#error "FERNWICK_SAMPLE_HANDHELD must name the sample handheld folder"
-#endif
 
 namespace fernwick::runner {
 namespace {
@@ -29,72 +23,17 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-namespace fs = std::filesystem;
-
-// The example conduit, as a user names it on either platform.
-constexpr const char* kExample = "minimal_conduit.dll";
-
-class RunnerTest : public ::testing::Test {
+class RunnerTest : public RunnerFixture {
  protected:
-  void SetUp() override {
-    std::string name = "fernwick-runner-test-";
-    name += std::to_string(reinterpret_cast<std::uintptr_t>(this) & 0xffffff);
-    handheld_ = fs::temp_directory_path() / name;
-    fs::remove_all(handheld_);
-    fs::copy(FERNWICK_SAMPLE_HANDHELD, handheld_, fs::copy_options::recursive);
-#if !defined(_WIN32)
-    // The test's own home and registry file, holding a HotSyncPath of its
-    // own: the user's real ~/.fernwick/registry.reg is never read.
-    home_ = handheld_.string() + "-home";
-    fs::remove_all(home_);
-    fs::create_directories(home_ / ".fernwick");
-    for (const char* variable : {"HOME", "FERNWICK_REGISTRY"}) {
-      const char* value = std::getenv(variable);
-      saved_env_.emplace_back(variable,
-                              value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
-    setenv("HOME", home_.c_str(), 1);
-    unsetenv("FERNWICK_REGISTRY");
-    std::ofstream(home_ / ".fernwick" / "registry.reg")
-        << "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\U.S. Robotics\\Pilot Desktop\\Core]\n"
-        << "\"HotSyncPath\"=\"/the/users/own/HotSync.exe\"\n";
-#endif
+  // No --desktop: the runner's default desktop folder, in the test's own
+  // home.
+  std::vector<std::string> SyncArgs(const std::vector<std::string>& extra) {
+    return Joined({"--handheld", handheld_.string(), "--user", "Jo Palm"}, extra);
   }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(handheld_, ec);
-#if !defined(_WIN32)
-    for (const auto& [variable, value] : saved_env_) {
-      if (value) {
-        setenv(variable.c_str(), value->c_str(), 1);
-      } else {
-        unsetenv(variable.c_str());
-      }
-    }
-    fs::remove_all(home_, ec);
-#endif
-  }
-
-  int Run(std::vector<std::string> args) {
-    out_.str("");
-    err_.str("");
-    return RunCommand(ParseOptions(args), out_, err_);
-  }
-  std::vector<std::string> SyncArgs(std::vector<std::string> extra) {
-    std::vector<std::string> args = {"--handheld", handheld_.string(), "--user", "Jo Palm"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  fs::path handheld_;
-  fs::path home_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_env_;
-  std::ostringstream out_;
-  std::ostringstream err_;
 };
 
 TEST_F(RunnerTest, SyncRunsTheExampleConduitAndPrintsTheLog) {
-  EXPECT_EQ(Run(SyncArgs({"--sync-type", "slow", "sync", kExample})), kExitOk) << err_.str();
+  EXPECT_EQ(Run(SyncArgs({"--sync-type", "slow", "sync", kMinimalExample})), kExitOk) << err_.str();
   std::string out = out_.str();
   EXPECT_THAT(out, HasSubstr("[1/1] Minimal Example ("));
   EXPECT_THAT(out, HasSubstr("): ok, "));
@@ -105,7 +44,8 @@ TEST_F(RunnerTest, SyncRunsTheExampleConduitAndPrintsTheLog) {
 }
 
 TEST_F(RunnerTest, UserDefaultsToTheHandheldsOwn) {
-  EXPECT_EQ(Run({"--handheld", handheld_.string(), "sync", kExample}), kExitOk) << err_.str();
+  EXPECT_EQ(Run({"--handheld", handheld_.string(), "sync", kMinimalExample}), kExitOk)
+      << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr("synchronising user \""));
   EXPECT_THAT(out_.str(), Not(HasSubstr("synchronising user \"\"")));
 }
@@ -114,28 +54,30 @@ TEST_F(RunnerTest, UserDefaultsToTheHandheldsOwn) {
 // names another folder.
 TEST_F(RunnerTest, ValuesThatDoNotFitTheirFieldsAreRefused) {
   const std::string long_desktop = (handheld_ / std::string(260, 'd')).string();
-  EXPECT_EQ(Run(SyncArgs({"--desktop", long_desktop, "sync", kExample})), kExitUsage);
+  EXPECT_EQ(Run(SyncArgs({"--desktop", long_desktop, "sync", kMinimalExample})), kExitUsage);
   EXPECT_THAT(err_.str(), HasSubstr("PathName field holds at most 255"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("Minimal Example")));
-  EXPECT_EQ(
-      Run({"--handheld", handheld_.string(), "--user", std::string(256, 'u'), "sync", kExample}),
-      kExitUsage);
+  EXPECT_EQ(Run({"--handheld", handheld_.string(), "--user", std::string(256, 'u'), "sync",
+                 kMinimalExample}),
+            kExitUsage);
   EXPECT_THAT(err_.str(), HasSubstr("--user is 256 characters long"));
-  EXPECT_EQ(Run(SyncArgs({"--local-name", std::string(300, 'l'), "sync", kExample})), kExitUsage);
+  EXPECT_EQ(Run(SyncArgs({"--local-name", std::string(300, 'l'), "sync", kMinimalExample})),
+            kExitUsage);
   EXPECT_THAT(err_.str(), HasSubstr("LocalName"));
   // 255 characters fit.
-  EXPECT_EQ(Run(SyncArgs({"--local-name", std::string(255, 'l'), "sync", kExample})), kExitOk)
+  EXPECT_EQ(Run(SyncArgs({"--local-name", std::string(255, 'l'), "sync", kMinimalExample})),
+            kExitOk)
       << err_.str();
 }
 
 TEST_F(RunnerTest, DoNothingWritesOneLineAndSucceeds) {
-  EXPECT_EQ(Run(SyncArgs({"--sync-type", "donothing", "sync", kExample})), kExitOk);
+  EXPECT_EQ(Run(SyncArgs({"--sync-type", "donothing", "sync", kMinimalExample})), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("Minimal Example configured to Do Nothing\n"));
   EXPECT_THAT(out_.str(), Not(HasSubstr("OK Minimal Example")));
 }
 
 TEST_F(RunnerTest, RefusedRegistrationFailsTheRun) {
-  EXPECT_EQ(Run(SyncArgs({"--fault", "SyncRegisterConduit=16385", "sync", kExample})),
+  EXPECT_EQ(Run(SyncArgs({"--fault", "SyncRegisterConduit=16385", "sync", kMinimalExample})),
             kExitConduitFailed);
   std::string out = out_.str();
   EXPECT_THAT(out, HasSubstr("): FAILED"));
@@ -145,11 +87,11 @@ TEST_F(RunnerTest, RefusedRegistrationFailsTheRun) {
   EXPECT_THAT(err_.str(), HasSubstr("conduit Minimal Example failed"));
 
   // The fault was answered once; the next run is clean again.
-  EXPECT_EQ(Run(SyncArgs({"sync", kExample})), kExitOk);
+  EXPECT_EQ(Run(SyncArgs({"sync", kMinimalExample})), kExitOk);
 }
 
 TEST_F(RunnerTest, EachConduitThatCannotBeLoadedSaysWhyAndTheOthersStillRun) {
-  EXPECT_EQ(Run(SyncArgs({"sync", "no-such-conduit.dll", "hslog20.dll", kExample})),
+  EXPECT_EQ(Run(SyncArgs({"sync", "no-such-conduit.dll", "hslog20.dll", kMinimalExample})),
             kExitLoadFailed);
   std::string err = err_.str();
   EXPECT_THAT(err, HasSubstr("no-such-conduit.dll: file not found\n"));
@@ -159,7 +101,7 @@ TEST_F(RunnerTest, EachConduitThatCannotBeLoadedSaysWhyAndTheOthersStillRun) {
 }
 
 TEST_F(RunnerTest, InfoShowsWhatTheConduitSays) {
-  EXPECT_EQ(Run({"info", kExample}), kExitOk) << err_.str();
+  EXPECT_EQ(Run({"info", kMinimalExample}), kExitOk) << err_.str();
   std::string out = out_.str();
   EXPECT_THAT(out, HasSubstr("Name:            Minimal Example\n"));
   EXPECT_THAT(out, HasSubstr("Version:         1.2 (0x0102)\n"));
@@ -171,7 +113,7 @@ TEST_F(RunnerTest, InfoShowsWhatTheConduitSays) {
 TEST_F(RunnerTest, ConfigureWithoutDialogIsCancelled) {
   // No window can be shown: the dialog counts as cancelled. (Windows always
   // has a desktop, so there the dialog is cancelled by a script.)
-  std::vector<std::string> args = {"--desktop", handheld_.string(), "configure", kExample};
+  std::vector<std::string> args = {"--desktop", handheld_.string(), "configure", kMinimalExample};
 #if defined(_WIN32)
   args.insert(args.begin(), {"--choose", "cancel"});
 #else
@@ -184,7 +126,7 @@ TEST_F(RunnerTest, ConfigureWithoutDialogIsCancelled) {
   if (saved != nullptr) setenv("DISPLAY", display.c_str(), 1);
 #endif
   EXPECT_THAT(out_.str(), HasSubstr("Minimal Example: cancelled (result -1)"));
-  EXPECT_FALSE(fs::exists(handheld_ / "fernwick-hotsync.state"));
+  EXPECT_FALSE(std::filesystem::exists(handheld_ / "fernwick-hotsync.state"));
 }
 
 TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
@@ -196,9 +138,9 @@ TEST_F(RunnerTest, InstallationPathIsRestoredAfterTheRun) {
   };
   std::string before = read_path();
 #if !defined(_WIN32)
-  EXPECT_EQ(before, "/the/users/own/HotSync.exe");
+  EXPECT_EQ(before, kOwnHotSyncPath);
 #endif
-  ASSERT_EQ(Run({"info", kExample}), kExitOk);
+  ASSERT_EQ(Run({"info", kMinimalExample}), kExitOk);
   EXPECT_EQ(read_path(), before);
 }
 
