@@ -4,10 +4,11 @@
 // desktop program reads.
 //
 // The handheld's character set is taken to be the handheld's default Latin
-// set: Windows code page 1252, except that bytes 0x8D to 0x90 are the card
-// suits (diamond, club, heart, spade) and bytes 0x81 and 0x9D, which have no
-// character, stand for the control characters U+0081 and U+009D so that
-// every byte survives a round trip. Handhelds sold with another character set
+// set, as the Palm OS SDK's table of it (CharLatin.h) defines it: Windows
+// code page 1252, except that bytes 0x8D to 0x90 are the card suits
+// (diamond, club, heart, spade) and 0x9E is not z with caron; bytes 0x81,
+// 0x9D and 0x9E, which have no character, stand for the control characters
+// U+0081, U+009D and U+009E so that every byte survives a round trip. Handhelds sold with another character set
 // (Japanese, Chinese, Cyrillic, ...) need another table.
 #pragma once
 

@@ -1,7 +1,8 @@
 """What the example conduits' checks share: a scratch copy of a handheld,
 runs of fernwick-hotsync and fernwick-pdbdump --decode, and the handheld's
 character set read independently of the conduits (Python's cp1252 codec with
-the handheld's card suits at 0x8D-0x90)."""
+the handheld's card suits at 0x8D-0x90 and no character at 0x81, 0x9D and
+0x9E)."""
 import os
 import re
 import shutil
@@ -9,7 +10,8 @@ import subprocess
 import sys
 import tempfile
 
-SUITS = {0x8D: "\u2666", 0x8E: "\u2663", 0x8F: "\u2665", 0x90: "\u2660", 0x81: "\x81", 0x9D: "\x9d"}
+SUITS = {0x8D: "\u2666", 0x8E: "\u2663", 0x8F: "\u2665", 0x90: "\u2660", 0x81: "\x81", 0x9D: "\x9d",
+         0x9E: "\x9e"}
 
 
 def palm_text(raw):
