@@ -26,6 +26,13 @@ fail() {
   status=1
 }
 
+# The display answers before anything is started on it.
+for _ in $(seq 1 100); do
+  xdotool getdisplaygeometry >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xdotool getdisplaygeometry >/dev/null 2>&1 || { echo "FAILED: display $DISPLAY does not answer"; exit 1; }
+
 # Starts `configure` in the background and waits for its window.
 start() {
   # shellcheck disable=SC2086
