@@ -17,6 +17,9 @@
 # sources build with the author's flags.
 # On Windows the DLL also carries the bitmaps of resources/ and the dialog's
 # form as real Windows resources (the library itself reads embedded copies).
+# Elsewhere the window module that shows the dialog (Fernwick::forms_fltk,
+# where Fernwick was built with FLTK) is copied beside the conduit library,
+# where the library looks for it first: ship the two files together.
 if(WIN32)
   enable_language(RC)
 endif()
@@ -50,5 +53,11 @@ function(fernwick_add_conduit target)
       "LINKER:-z,nodelete")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS
       ${FERNWICK_CONDUIT_EXPORTS_DIR}/conduit.map)
+    if(TARGET Fernwick::forms_fltk)
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:Fernwick::forms_fltk>
+                $<TARGET_FILE_DIR:${target}>
+        VERBATIM)
+    endif()
   endif()
 endfunction()

@@ -24,8 +24,10 @@ install(TARGETS fernwick fernwick_framework fernwick_link fernwick_db fernwick_c
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick)
 if(TARGET fernwick_forms_fltk)
-  install(TARGETS fernwick_forms_fltk LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-    COMPONENT development)
+  # Fernwick::forms_fltk in the package: fernwick_add_conduit puts a copy
+  # beside each conduit it builds.
+  install(TARGETS fernwick_forms_fltk EXPORT FernwickTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endif()
 # Only the headers of the four layers: what a conduit's sources include.
 foreach(layer framework link db conduit)

@@ -86,6 +86,27 @@ sync_with() {
   fi
 }
 
+# The dialog's window module lies beside a Linux conduit library and loads:
+# without a display, configure says so rather than that the module is
+# missing. RUNNER LIBRARY
+check_window_module() {
+  local runner=$1 library=$2 run out
+  if [ ! -f "$(dirname "$library")/libfernwick_forms_fltk.so" ]; then
+    fail "no libfernwick_forms_fltk.so beside $library"
+    return
+  fi
+  run=$(mktemp -d "$work/run.XXXX")
+  cp -R samples/handheld "$run/handheld"
+  mkdir "$run/desktop"
+  out=$(env -u DISPLAY "$runner" --handheld "$run/handheld" --desktop "$run/desktop" configure \
+    "$library" 2>&1) || true  # a cancelled dialog fails the run
+  if grep -q 'the dialog cannot be shown: no display' <<<"$out"; then
+    echo "ok: the window module beside $(basename "$library") loads"
+  else
+    fail "configure with $library:"$'\n'"$out"
+  fi
+}
+
 consumer() {  # NAME PLATFORM [cmake arguments...]
   local name=$1
   shift
@@ -111,6 +132,7 @@ for platform in "${platforms[@]}"; do
         library=$(find "$work/linux-$from" -name libhello_conduit.so | head -n 1)
         check_exports "$library"
         sync_with "$prefix/bin/fernwick-hotsync" "$library"
+        check_window_module "$prefix/bin/fernwick-hotsync" "$library"
       done
       # As a subproject Fernwick builds the library alone.
       if [ -e "$work/linux-subdirectory/fernwick/bin/fernwick-hotsync" ]; then
@@ -123,7 +145,8 @@ for platform in "${platforms[@]}"; do
         if command -v dpkg-deb >/dev/null; then
           dpkg-deb -x "$deb" "$work/deb"
           consumer linux-deb -DFERNWICK_FROM=package -DCMAKE_PREFIX_PATH="$work/deb/usr" &&
-            check_exports "$work/linux-deb/libhello_conduit.so"
+            check_exports "$work/linux-deb/libhello_conduit.so" &&
+            check_window_module "$prefix/bin/fernwick-hotsync" "$work/linux-deb/libhello_conduit.so"
         fi
       else
         fail "cpack -G DEB"
