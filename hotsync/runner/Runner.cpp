@@ -1,5 +1,6 @@
 #include "hotsync/runner/Runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -80,9 +81,33 @@ std::string Seconds(std::chrono::steady_clock::duration elapsed) {
   return text;
 }
 
+std::string Milliseconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f ms", seconds * 1000);
+  return text;
+}
+
+double SecondsOf(std::chrono::steady_clock::duration elapsed) {
+  return std::chrono::duration<double>(elapsed).count();
+}
+
+// One line of --timings: where a conduit's time went.
+std::string TimingsLine(const std::string& name, double load, double run, const CallTimes& calls) {
+  auto kind = [](const char* what, const CallTimes::Kind& k) {
+    return std::string(what) + " " + Milliseconds(k.seconds) + " in " + std::to_string(k.calls) +
+           (k.calls == 1 ? " call" : " calls");
+  };
+  return "timings: " + name + ": load " + Milliseconds(load) + "; run " + Milliseconds(run) +
+         " = Sync Manager " + Milliseconds(calls.Total()) + " (" + kind("open", calls.open) + ", " +
+         kind("reads", calls.reads) + ", " + kind("write-back", calls.write_back) + ", " +
+         kind("other", calls.other) + ") + the conduit's own work " +
+         Milliseconds(std::max(0.0, run - calls.Total())) + "\n";
+}
+
 // What every command needs: the HotSync installation pointing at the
 // stand-ins, the emulator and the log loaded.
 struct Session {
+  std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   std::unique_ptr<HotSyncInstallation> installation;
   HandheldEmulator emulator;
   HotSyncLog log;
@@ -153,6 +178,11 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     }
   }
 
+  if (options.timings) {
+    out << "timings: set-up "
+        << Milliseconds(SecondsOf(std::chrono::steady_clock::now() - session.started))
+        << " (the HotSync installation, the stand-ins, the handheld folder)\n";
+  }
   int status = kExitOk;
   const std::size_t count = options.conduits.size();
   for (std::size_t i = 0; i < count; ++i) {
@@ -160,6 +190,7 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     std::string position = WithNumber("[", static_cast<long long>(i + 1), "/");
     position += WithNumber("", static_cast<long long>(count), "] ");
     ConduitLibraryFile conduit;
+    const auto load_start = std::chrono::steady_clock::now();
     if (std::string why = conduit.Load(path); !why.empty()) {
       out << position << path << ": not run\n";
       err << "fernwick-hotsync: " << why << "\n";
@@ -181,9 +212,14 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
 
     session.log.BeginConduit();
     const std::string message_before = session.emulator.LastMessage();
+    if (options.timings) session.emulator.StartTimingCalls();
     auto start = std::chrono::steady_clock::now();
     std::int32_t result = conduit.OpenConduit(nullptr, &props);
     auto elapsed = std::chrono::steady_clock::now() - start;
+    const std::string timings = options.timings
+                                    ? TimingsLine(name, SecondsOf(start - load_start),
+                                                  SecondsOf(elapsed), session.emulator.TimedCalls())
+                                    : std::string();
     bool aborted = session.log.ConduitAborted();
     if (session.emulator.EndRegistration()) {
       const std::string left = "conduit " + name + " left its SyncRegisterConduit registration " +
@@ -216,10 +252,17 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
         }
       }
     }
+    out << timings;
   }
+  const auto detach_start = std::chrono::steady_clock::now();
   if (std::string why = session.emulator.Detach(); !why.empty()) {
     err << "fernwick-hotsync: " << why << "\n";
     if (status == kExitOk) status = kExitConduitFailed;
+  }
+  if (options.timings) {
+    out << "timings: detach "
+        << Milliseconds(SecondsOf(std::chrono::steady_clock::now() - detach_start))
+        << " (databases left open written back)\n";
   }
   PrintLog(options, session, out);
   return status;

@@ -147,6 +147,8 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
       options.faults.emplace_back(v.substr(0, eq), static_cast<std::int32_t>(*status));
     } else if (name == "--isolate") {
       options.isolate = true;
+    } else if (name == "--timings") {
+      options.timings = true;
     } else if (name == "--timeout") {
       const std::string v = value();
       auto seconds = ParseNumber(v);
@@ -184,6 +186,9 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
     throw UsageError(
         "--log cannot be combined with --isolate (each conduit's process prints its "
         "own HotSync log)");
+  }
+  if (options.timings && (options.isolate || options.command != Command::kSync)) {
+    throw UsageError("--timings belongs to sync, without --isolate");
   }
   if ((options.choose || options.choose_default) && options.command != Command::kConfigure) {
     throw UsageError("--choose and --default belong to configure");
@@ -255,6 +260,10 @@ Options for the test bench:
                         crashes is reported and the others still run
   --timeout SECONDS     with --isolate (implied): stop a conduit that runs
                         longer and report it
+  --timings             after each conduit, print where its time went: loading
+                        it, and running it, split into the Sync Manager's calls
+                        (opening, reading, writing back, the rest) and the
+                        conduit's own work (not with --isolate)
 
 The runner points the HotSync installation path (registry value "HotSyncPath")
 at the stand-ins while it runs, so that each conduit binds them as it would

@@ -39,6 +39,7 @@ struct RunnerOptions {
   std::vector<std::pair<std::string, std::int32_t>> faults;  // function, status
   bool isolate = false;               // sync: each conduit in a child process
   int timeout_seconds = 0;            // with isolate: a conduit's time limit (0: none)
+  bool timings = false;               // sync: print where each conduit's time went
   std::optional<std::string> choose;  // configure: the action the dialog script picks
   bool choose_default = false;        // configure: tick "Set as default" too
 };

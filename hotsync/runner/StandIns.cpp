@@ -1,5 +1,6 @@
 #include "hotsync/runner/StandIns.h"
 
+#include <sstream>
 #include <vector>
 
 namespace fernwick::runner {
@@ -14,6 +15,8 @@ using TEmuClearFaults = void(FW_CDECL*)();
 using TEmuSetLogSink = void(FW_CDECL*)(TLogAddEntry);
 using TEmuGetLastStatus = std::int32_t(FW_CDECL*)();
 using TEmuEndRegistration = std::uint32_t(FW_CDECL*)();
+using TEmuTimeCalls = void(FW_CDECL*)(std::int32_t);
+using TEmuGetCallTimes = std::int32_t(FW_CDECL*)(char*, std::int32_t);
 
 template <typename Fn>
 Fn Proc(TLibHandle handle, const char* name) {
@@ -100,6 +103,35 @@ std::int32_t HandheldEmulator::LastStatus() {
 bool HandheldEmulator::EndRegistration() {
   auto end = Proc<TEmuEndRegistration>(handle_, "EmuEndRegistration");
   return end != nullptr && end() != 0;
+}
+
+void HandheldEmulator::StartTimingCalls() {
+  if (auto time = Proc<TEmuTimeCalls>(handle_, "EmuTimeCalls")) time(1);
+}
+
+CallTimes HandheldEmulator::TimedCalls() {
+  auto get = Proc<TEmuGetCallTimes>(handle_, "EmuGetCallTimes");
+  if (get == nullptr) return {};
+  std::vector<char> text(static_cast<std::size_t>(get(nullptr, 0)) + 1, '\0');
+  get(text.data(), static_cast<std::int32_t>(text.size()));
+  return CallTimes::FromText(text.data());
+}
+
+CallTimes CallTimes::FromText(const std::string& text) {
+  CallTimes times;
+  std::istringstream lines(text);
+  std::string name;
+  std::uint64_t calls = 0;
+  std::uint64_t microseconds = 0;
+  while (lines >> name >> calls >> microseconds) {
+    Kind& kind = name == "SyncOpenDB" || name == "SyncCreateDB" ? times.open
+                 : name.rfind("SyncRead", 0) == 0               ? times.reads
+                 : name == "SyncCloseDB"                        ? times.write_back
+                                                                : times.other;
+    kind.calls += calls;
+    kind.seconds += static_cast<double>(microseconds) / 1e6;
+  }
+  return times;
 }
 
 }  // namespace fernwick::runner

@@ -13,6 +13,23 @@
 
 namespace fernwick::runner {
 
+// Time spent in the Sync Manager's functions, by what they do for a
+// synchronisation.
+struct CallTimes {
+  struct Kind {
+    std::uint64_t calls = 0;
+    double seconds = 0;
+  };
+  Kind open;        // SyncOpenDB, SyncCreateDB: reading database files
+  Kind reads;       // SyncRead...: records and blocks handed to the conduit
+  Kind write_back;  // SyncCloseDB: writing changed databases back
+  Kind other;       // every other call
+  double Total() const { return open.seconds + reads.seconds + write_back.seconds + other.seconds; }
+
+  // Sums the emulator's lines "<function> <calls> <microseconds>".
+  static CallTimes FromText(const std::string& text);
+};
+
 class HandheldEmulator {
  public:
   HandheldEmulator() = default;
@@ -49,6 +66,12 @@ class HandheldEmulator {
 
   // Ends a registration a conduit left behind; true when there was one.
   bool EndRegistration();
+
+  // Starts counting the Sync Manager calls and their time, from zero.
+  void StartTimingCalls();
+
+  // The counts since StartTimingCalls, summed by kind of call.
+  CallTimes TimedCalls();
 
  private:
   TLibHandle handle_ = nullptr;

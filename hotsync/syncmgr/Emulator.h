@@ -65,4 +65,14 @@ FW_EXPORT std::uint32_t FW_CDECL EmuEndRegistration();
 // Sends the emulator's log-worthy messages to `sink` (null: to nowhere).
 FW_EXPORT void FW_CDECL EmuSetLogSink(fernwick::TEmuLogSink sink);
 
+// Nonzero: starts counting, from zero, the calls of every exported function
+// and the time spent in them (what a synchronisation spends in the Sync
+// Manager); zero: stops counting and keeps the counts.
+FW_EXPORT void FW_CDECL EmuTimeCalls(std::int32_t on);
+
+// Copies the counts into `buffer` of `size` bytes as lines
+// "<function> <calls> <microseconds>\n", by function name, cut to fit and
+// always NUL-terminated when size is at least 1. Returns the full length.
+FW_EXPORT std::int32_t FW_CDECL EmuGetCallTimes(char* buffer, std::int32_t size);
+
 }  // extern "C"

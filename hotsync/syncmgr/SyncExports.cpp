@@ -4,6 +4,7 @@
 // thrown ever leaves the library.
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <unordered_map>
 
 #include "hotsync/syncmgr/Emulator.h"
 #include "hotsync/syncmgr/Handheld.h"
@@ -34,6 +36,38 @@ std::unique_ptr<Handheld> g_handheld;
 std::string g_last_message;
 std::int32_t g_last_status = 0;
 TEmuLogSink g_log_sink = nullptr;
+
+// Calls and time per exported function while EmuTimeCalls is on, keyed by
+// the name's address (names are literals or __func__).
+struct CallTime {
+  std::uint64_t calls = 0;
+  std::chrono::steady_clock::duration spent{};
+};
+bool g_timing = false;
+std::unordered_map<const char*, CallTime> g_call_times;
+
+// Adds the time from its construction to its destruction to `name`'s count.
+class CallTimer {
+ public:
+  explicit CallTimer(const char* name) : name_(g_timing ? name : nullptr) {
+    if (name_ != nullptr) start_ = std::chrono::steady_clock::now();
+  }
+  ~CallTimer() {
+    if (name_ == nullptr) return;
+    try {
+      CallTime& t = g_call_times[name_];
+      ++t.calls;
+      t.spent += std::chrono::steady_clock::now() - start_;
+    } catch (...) {
+    }
+  }
+  CallTimer(const CallTimer&) = delete;
+  CallTimer& operator=(const CallTimer&) = delete;
+
+ private:
+  const char* name_;
+  std::chrono::steady_clock::time_point start_;
+};
 std::map<std::string, std::int32_t> g_faults;
 std::uint32_t g_registered = 0;
 std::uint32_t g_next_registration = 1;
@@ -58,6 +92,7 @@ template <typename Body>
 std::int32_t Guarded(const char* name, Body&& body) noexcept {
   try {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    const CallTimer timer(name);
     try {
       auto fault = g_faults.empty() ? g_faults.end() : g_faults.find(name);
       if (fault != g_faults.end()) {
@@ -970,6 +1005,41 @@ std::uint32_t EmuEndRegistration() {
     const std::uint32_t left = g_registered;
     g_registered = 0;
     return left;
+  } catch (...) {
+    return 0;
+  }
+}
+
+void EmuTimeCalls(std::int32_t on) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    if (on != 0) g_call_times.clear();
+    g_timing = on != 0;
+  } catch (...) {
+  }
+}
+
+std::int32_t EmuGetCallTimes(char* buffer, std::int32_t size) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    // One line per name: the same name may be counted under two addresses.
+    std::map<std::string, CallTime> by_name;
+    for (const auto& [name, t] : g_call_times) {
+      CallTime& sum = by_name[name];
+      sum.calls += t.calls;
+      sum.spent += t.spent;
+    }
+    std::string text;
+    for (const auto& [name, t] : by_name) {
+      const auto us = std::chrono::duration_cast<std::chrono::microseconds>(t.spent).count();
+      text += name + " " + std::to_string(t.calls) + " " + std::to_string(us) + "\n";
+    }
+    if (buffer != nullptr && size > 0) {
+      const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(size) - 1);
+      std::memcpy(buffer, text.data(), n);
+      buffer[n] = '\0';
+    }
+    return static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
   } catch (...) {
     return 0;
   }

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <string>
 
 #include "RunnerFixture.h"
 #include "hotsync/pdb/BuiltinRecords.h"
@@ -79,6 +81,31 @@ TEST_F(MemoExample, CopiesChangedMemosAndResetsTheFlags) {
   ASSERT_EQ(Sync(), kExitOk) << err_.str();
   EXPECT_THAT(out_.str(), HasSubstr("Memo Pad: 0 copied, 0 archived, 0 deleted"));
   EXPECT_EQ(MemoDB().records.size(), after.records.size());
+}
+
+// --timings splits each conduit's run into the Sync Manager's calls, by
+// kind, and the conduit's own work.
+TEST_F(MemoExample, TimingsSplitTheRunByKindOfCall) {
+  int changed = 0;
+  for (const pdb::PdbRecord& r : MemoDB().records) changed += (r.attributes & 0xC0) != 0;
+  ASSERT_EQ(RunOnFolders({"--timings", "sync", "memo_conduit.dll"}), kExitOk) << err_.str();
+  const std::string out = out_.str();
+  EXPECT_THAT(out, HasSubstr("timings: set-up "));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(
+      out, m,
+      std::regex("timings: Memo Pad: load [0-9.]+ ms; run ([0-9.]+) ms = Sync Manager ([0-9.]+) "
+                 "ms [(]open [0-9.]+ ms in 1 call, reads [0-9.]+ ms in ([0-9]+) calls, "
+                 "write-back [0-9.]+ ms in 1 call, other [0-9.]+ ms in [0-9]+ calls?[)] \\+ "
+                 "the conduit's own work [0-9.]+ ms\n")))
+      << out;
+  EXPECT_GE(std::stod(m[1]), std::stod(m[2]));
+  // Every changed memo was read, then the read that found no more.
+  EXPECT_GE(std::stoi(m[3]), changed + 1);
+  EXPECT_THAT(out, HasSubstr("timings: detach "));
+
+  EXPECT_THROW(Run({"--timings", "info", "memo_conduit.dll"}), UsageError);
+  EXPECT_THROW(RunOnFolders({"--timings", "--isolate", "sync", "memo_conduit.dll"}), UsageError);
 }
 
 TEST_F(MemoExample, DesktopFilesAreUtf8BothWays) {

@@ -65,7 +65,9 @@ struct SyncLibrary {
         EmuInjectFault(lib.Bind<decltype(&::EmuInjectFault)>("EmuInjectFault")),
         EmuClearFaults(lib.Bind<decltype(&::EmuClearFaults)>("EmuClearFaults")),
         EmuGetLastMessage(lib.Bind<decltype(&::EmuGetLastMessage)>("EmuGetLastMessage")),
-        EmuSetLogSink(lib.Bind<decltype(&::EmuSetLogSink)>("EmuSetLogSink")) {
+        EmuSetLogSink(lib.Bind<decltype(&::EmuSetLogSink)>("EmuSetLogSink")),
+        EmuTimeCalls(lib.Bind<decltype(&::EmuTimeCalls)>("EmuTimeCalls")),
+        EmuGetCallTimes(lib.Bind<decltype(&::EmuGetCallTimes)>("EmuGetCallTimes")) {
   }
 
 #define FERNWICK_MEMBER(name, result, params) T##name name;
@@ -77,6 +79,8 @@ struct SyncLibrary {
   decltype(&::EmuClearFaults) EmuClearFaults;
   decltype(&::EmuGetLastMessage) EmuGetLastMessage;
   decltype(&::EmuSetLogSink) EmuSetLogSink;
+  decltype(&::EmuTimeCalls) EmuTimeCalls;
+  decltype(&::EmuGetCallTimes) EmuGetCallTimes;
 
   std::string LastMessage() const {
     char buffer[512];

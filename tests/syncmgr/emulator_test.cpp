@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -876,6 +877,40 @@ TEST_F(Emulator, RepeatedRecordIdsGetFreshIds) {
   for (const auto& r : pdb::ReadPdbFile(folder_.File("repeats.pdb")).records)
     saved.insert(r.unique_id);
   EXPECT_EQ(saved, ids);
+}
+
+// Timing counts every call of each function while it is on, and the counts
+// come out as text cut to the caller's buffer.
+TEST_F(Emulator, CallsAreCountedWhileTimingIsOn) {
+  Attach();
+  sync_.EmuTimeCalls(1);
+  const std::uint8_t handle = Open("TestDB", eDbRead);
+  for (std::int16_t i = 0; i < 3; ++i) {
+    TRawRecordInfo rec = Rec(handle);
+    rec.RecIndex = i;
+    ASSERT_EQ(sync_.SyncReadRecordByIndex(&rec), 0);
+  }
+  ASSERT_EQ(sync_.SyncCloseDB(handle), 0);
+  sync_.EmuTimeCalls(0);
+  sync_.SyncCloseDB(handle);  // after timing stopped: not counted
+
+  const std::int32_t length = sync_.EmuGetCallTimes(nullptr, 0);
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  ASSERT_EQ(sync_.EmuGetCallTimes(text.data(), static_cast<std::int32_t>(text.size())), length);
+  text.resize(static_cast<std::size_t>(length));
+  EXPECT_TRUE(std::regex_match(text, std::regex("SyncCloseDB 1 [0-9]+\n"
+                                                "SyncOpenDB 1 [0-9]+\n"
+                                                "SyncReadRecordByIndex 3 [0-9]+\n")))
+      << text;
+
+  char small[8];
+  std::memset(small, 'x', sizeof small);
+  EXPECT_EQ(sync_.EmuGetCallTimes(small, sizeof small), length);
+  EXPECT_EQ(std::string(small), text.substr(0, 7));
+
+  sync_.EmuTimeCalls(1);  // starts from zero
+  EXPECT_EQ(sync_.EmuGetCallTimes(nullptr, 0), 0);
+  sync_.EmuTimeCalls(0);
 }
 
 // Records listed out of id order: a repeat far from its first use is found,
