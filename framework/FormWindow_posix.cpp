@@ -10,9 +10,8 @@
 // holds this code, in the folder the module was built in, in the folder it
 // is installed in, and by its name in the system's search order; the
 // environment variable FERNWICK_FORMS_MODULE names one file to load instead.
-// Built
-// without FLTK (FERNWICK_HAVE_FLTK undefined), or when no module loads,
-// every form answers mrNone with a message on standard error.
+// Built without FLTK (FERNWICK_HAVE_FLTK undefined), or when no module
+// loads, every form answers mrNone with a message on standard error.
 #include <dlfcn.h>
 
 #include <cstdio>
