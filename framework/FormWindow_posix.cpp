@@ -7,9 +7,10 @@
 // own logic.
 //
 // The module is looked for, in order: beside the library or program that
-// holds this code, in the folder the module was built in, in the folder it
-// is installed in, and by its name in the system's search order; the
-// environment variable FERNWICK_FORMS_MODULE names one file to load instead.
+// holds this code (fernwick_add_conduit puts a copy beside each conduit),
+// in the folder it is installed in, and by its name in the system's search
+// order; the environment variable FERNWICK_FORMS_MODULE names one file to
+// load instead.
 // Built without FLTK (FERNWICK_HAVE_FLTK undefined), or when no module
 // loads, every form answers mrNone with a message on standard error.
 #include <dlfcn.h>
@@ -47,9 +48,6 @@ std::vector<std::filesystem::path> ModuleFolders() {
       info.dli_fname != nullptr && *info.dli_fname != '\0') {
     folders.push_back(std::filesystem::path(info.dli_fname).parent_path());
   }
-#ifdef FERNWICK_FORMS_MODULE_BUILD_DIR
-  folders.emplace_back(FERNWICK_FORMS_MODULE_BUILD_DIR);
-#endif
 #ifdef FERNWICK_FORMS_MODULE_INSTALL_DIR
   folders.emplace_back(FERNWICK_FORMS_MODULE_INSTALL_DIR);
 #endif
