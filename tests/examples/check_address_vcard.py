@@ -81,8 +81,7 @@ def compare(dump, records, found, archived=False):
 
 
 def main(bin_dir, handheld):
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("AddressDB.pdb")
         log = s.sync("address_conduit.dll", "slow")
         expect("Address Book: {} exported, {} archived, 1 deleted (stSlow)".format(
@@ -92,15 +91,10 @@ def main(bin_dir, handheld):
                 archived=True)
         log = s.sync("address_conduit.dll", "fast")
         expect("Address Book: 0 exported, 0 archived, 0 deleted (stFast)" in log, log)
-    finally:
-        s.close()
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("AddressDB.pdb")
         s.sync("address_conduit.dll", "fast")
         compare(dump, dump.changed(), cards(s.read("AddressBook", "AddressBook.vcf")))
-    finally:
-        s.close()
     print("ok")
 
 

@@ -91,8 +91,7 @@ def compare(records, found):
 
 
 def main(bin_dir, handheld):
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("DatebookDB.pdb")
         log = s.sync("datebook_conduit.dll", "slow")
         expect("Date Book: {} exported, {} archived, 1 deleted (stSlow)".format(
@@ -101,15 +100,10 @@ def main(bin_dir, handheld):
         compare(dump.archived(), events(s.read("DateBook", "DateBook-archive.ics")))
         log = s.sync("datebook_conduit.dll", "fast")
         expect("Date Book: 0 exported, 0 archived, 0 deleted (stFast)" in log, log)
-    finally:
-        s.close()
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("DatebookDB.pdb")
         s.sync("datebook_conduit.dll", "fast")
         compare(dump.changed(), events(s.read("DateBook", "DateBook.ics")))
-    finally:
-        s.close()
     print("ok")
 
 

@@ -36,8 +36,7 @@ def compare(dump, records, table, archived=False):
 
 def main(bin_dir, handheld):
     # Slow: every record; then a fast one finds nothing new.
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("ToDoDB.pdb")
         log = s.sync("todo_conduit.dll", "slow")
         expect("To Do: {} exported, {} archived, 1 deleted (stSlow)".format(
@@ -49,23 +48,17 @@ def main(bin_dir, handheld):
         log = s.sync("todo_conduit.dll", "fast")
         expect("To Do: 0 exported, 0 archived, 0 deleted (stFast)" in log, log)
         compare(dump, dump.live(), rows(s.read("ToDo", "ToDo.csv")))
-    finally:
-        s.close()
 
     # Fast on a fresh copy: the changed records only.
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("ToDoDB.pdb")
         log = s.sync("todo_conduit.dll", "fast")
         expect("To Do: {} exported".format(len(dump.changed())) in log, log)
         compare(dump, dump.changed(), rows(s.read("ToDo", "ToDo.csv")))
-    finally:
-        s.close()
 
     # Handheld to desktop: everything, the handheld untouched; do nothing:
     # nothing at all.
-    s = Scratch(bin_dir, handheld)
-    try:
+    with Scratch(bin_dir, handheld) as s:
         dump = s.dump("ToDoDB.pdb")
         with open(os.path.join(s.handheld, "ToDoDB.pdb"), "rb") as f:
             before = f.read()
@@ -78,8 +71,6 @@ def main(bin_dir, handheld):
         log = s.sync("todo_conduit.dll", "donothing")
         expect("To Do configured to Do Nothing" in log, log)
         expect(not os.path.exists(os.path.join(s.desktop, "ToDo")), "do nothing wrote files")
-    finally:
-        s.close()
     print("ok")
 
 

@@ -81,7 +81,8 @@ class Dump:
 
 
 class Scratch:
-    """A copy of a handheld folder and an empty desktop folder."""
+    """A copy of a handheld folder and an empty desktop folder, removed when
+    the `with` block that holds it ends."""
 
     def __init__(self, bin_dir, handheld):
         self.bin = os.path.abspath(bin_dir)
@@ -91,7 +92,10 @@ class Scratch:
         shutil.copytree(handheld, self.handheld)
         os.makedirs(self.desktop)
 
-    def close(self):
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
         shutil.rmtree(self.root, ignore_errors=True)
 
     def dump(self, database):
