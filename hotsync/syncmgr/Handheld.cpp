@@ -20,6 +20,20 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Runs `file_work` (reading or writing a database file). A failure other
+// than running out of memory becomes SYNCERR_UNKNOWN, its reason after
+// `what` (and in the HotSync log when `to_log`).
+template <typename FileWork>
+auto AsSyncStatus(const std::string& what, bool to_log, FileWork&& file_work) {
+  try {
+    return file_work();
+  } catch (const std::bad_alloc&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw SyncStatusError(SYNCERR_UNKNOWN, what + e.what(), to_log);
+  }
+}
+
 std::string Trim(const std::string& text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
@@ -364,15 +378,8 @@ void OpenDatabase::WriteBack() {
     WriteConflictCopy(target, now.exists);
     return;
   }
-  try {
-    pdb::WritePdbFileAtomically(target, db);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw SyncStatusError(SYNCERR_UNKNOWN,
-                          "database \"" + db.name + "\" could not be written back: " + e.what(),
-                          true);
-  }
+  AsSyncStatus("database \"" + db.name + "\" could not be written back: ", true,
+               [&] { pdb::WritePdbFileAtomically(target, db); });
   content_changed_ = false;
   flags_changed_ = false;
   read_stamp_ = StampOf(target);
@@ -394,15 +401,8 @@ void OpenDatabase::WriteConflictCopy(const fs::path& target, bool still_there) {
                            "\" was not written back: " + target.filename().string() +
                            (still_there ? " was changed by another program during the sync"
                                         : " was removed by another program during the sync");
-  try {
-    pdb::WritePdbFileAtomically(copy, db_);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw SyncStatusError(SYNCERR_UNKNOWN,
-                          what + "; this sync's version could not be kept either: " + e.what(),
-                          true);
-  }
+  AsSyncStatus(what + "; this sync's version could not be kept either: ", true,
+               [&] { pdb::WritePdbFileAtomically(copy, db_); });
   content_changed_ = false;
   flags_changed_ = false;
   throw SyncStatusError(SYNCERR_UNKNOWN,
@@ -526,15 +526,8 @@ std::uint8_t Handheld::Open(const std::string& name, std::uint8_t mode) {
         "database \"" + name + "\" is read-only and cannot be opened for writing");
   }
   const FileStamp stamp = StampOf(entry->path);
-  pdb::PdbDatabase db;
-  try {
-    db = pdb::ReadPdbFile(entry->path);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw SyncStatusError(SYNCERR_UNKNOWN,
-                          "database \"" + name + "\" cannot be opened: " + e.what(), true);
-  }
+  pdb::PdbDatabase db = AsSyncStatus("database \"" + name + "\" cannot be opened: ", true,
+                                     [&] { return pdb::ReadPdbFile(entry->path); });
   std::uint8_t handle = 1;
   while (open_.count(handle) != 0) ++handle;
   auto opened = std::make_unique<OpenDatabase>(entry->path, std::move(db), mode);
@@ -575,14 +568,8 @@ std::uint8_t Handheld::Create(const CDbCreateDB& params) {
   std::error_code ec;
   for (int n = 2; fs::exists(path, ec); ++n)
     path = folder_ / (stem + "-" + std::to_string(n) + ext);
-  try {
-    pdb::WritePdbFileAtomically(path, db);
-  } catch (const std::bad_alloc&) {
-    throw;
-  } catch (const std::exception& e) {
-    throw SyncStatusError(SYNCERR_UNKNOWN,
-                          "database \"" + name + "\" cannot be created: " + e.what());
-  }
+  AsSyncStatus("database \"" + name + "\" cannot be created: ", false,
+               [&] { pdb::WritePdbFileAtomically(path, db); });
   Rescan();
   return Open(name, eDbRead | eDbWrite | eDbExclusive);
 }
