@@ -37,7 +37,7 @@ fi
 export FERNWICK_RUNNER="/usr/lib/wine/wine64 fernwick-hotsync.exe"
 export FERNWICK_CONDUIT=minimal_conduit.dll
 status=0
-timeout 600 xvfb-run -a -s "-screen 0 1024x768x24 -ac" bash tests/window/dialog_window_test.sh \
+timeout 600 xvfb-run -a -s "-screen 0 1024x768x24 -ac -noreset" bash tests/window/dialog_window_test.sh \
   "$build/bin" "$PWD/docs/dialog-windows.png" "$build/tests/window/work" || status=$?
 timeout 60 wineserver -k >/dev/null 2>&1 || true
 exit $status
