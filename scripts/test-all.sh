@@ -44,6 +44,17 @@ cleanup() { command -v wine_env_stop >/dev/null && wine_env_stop; i386_exec_rele
 trap cleanup EXIT
 
 status=0
+# Runs a Windows preset's tests under the wine that scripts/wine-env.sh sets
+# up for its build folder.
+wine_ctest() {
+  if . scripts/wine-env.sh "build/$1"; then
+    timeout 1800 ctest --preset "$1" || status=1
+  else
+    status=1
+  fi
+  wine_env_stop
+}
+
 for preset in "${presets[@]}"; do
   echo "=== $preset: configure and build"
   cmake --preset "$preset" "${launcher[@]}" >/dev/null
@@ -51,12 +62,7 @@ for preset in "${presets[@]}"; do
   echo "=== $preset: test"
   if [ "$preset" = win32 ]; then
     if i386_exec_prepare; then
-      if . scripts/wine-env.sh "build/$preset"; then
-        timeout 1800 ctest --preset "$preset" || status=1
-      else
-        status=1
-      fi
-      wine_env_stop
+      wine_ctest "$preset"
       # The win64 prefix would otherwise run its 32-bit parts through qemu too.
       i386_exec_release
       unset WINEARCH
@@ -67,12 +73,7 @@ for preset in "${presets[@]}"; do
       echo "win32: built; tests not run"
     fi
   elif [ "$preset" = win64 ]; then
-    if . scripts/wine-env.sh "build/$preset"; then
-      timeout 1800 ctest --preset "$preset" || status=1
-    else
-      status=1
-    fi
-    wine_env_stop
+    wine_ctest "$preset"
   else
     timeout 1800 ctest --preset "$preset" || status=1
   fi
