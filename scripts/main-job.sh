@@ -46,6 +46,8 @@ bin=$build/bin
 conduits=(minimal memo todo address datebook)
 echo "=== Build (linux, ${build}): the library, the stand-ins, the runner, link-check, the examples"
 started=$SECONDS
+# On a fresh clone there is no build/ yet to hold the logs.
+mkdir -p "$build"
 cmake --preset linux -B "$build" "${launcher[@]}" -DFERNWICK_TESTS=OFF -DFERNWICK_BENCH=OFF \
   >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
 cmake --build "$build" -j"$(nproc)" --target link-check fernwick-hotsync sync20 PalmCmn Cmds21 \
