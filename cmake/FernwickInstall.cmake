@@ -73,6 +73,17 @@ foreach(t sync20 PalmCmn Cmds21 hslog20 fernwick-hotsync fernwick-pdbdump fernwi
   endif()
 endforeach()
 if(fernwick_programs)
+  if(NOT WIN32)
+    # The stand-in libraries lie in bin/ beside the programs (Windows finds
+    # DLLs there by itself); the install would otherwise drop the build
+    # tree's RUNPATH and leave fernwick-emudump without libsync20.so.
+    foreach(t ${fernwick_programs})
+      get_target_property(type ${t} TYPE)
+      if(type STREQUAL "EXECUTABLE")
+        set_target_properties(${t} PROPERTIES INSTALL_RPATH "$ORIGIN")
+      endif()
+    endforeach()
+  endif()
   install(TARGETS ${fernwick_programs}
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs
     LIBRARY DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs

@@ -9,8 +9,9 @@
 # .deb. Each conduit library must
 # export exactly the five entry points; the Linux ones (and the Windows ones,
 # under wine when scripts/wine-env.sh brings it up) synchronise a copy of
-# samples/handheld through the installed runner. It then makes the packages
-# with CPack: the .deb (Linux) and the .zip (win32).
+# samples/handheld through the installed runner, and every installed program
+# must start from the prefix. It then makes the packages with CPack: the .deb
+# (Linux) and the .zip (win32).
 #
 #   scripts/checks/consumer.sh [linux] [win64] [win32]
 #
@@ -107,6 +108,30 @@ check_window_module() {
   fi
 }
 
+# Every program installed in PREFIX/bin starts from there and answers
+# --version: PREFIX [LAUNCHER...]
+check_programs_start() {
+  local prefix=$1 program out count=0 bad=0
+  shift
+  for program in "$prefix"/bin/*; do
+    case "$program" in
+      *.exe) ;;
+      *.so | *.dll) continue ;;
+      *) [ -x "$program" ] || continue ;;
+    esac
+    count=$((count + 1))
+    if ! out=$("$@" "$program" --version 2>&1); then
+      fail "installed $(basename "$program") --version:"$'\n'"$out"
+      bad=1
+    fi
+  done
+  if [ "$count" -lt 5 ]; then
+    fail "only $count programs in $prefix/bin"
+  elif [ "$bad" = 0 ]; then
+    echo "ok: the $count installed programs start from ${prefix#"$work"/}/bin"
+  fi
+}
+
 consumer() {  # NAME PLATFORM [cmake arguments...]
   local name=$1
   shift
@@ -126,6 +151,7 @@ for platform in "${platforms[@]}"; do
       echo "=== linux: install, then build the consumer three ways"
       install_fernwick linux
       prefix=$work/linux-prefix
+      check_programs_start "$prefix"
       for from in package subdirectory fetchcontent; do
         consumer "linux-$from" -DFERNWICK_FROM=$from -DCMAKE_PREFIX_PATH="$prefix" -DFERNWICK_WERROR=ON \
           -DFERNWICK_SOURCE_DIR="$root" || continue
@@ -144,6 +170,7 @@ for platform in "${platforms[@]}"; do
         # The package as a user unpacks it serves the consumer too.
         if command -v dpkg-deb >/dev/null; then
           dpkg-deb -x "$deb" "$work/deb"
+          check_programs_start "$work/deb/usr"
           consumer linux-deb -DFERNWICK_FROM=package -DCMAKE_PREFIX_PATH="$work/deb/usr" &&
             check_exports "$work/linux-deb/libhello_conduit.so" &&
             check_window_module "$prefix/bin/fernwick-hotsync" "$work/linux-deb/libhello_conduit.so"
@@ -168,6 +195,7 @@ for platform in "${platforms[@]}"; do
       if [ "$platform" = win64 ] && . scripts/wine-env.sh "build/win64" >/dev/null; then
         sync_with "$prefix/bin/fernwick-hotsync.exe" "$work/win64-package/hello_conduit.dll" \
           "$WINE_LOADER_CMD"
+        check_programs_start "$prefix" "$WINE_LOADER_CMD"
         wine_env_stop
       fi
       if [ "$platform" = win32 ]; then
@@ -176,6 +204,7 @@ for platform in "${platforms[@]}"; do
         if i386_exec_prepare >/dev/null && . scripts/wine-env.sh "build/win32" >/dev/null; then
           sync_with "$prefix/bin/fernwick-hotsync.exe" "$work/win32-package/hello_conduit.dll" \
             "$WINE_LOADER_CMD"
+          check_programs_start "$prefix" "$WINE_LOADER_CMD"
           wine_env_stop
         else
           echo "win32: 32-bit programs cannot run here; the consumer's sync was not run"
