@@ -14,9 +14,9 @@
 #
 # Two checks keep the layers one way:
 # - fernwick_<layer>_alone: a program made of the whole layer and the layers
-#   below it and nothing else, built with the library. A reference from a
-#   layer to a symbol of a layer above it leaves that symbol undefined there,
-#   and the build fails.
+#   below it and nothing else, built with the library when Fernwick is the
+#   top-level project. A reference from a layer to a symbol of a layer above
+#   it leaves that symbol undefined there, and the build fails.
 # - The test layer_includes (cmake/CheckLayerIncludes.cmake) fails when a
 #   file of a layer includes a header of a layer above it.
 set(FERNWICK_LAYER_CHECK_MAIN ${CMAKE_CURRENT_LIST_DIR}/LayerCheckMain.cpp)
@@ -42,6 +42,11 @@ function(fernwick_add_layer target)
   set_target_properties(${target} PROPERTIES FERNWICK_LAYER_BELOW "${L_BELOW}")
 
   # Every object of this layer and of the layers below, and nothing above.
+  # A check of Fernwick's own: a project that adds Fernwick as a subproject
+  # does not build it.
+  if(NOT PROJECT_IS_TOP_LEVEL)
+    return()
+  endif()
   add_executable(${target}_alone ${FERNWICK_LAYER_CHECK_MAIN})
   target_link_libraries(${target}_alone PRIVATE ${target})
   set(layer ${target})

@@ -9,9 +9,11 @@
 # .deb. Each conduit library must
 # export exactly the five entry points; the Linux ones (and the Windows ones,
 # under wine when scripts/wine-env.sh brings it up) synchronise a copy of
-# samples/handheld through the installed runner, and every installed program
-# must start from the prefix. It then makes the packages with CPack: the .deb
-# (Linux) and the .zip (win32).
+# samples/handheld through the installed runner (the FetchContent one
+# through the runner built with it), and every installed program must start
+# from the prefix. A subproject build must hold none of Fernwick's own
+# programs. It then makes the packages with CPack: the .deb (Linux) and the
+# .zip (win32).
 #
 #   scripts/checks/consumer.sh [linux] [win64] [win32]
 #
@@ -70,8 +72,8 @@ check_exports() {
   fi
 }
 
-# Synchronises a copy of samples/handheld with a conduit library through an
-# installed runner: RUNNER LIBRARY [LAUNCHER...]
+# Synchronises a copy of samples/handheld with a conduit library through a
+# runner: RUNNER LIBRARY [LAUNCHER...]
 sync_with() {
   local runner=$1 library=$2 run
   shift 2
@@ -81,7 +83,7 @@ sync_with() {
   local out
   if out=$("$@" "$runner" --handheld "$run/handheld" --desktop "$run/desktop" sync "$library" 2>&1) &&
     grep -q 'Hello from Fernwick' <<<"$out"; then
-    echo "ok: $(basename "$library") synchronised through the installed runner"
+    echo "ok: $(basename "$library") synchronised through ${runner#"$work"/}"
   else
     fail "sync with $library:"$'\n'"$out"
   fi
@@ -132,12 +134,25 @@ check_programs_start() {
   fi
 }
 
+# A project that adds Fernwick as a subproject gets none of Fernwick's own
+# checks, such as the fernwick_<layer>_alone programs: BUILD
+check_no_own_programs() {
+  local own
+  own=$(find "$1" -name 'fernwick_*_alone*' -type f | head -n 3)
+  if [ -n "$own" ]; then
+    fail "the subproject build holds Fernwick's own programs:"$'\n'"$own"
+  else
+    echo "ok: $(basename "$1") holds none of Fernwick's own programs"
+  fi
+}
+
 consumer() {  # NAME PLATFORM [cmake arguments...]
   local name=$1
   shift
+  local began=$SECONDS
   if cmake -S tests/consumer -B "$work/$name" "${launcher[@]}" "$@" >"$work/$name.log" 2>&1 &&
     cmake --build "$work/$name" -j"$(nproc)" >>"$work/$name.log" 2>&1; then
-    echo "ok: consumer ($name) built"
+    echo "ok: consumer ($name) built in $((SECONDS - began)) s"
   else
     cat "$work/$name.log"
     fail "consumer ($name) did not build"
@@ -152,16 +167,26 @@ for platform in "${platforms[@]}"; do
       install_fernwick linux
       prefix=$work/linux-prefix
       check_programs_start "$prefix"
+      # The FetchContent build asks for the stand-ins and the runner too, and
+      # runs its conduit with the runner where docs/conduit-guide.md says it
+      # lands: bin/ of the author's build.
       for from in package subdirectory fetchcontent; do
+        options=()
+        runner=$prefix/bin/fernwick-hotsync
+        if [ "$from" = fetchcontent ]; then
+          options=(-DFERNWICK_STANDINS=ON)
+          runner=$work/linux-$from/bin/fernwick-hotsync
+        fi
         consumer "linux-$from" -DFERNWICK_FROM=$from -DCMAKE_PREFIX_PATH="$prefix" -DFERNWICK_WERROR=ON \
-          -DFERNWICK_SOURCE_DIR="$root" || continue
+          -DFERNWICK_SOURCE_DIR="$root" "${options[@]}" || continue
         library=$(find "$work/linux-$from" -name libhello_conduit.so | head -n 1)
         check_exports "$library"
-        sync_with "$prefix/bin/fernwick-hotsync" "$library"
-        check_window_module "$prefix/bin/fernwick-hotsync" "$library"
+        sync_with "$runner" "$library"
+        check_window_module "$runner" "$library"
+        [ "$from" = package ] || check_no_own_programs "$work/linux-$from"
       done
-      # As a subproject Fernwick builds the library alone.
-      if [ -e "$work/linux-subdirectory/fernwick/bin/fernwick-hotsync" ]; then
+      # As a subproject Fernwick builds the library alone unless asked.
+      if [ -n "$(find "$work/linux-subdirectory" -name fernwick-hotsync)" ]; then
         fail "add_subdirectory built Fernwick's programs too"
       fi
       if (cd build/linux && cpack -G DEB >/dev/null); then
