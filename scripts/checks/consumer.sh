@@ -146,6 +146,28 @@ check_no_own_programs() {
   fi
 }
 
+# The guide's command lines (each indented block after a guide-run-example
+# mark in docs/conduit-guide.md) as a user runs them: in a copy of the
+# consumer project, with Fernwick installed in $HOME/fernwick and its bin/ on
+# PATH. The guide's my_conduit is the project's hello_conduit, and its /tmp/
+# a scratch folder. PREFIX
+check_guide_example() {
+  local prefix=$1 dir=$work/guide out
+  mkdir -p "$dir/home" "$dir/tmp"
+  ln -s "$prefix" "$dir/home/fernwick"
+  cp -R tests/consumer "$dir/project"
+  awk '/<!-- guide-run-example/ { block = 1; next }
+       block && /^    / { sub(/^    /, ""); print; next }
+       { block = 0 }' docs/conduit-guide.md |
+    sed -e 's/my_conduit/hello_conduit/g' -e "s|/tmp/|$dir/tmp/|g" >"$dir/commands.sh"
+  if out=$(cd "$dir/project" && HOME=$dir/home PATH=$prefix/bin:$PATH sh -e "$dir/commands.sh" 2>&1) &&
+    [ "$(grep -c 'Hello from Fernwick' <<<"$out")" = 2 ]; then
+    echo "ok: the guide's command lines ran against the installed Fernwick"
+  else
+    fail "the guide's command lines:"$'\n'"$(cat "$dir/commands.sh")"$'\n'"$out"
+  fi
+}
+
 consumer() {  # NAME PLATFORM [cmake arguments...]
   local name=$1
   shift
@@ -185,6 +207,7 @@ for platform in "${platforms[@]}"; do
         check_window_module "$runner" "$library"
         [ "$from" = package ] || check_no_own_programs "$work/linux-$from"
       done
+      check_guide_example "$prefix"
       # As a subproject Fernwick builds the library alone unless asked.
       if [ -n "$(find "$work/linux-subdirectory" -name fernwick-hotsync)" ]; then
         fail "add_subdirectory built Fernwick's programs too"
