@@ -2,9 +2,9 @@
 // application info block and the sort info block of database files with a
 // field layout file (db/DorvLayoutFile.h), through the database component's
 // own codec, so that a conduit author sees what a conduit using that layout
-// would read.
+// would read, and where the layout does not fit the bytes.
 //
-//   fernwick-pdbdump --layout LAYOUT [--json] FILE...
+//   fernwick-pdbdump --layout LAYOUT [--json] [--strict] FILE...
 //
 // Text output, per file: its name, then "appinfo" and "sortinfo" lines (when
 // the layout describes the block) and one "record" line per record, each
@@ -12,17 +12,21 @@
 // and times sign-extended), dates as YYYY-MM-DD ("none" for 0xFFFF), times
 // as HH:MM, strings quoted as by --decode, blobs in hex, arrays as [a,b],
 // an element the layout's clauses left out as "-". A deleted record without
-// data prints "empty".
+// data prints "empty". A record or block the layout does not fit exactly is
+// followed by a line "record N: K leftover bytes" or "record N: fields past
+// the end: A, B" ("appinfo: ...", "sortinfo: ...").
 //
 // --json prints one JSON document per file: {"file", "name", "appinfo",
-// "sortinfo", "records": [{"index", "id", "attributes", "fields"}]}, with
+// "sortinfo", "records": [{"index", "id", "attributes", "fields", "leftover",
+// "past_end"}]}, the blocks as {"fields", "leftover", "past_end"}, with
 // fields as an object of name to value (null for an element left out; an
 // array for a field of several elements; integers as decoded; strings one
 // character per byte, U+0000 to U+00FF, so no byte is lost; blobs in hex).
 //
-// Exit status 1 when a file cannot be read or decoded, 2 for a usage error
-// or a layout file that cannot be read (its message names the line and the
-// fault).
+// A file that does not fit is also named on standard error. Exit status 1
+// when a file cannot be read or decoded, or with --strict when a record or
+// block does not fit; 2 for a usage error or a layout file that cannot be
+// read (its message names the line and the fault).
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -92,7 +96,7 @@ std::string Element(const TDorvPalmField& field, const Variant& value, bool json
   return std::to_string(number);
 }
 
-// The decoded field list as "NAME=VALUE ..." or a JSON object.
+// The decoded field list as " NAME=VALUE ..." or a JSON object.
 std::string Fields(TDorvPalmFields& list, const std::vector<std::vector<bool>>& present,
                    bool json) {
   std::string out = json ? "{" : "";
@@ -127,22 +131,46 @@ std::string Fields(TDorvPalmFields& list, const std::vector<std::vector<bool>>& 
   return json ? out + "}" : out;
 }
 
-void DumpFile(const TDorvLayout& layout, const std::string& file, bool json) {
+// How a record or block fitted the layout: the text line that follows it
+// (empty when it fits), or the JSON members "leftover" and "past_end".
+std::string Fit(const std::string& what, const TDorvLayout::Decoding& decoding, bool json) {
+  std::string names;
+  for (const std::string& name : decoding.past_end) {
+    if (!names.empty()) names += json ? "," : ", ";
+    names += json ? JsonString(name) : name;
+  }
+  if (json)
+    return ",\"leftover\":" + std::to_string(decoding.leftover) + ",\"past_end\":[" + names + "]";
+  if (decoding.leftover != 0) {
+    return what + ": " + std::to_string(decoding.leftover) +
+           (decoding.leftover == 1 ? " leftover byte\n" : " leftover bytes\n");
+  }
+  return names.empty() ? "" : what + ": fields past the end: " + names + "\n";
+}
+
+// Prints one file; returns what did not fit ("the appinfo block, 3 of 20
+// records"), empty when everything did.
+std::string DumpFile(const TDorvLayout& layout, const std::string& file, bool json) {
   const pdb::PdbDatabase db = pdb::ReadPdbFile(file);
   if (db.IsResourceDatabase())
     throw EDorvLayoutError(file + ": a resource database has no records to decode");
   TDorvConduitDb component(nullptr);
   layout.ApplyTo(component);
+  std::vector<std::string> misfits;
 
-  const auto block = [&](TDorvLayoutBlock which, const char* name,
+  const auto block = [&](TDorvLayoutBlock which, const std::string& name,
                          const std::optional<std::vector<std::uint8_t>>& bytes) {
     if (layout.Fields(which).empty()) return std::string();
     TDorvPalmFields& list =
         which == lbAppInfo ? component.AppInfoFields() : component.SortInfoFields();
-    if (!bytes) return json ? ",\"" + std::string(name) + "\":null" : name + std::string(" none\n");
-    const auto present = layout.Decode(component, which, *bytes);
-    return json ? ",\"" + std::string(name) + "\":" + Fields(list, present, true)
-                : name + Fields(list, present, false) + "\n";
+    if (!bytes) return json ? ",\"" + name + "\":null" : name + " none\n";
+    const TDorvLayout::Decoding decoding = layout.Decode(component, which, *bytes);
+    if (!decoding.Fits()) misfits.push_back("the " + name + " block");
+    if (json) {
+      return ",\"" + name + "\":{\"fields\":" + Fields(list, decoding.present, true) +
+             Fit(name, decoding, true) + "}";
+    }
+    return name + Fields(list, decoding.present, false) + "\n" + Fit(name, decoding, false);
   };
 
   std::string out = json ? "{\"file\":" + JsonString(file) + ",\"name\":" + JsonString(db.name)
@@ -150,33 +178,46 @@ void DumpFile(const TDorvLayout& layout, const std::string& file, bool json) {
   out += block(lbAppInfo, "appinfo", db.app_info);
   out += block(lbSortInfo, "sortinfo", db.sort_info);
   out += json ? ",\"records\":[" : "records " + std::to_string(db.records.size()) + "\n";
+  std::size_t misfit_records = 0;
   for (std::size_t i = 0; i < db.records.size(); ++i) {
     const pdb::PdbRecord& r = db.records[i];
-    std::string fields;
+    std::string fields, fit;
     if (r.data.empty() && (r.attributes & 0x80) != 0) {
       fields = json ? "null" : " empty";
+      fit = json ? Fit("", {}, true) : "";
     } else {
-      const auto present = layout.Decode(component, lbRecord, r.data);
-      fields = Fields(component.Fields(), present, json);
+      const TDorvLayout::Decoding decoding = layout.Decode(component, lbRecord, r.data);
+      if (!decoding.Fits()) ++misfit_records;
+      fields = Fields(component.Fields(), decoding.present, json);
+      fit = Fit("record " + std::to_string(i), decoding, json);
     }
     if (json) {
       out += std::string(i ? "," : "") + "{\"index\":" + std::to_string(i) +
              ",\"id\":" + std::to_string(r.unique_id) +
-             ",\"attributes\":" + std::to_string(r.attributes) + ",\"fields\":" + fields + "}";
+             ",\"attributes\":" + std::to_string(r.attributes) + ",\"fields\":" + fields + fit +
+             "}";
     } else {
       char attributes[8];
       std::snprintf(attributes, sizeof attributes, "0x%02x", r.attributes);
       out += "record " + std::to_string(i) + " attr=" + attributes +
-             " id=" + std::to_string(r.unique_id) + fields + "\n";
+             " id=" + std::to_string(r.unique_id) + fields + "\n" + fit;
     }
   }
   if (json) out += "]}\n";
   std::cout << out;
+  if (misfit_records != 0) {
+    misfits.push_back(std::to_string(misfit_records) + " of " + std::to_string(db.records.size()) +
+                      " records");
+  }
+  std::string summary;
+  for (const std::string& misfit : misfits) summary += (summary.empty() ? "" : ", ") + misfit;
+  return summary;
 }
 
 int RunLayoutDump(int argc, char** argv) {
   std::string layout_file;
   bool json = false;
+  bool strict = false;
   std::vector<std::string> files;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -188,12 +229,18 @@ int RunLayoutDump(int argc, char** argv) {
       layout_file = argv[++i];
     } else if (arg == "--json") {
       json = true;
+    } else if (arg == "--strict") {
+      strict = true;
     } else if (arg.rfind("--", 0) == 0) {
       std::cerr << "fernwick-pdbdump: " << arg << " does not go with --layout\n";
       return 2;
     } else {
       files.push_back(arg);
     }
+  }
+  if (files.empty()) {
+    std::cerr << "fernwick-pdbdump: --layout needs a database file to decode\n";
+    return 2;
   }
   TDorvLayout layout;
   try {
@@ -205,7 +252,13 @@ int RunLayoutDump(int argc, char** argv) {
   int status = 0;
   for (const std::string& file : files) {
     try {
-      DumpFile(layout, file, json);
+      const std::string misfits = DumpFile(layout, file, json);
+      if (!misfits.empty()) {
+        std::cout.flush();
+        std::cerr << "fernwick-pdbdump: " << file << " does not fit the layout " << layout_file
+                  << " exactly: " << misfits << "\n";
+        if (strict) status = 1;
+      }
     } catch (const std::exception& e) {
       std::cout.flush();
       std::cerr << "fernwick-pdbdump: " << e.what() << "\n";
