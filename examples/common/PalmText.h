@@ -1,6 +1,6 @@
 // The handheld's character set, converted to and from UTF-8. It needs
 // nothing but the standard library, so that a program other than a conduit
-// can build it too.
+// can build it too (fernwick-pdbdump does, for --layout --json).
 //
 // The handheld's character set is taken to be the handheld's default Latin
 // set, as the Palm OS SDK's table of it (CharLatin.h) defines it: Windows

@@ -237,8 +237,9 @@ writer would write.
 --layout decodes the records and info blocks with a field layout file
 (layouts/). A record or block the layout does not fit exactly is followed by
 "record N: K leftover bytes" or "record N: fields past the end: A, B", and
-the file is named on standard error. --json prints JSON; --strict: exit
-status 1 when a record or block does not fit.
+the file is named on standard error. --json prints one JSON document per
+line, one line per FILE (docs/programs.md). --strict: exit status 1 when a
+record or block does not fit.
 
 Exit status: 0 every file printed (or --help, --version); 1 a file could not
 be read or is not a database (a folder, a corrupt file), or with --strict a

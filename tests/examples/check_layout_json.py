@@ -1,6 +1,7 @@
 """fernwick-pdbdump --layout LAYOUT [--json] [--strict] on the sample handheld
-and on an Expense database written here: the JSON parses, its records agree
-with fernwick-pdbdump --decode, and a layout that does not fit a record or
+and on an Expense database written here: the JSON lines parse, their records
+agree with fernwick-pdbdump --decode (strings through the handheld's
+character set, dates as text), and a layout that does not fit a record or
 block is reported, and fails --strict.
 
     check_layout_json.py BIN_DIR HANDHELD_DIR"""
@@ -11,7 +12,7 @@ import subprocess
 import sys
 import tempfile
 
-from example_check import Dump, expect_equal, palm_text
+from example_check import Dump, expect_equal
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 NAMES = ("MemoDB", "ToDoDB", "AddressDB", "DatebookDB")
@@ -66,9 +67,8 @@ def check_samples(dump_tool, handheld):
         document = json.loads(lines[1])
         dump = Dump(run([dump_tool, "--decode", path])[0])
         expect_equal(document["name"], name, "name")
-        # JSON strings hold one character per byte.
-        names = [palm_text(n.encode("latin-1")) for n in document["appinfo"]["fields"]["CategoryName"]]
-        expect_equal(names, dump.categories, name + " categories")
+        expect_equal(document["appinfo"]["fields"]["CategoryName"], dump.categories,
+                     name + " categories")
         expect_equal([(r["id"], r["attributes"]) for r in document["records"]],
                      [(r["id"], r["attr"]) for r in dump.records], name + " records")
         for got, want in zip(document["records"], dump.records):
@@ -76,18 +76,19 @@ def check_samples(dump_tool, handheld):
             expect_equal((got["leftover"], got["past_end"]), (0, []), name + " fit")
             if name == "ToDoDB" and got["fields"] is not None:
                 fields = got["fields"]
-                expect_equal(palm_text(fields["Description"].encode("latin-1")),
-                             want["description"], "description")
+                expect_equal(fields["Description"], want["description"], "description")
+                expect_equal(fields["DueDate"], want["due"], "due date")
                 expect_equal(str(fields["Priority"] & 0x7F), want["priority"], "priority")
 
 
 def check_fit(dump_tool, work):
     expense = os.path.join(work, "ExpenseDB.pdb")
-    # 2026-11-02, meals, cash, then amount, vendor, city, attendees, note.
-    packed = (2026 - 1904) << 9 | 11 << 5 | 2
-    record = (struct.pack(">HBBBB", packed, 3, 1, 0, 0) +
-              b"12.50\0Caf\xe9 \x80uro\0Lyon\0\0lunch\0")
-    write_pdb(expense, "ExpenseDB", b"exps", b"\0" * 392, [record])
+    # 2026-11-02, no date, a 13th month; meals, cash, then amount, vendor,
+    # city, attendees, note.
+    records = [struct.pack(">HBBBB", packed, 3, 1, 0, 0) +
+               b"12.50\0Caf\xe9 \x80uro\0Lyon\0\0lunch\0"
+               for packed in ((2026 - 1904) << 9 | 11 << 5 | 2, 0xFFFF, 0xF5A2)]
+    write_pdb(expense, "ExpenseDB", b"exps", b"\0" * 392, records)
     layouts = {"fits": EXPENSE_LAYOUT,
                "no-last": EXPENSE_LAYOUT.replace("Note       pftString 0 1\n", ""),
                "extra": EXPENSE_LAYOUT + "Extra pftSmallint 2 1\n"}
@@ -100,7 +101,13 @@ def check_fit(dump_tool, work):
     expect_equal(out.splitlines()[2], 'record 0 attr=0x40 id=1 Date=2026-11-02 Type=3 Payment=1 '
                  'Currency=0 Pad=0 Amount="12.50" Vendor="Caf\\xe9 \\x80uro" City="Lyon" '
                  'Attendees="" Note="lunch"', "text record")
-    expect_equal((len(out.splitlines()), err), (3, ""), "a layout that fits")
+    expect_equal([line.split()[4] for line in out.splitlines()[3:]], ["Date=none", "Date=0xf5a2"],
+                 "text dates")
+    expect_equal((len(out.splitlines()), err), (5, ""), "a layout that fits")
+    document = json.loads(run([dump_tool, "--layout", fits, "--json", expense])[0])
+    expect_equal([r["fields"]["Date"] for r in document["records"]],
+                 ["2026-11-02", "none", "0xf5a2"], "JSON dates")
+    expect_equal(document["records"][0]["fields"]["Vendor"], "Caf\u00e9 \u20acuro", "JSON string")
 
     for layout_file, misfit in (
             (os.path.join(work, "no-last.layout"), "record 0: 6 leftover bytes"),
@@ -112,7 +119,7 @@ def check_fit(dump_tool, work):
             expect_equal(misfit in out.splitlines(), True, layout_file + ": " + misfit)
             expect_equal("does not fit the layout" in err, True, layout_file + " message")
     out = run([dump_tool, "--layout", layout("MemoDB"), expense])[0]
-    expect_equal(out.splitlines()[-1], "record 0: 29 leftover bytes", "MemoDB.layout record")
+    expect_equal(out.splitlines()[-1], "record 2: 29 leftover bytes", "MemoDB.layout record")
     fields = json.loads(run([dump_tool, "--layout", layout("MemoDB"), "--json", expense])[0])
     expect_equal((fields["appinfo"]["leftover"], fields["records"][0]["leftover"]), (110, 29),
                  "MemoDB.layout in JSON")

@@ -8,20 +8,17 @@
 //
 // Text output, per file: its name, then "appinfo" and "sortinfo" lines (when
 // the layout describes the block) and one "record" line per record, each
-// field as NAME=VALUE: numbers in decimal as the codec decodes them (dates
-// and times sign-extended), dates as YYYY-MM-DD ("none" for 0xFFFF), times
-// as HH:MM, strings quoted as by --decode, blobs in hex, arrays as [a,b],
-// an element the layout's clauses left out as "-". A deleted record without
-// data prints "empty". A record or block the layout does not fit exactly is
-// followed by a line "record N: K leftover bytes" or "record N: fields past
-// the end: A, B" ("appinfo: ...", "sortinfo: ...").
+// field as NAME=VALUE: numbers in decimal as the codec decodes them, dates
+// as YYYY-MM-DD, times as HH:MM (both "none" for 0xFFFF and 0xNNNN for bits
+// that are no date or time), strings quoted as by --decode, blobs in hex,
+// arrays as [a,b], an element the layout's clauses left out as "-". A
+// deleted record without data prints "empty". A record or block the layout
+// does not fit exactly is followed by a line "record N: K leftover bytes" or
+// "record N: fields past the end: A, B" ("appinfo: ...", "sortinfo: ...").
 //
-// --json prints one JSON document per file: {"file", "name", "appinfo",
-// "sortinfo", "records": [{"index", "id", "attributes", "fields", "leftover",
-// "past_end"}]}, the blocks as {"fields", "leftover", "past_end"}, with
-// fields as an object of name to value (null for an element left out; an
-// array for a field of several elements; integers as decoded; strings one
-// character per byte, U+0000 to U+00FF, so no byte is lost; blobs in hex).
+// --json prints one line per file, each a JSON document (JSON Lines), laid
+// out in docs/programs.md: the same values, strings converted from the
+// handheld's character set to UTF-8, dates and times as the same text.
 //
 // A file that does not fit is also named on standard error. Exit status 1
 // when a file cannot be read or decoded, or with --strict when a record or
@@ -34,6 +31,7 @@
 #include <vector>
 
 #include "db/DorvLayoutFile.h"
+#include "examples/common/PalmText.h"
 #include "hotsync/pdb/DumpText.h"
 #include "hotsync/pdb/PdbDumpHook.h"
 #include "hotsync/pdb/PdbFile.h"
@@ -41,28 +39,61 @@
 namespace fernwick {
 namespace {
 
-std::string JsonString(const std::string& bytes) {
+// `text` (UTF-8) as a JSON string.
+std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const unsigned char c : bytes) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
     if (c == '"' || c == '\\') {
       out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7F) {
+      out += ch;
+    } else if (c < 0x20 || c == 0x7F) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
     } else {
-      out += static_cast<char>(c);
+      out += ch;
     }
   }
   return out + "\"";
+}
+
+// A packed date as YYYY-MM-DD, "none" for 0xFFFF, 0xNNNN when the month or
+// day cannot be.
+std::string DateText(std::uint16_t packed) {
+  if (packed == 0xFFFF) return "none";
+  const int year = (packed >> 9) + 1904, month = (packed >> 5) & 0x0F, day = packed & 0x1F;
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  char buf[16];
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+      (month == 2 && day == 29 && !leap)) {
+    std::snprintf(buf, sizeof buf, "0x%04x", packed);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
+  }
+  return buf;
+}
+
+// A packed time (hour byte, minute byte) as HH:MM, "none" for 0xFFFF, 0xNNNN
+// when it is no time of day.
+std::string TimeText(std::uint16_t packed) {
+  if (packed == 0xFFFF) return "none";
+  char buf[16];
+  if ((packed >> 8) > 23 || (packed & 0xFF) > 59) {
+    std::snprintf(buf, sizeof buf, "0x%04x", packed);
+  } else {
+    std::snprintf(buf, sizeof buf, "%02d:%02d", packed >> 8, packed & 0xFF);
+  }
+  return buf;
 }
 
 std::string Element(const TDorvPalmField& field, const Variant& value, bool json) {
   char buf[32];
   switch (field.DataType()) {
     case pftString:
-      return json ? JsonString(value.AsString()) : pdb::QuoteText(value.AsString());
+      return json ? JsonString(examples::PalmToUtf8(value.AsString()))
+                  : pdb::QuoteText(value.AsString());
     case pftBlob: {
       const std::uint8_t* bytes = DorvBlobBytes(value);
       if (bytes == nullptr) return json ? "null" : "-";
@@ -77,23 +108,15 @@ std::string Element(const TDorvPalmField& field, const Variant& value, bool json
       std::snprintf(buf, sizeof buf, "%.9g", real);
       return buf;
     }
+    case pftDate:
+    case pftTime: {
+      const auto packed = static_cast<std::uint16_t>(value.AsInteger());
+      const std::string text = field.DataType() == pftDate ? DateText(packed) : TimeText(packed);
+      return json ? JsonString(text) : text;
+    }
     default:
-      break;
+      return std::to_string(value.AsInteger());
   }
-  const std::int32_t number = value.AsInteger();
-  if (json) return std::to_string(number);
-  const auto packed = static_cast<std::uint16_t>(number);
-  if (field.DataType() == pftDate) {
-    if (packed == 0xFFFF) return "none";
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", (packed >> 9) + 1904, (packed >> 5) & 0x0F,
-                  packed & 0x1F);
-    return buf;
-  }
-  if (field.DataType() == pftTime) {
-    std::snprintf(buf, sizeof buf, "%02d:%02d", packed >> 8, packed & 0xFF);
-    return buf;
-  }
-  return std::to_string(number);
 }
 
 // The decoded field list as " NAME=VALUE ..." or a JSON object.
@@ -173,7 +196,8 @@ std::string DumpFile(const TDorvLayout& layout, const std::string& file, bool js
     return name + Fields(list, decoding.present, false) + "\n" + Fit(name, decoding, false);
   };
 
-  std::string out = json ? "{\"file\":" + JsonString(file) + ",\"name\":" + JsonString(db.name)
+  std::string out = json ? "{\"file\":" + JsonString(file) +
+                               ",\"name\":" + JsonString(examples::PalmToUtf8(db.name))
                          : "name " + pdb::QuoteText(db.name) + "\n";
   out += block(lbAppInfo, "appinfo", db.app_info);
   out += block(lbSortInfo, "sortinfo", db.sort_info);
