@@ -6,6 +6,8 @@
 #include <memory>
 #include <sstream>
 
+#include "db/RecordCodec.h"
+
 namespace fernwick {
 
 namespace {
@@ -223,13 +225,15 @@ void TDorvLayout::ApplyTo(TDorvConduitDb& db) const {
   db.SetOnTestFieldExistsForWrite(answer);
 }
 
-std::vector<std::vector<bool>> TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayoutBlock block,
-                                                   std::span<const std::uint8_t> bytes) const {
+TDorvLayout::Decoding TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayoutBlock block,
+                                          std::span<const std::uint8_t> bytes) const {
   TDorvPalmFields& list = ListOf(db, block);
   const auto length = static_cast<std::int32_t>(
       std::min<std::size_t>(bytes.size(), TDorvConduitDb::kMaxLayoutLength));
   const TDorvFieldTestEvent answer = db.OnTestFieldExistsForRead();
-  std::vector<std::vector<bool>> present;
+  Decoding result;
+  std::vector<std::vector<bool>>& present = result.present;
+  TDorvDecodeFit fit;
   const std::vector<Field>& fields = blocks_[block];
   // A field sized by a count starts from the layout's size again, so that
   // each record shows as many elements as it holds.
@@ -253,7 +257,14 @@ std::vector<std::vector<bool>> TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayo
         present[f][index] = exists;
     });
     try {
-      db.GetFieldValuesFromBuffer(bytes.data(), length, list, true);
+      // The component's own decoding (GetFieldValuesFromBuffer) with the
+      // fit reported.
+      DorvDecodeRecord(
+          bytes.data(), length, list, db.AlignOnWord(),
+          [&db](TDorvPalmField& field, std::int32_t index) {
+            return db.TestFieldExistsForRead(field, index);
+          },
+          &fit);
     } catch (...) {
       db.SetOnTestFieldExistsForRead(answer);
       throw;
@@ -275,7 +286,9 @@ std::vector<std::vector<bool>> TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayo
     }
     if (!grown) break;
   }
-  return present;
+  result.leftover = bytes.size() - static_cast<std::size_t>(fit.Used);
+  for (const int f : fit.PastEnd) result.past_end.push_back(list.Items(f)->FieldName());
+  return result;
 }
 
 }  // namespace fernwick

@@ -84,13 +84,27 @@ class TDorvLayout {
   // what they need.
   void ApplyTo(TDorvConduitDb& db) const;
 
+  // What Decode found in one record or block.
+  struct Decoding {
+    // Per field of the list, whether each element was stored.
+    std::vector<std::vector<bool>> present;
+    // The bytes after the layout's last stored element (and its padding).
+    std::size_t leftover = 0;
+    // The names of the fields, in layout order, with a stored element that
+    // does not lie wholly within the bytes (see TDorvDecodeFit). A conduit
+    // reads such a number as 0 and such a string up to the end.
+    std::vector<std::string> past_end;
+
+    // The layout takes every byte and no field runs past the end.
+    bool Fits() const { return leftover == 0 && past_end.empty(); }
+  };
+
   // Decodes `bytes` into the field list `block` of `db` (set up by ApplyTo)
-  // with the database component's codec. A field with a count clause gets
-  // the layout's COUNT elements, or as many as its count field says when
-  // that is more (up to 65535). Returns, per field of the list, whether each
-  // element was stored.
-  std::vector<std::vector<bool>> Decode(TDorvConduitDb& db, TDorvLayoutBlock block,
-                                        std::span<const std::uint8_t> bytes) const;
+  // with the database component's codec, and says how the layout fitted
+  // them. A field with a count clause gets the layout's COUNT elements, or
+  // as many as its count field says when that is more (up to 65535).
+  Decoding Decode(TDorvConduitDb& db, TDorvLayoutBlock block,
+                  std::span<const std::uint8_t> bytes) const;
 
  private:
   bool align_on_word_ = false;

@@ -16,6 +16,7 @@
 namespace fernwick {
 
 class TDorvPalmFields;
+struct TDorvDecodeFit;
 
 // How a field is encoded. The ordinals are stored with designed modules and
 // never change.
@@ -157,7 +158,8 @@ class TDorvPalmField : public TCollectionItem {
   friend class TDorvConduitDb;
   friend void DorvDecodeRecord(const std::uint8_t* Buffer, std::int32_t BufferLength,
                                TDorvPalmFields& FieldList, bool AlignOnWord,
-                               const std::function<bool(TDorvPalmField&, std::int32_t)>& Exists);
+                               const std::function<bool(TDorvPalmField&, std::int32_t)>& Exists,
+                               TDorvDecodeFit* Fit);
   friend void DorvEncodeRecord(std::uint8_t* Buffer, std::int32_t BufferLength,
                                TDorvPalmFields& FieldList, bool AlignOnWord,
                                std::uint32_t& UsedLength,

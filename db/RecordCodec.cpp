@@ -204,10 +204,15 @@ class ElementAnswers {
 }  // namespace
 
 void DorvDecodeRecord(const std::uint8_t* Buffer, std::int32_t BufferLength,
-                      TDorvPalmFields& FieldList, bool AlignOnWord,
-                      const TDorvElementTest& Exists) {
+                      TDorvPalmFields& FieldList, bool AlignOnWord, const TDorvElementTest& Exists,
+                      TDorvDecodeFit* Fit) {
   CheckFieldSizes(FieldList);
   const std::int64_t length = UsableLength(Buffer, BufferLength);
+  if (Fit != nullptr) Fit->PastEnd.clear();
+  const auto past_end = [Fit](int f) {
+    if (Fit != nullptr && (Fit->PastEnd.empty() || Fit->PastEnd.back() != f))
+      Fit->PastEnd.push_back(f);
+  };
   std::int64_t pos = 0;
   for (int f = 0; f < FieldList.Count(); ++f) {
     TDorvPalmField& field = *FieldList.Items(f);
@@ -234,14 +239,19 @@ void DorvDecodeRecord(const std::uint8_t* Buffer, std::int32_t BufferLength,
           // A fixed-size string always takes its Size bytes, whether it ended
           // at a zero byte, filled them all, or met the end of the buffer.
           pos = Advance(start, size);
+          if (pos > length) past_end(f);
+        } else if (end < length) {
+          pos = end + 1;  // step over the zero byte
         } else {
-          pos = end < length ? end + 1 : end;  // step over the zero byte
+          pos = end;
+          past_end(f);
         }
       } else {
         const std::int64_t size = type == pftBlob ? field.Size() : DorvPalmFieldTypeWidth(type);
         if (start + size > length) {
           if (slot != nullptr) *slot = Variant();
           pos = Advance(start, size);
+          past_end(f);
           continue;  // no padding after an element beyond the buffer
         }
         if (slot != nullptr) {
@@ -253,6 +263,7 @@ void DorvDecodeRecord(const std::uint8_t* Buffer, std::int32_t BufferLength,
       if (AlignOnWord && (pos & 1) != 0) ++pos;
     }
   }
+  if (Fit != nullptr) Fit->Used = std::min(pos, length);
 }
 
 void DorvEncodeRecord(std::uint8_t* Buffer, std::int32_t BufferLength, TDorvPalmFields& FieldList,

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "db/DorvPalmFields.h"
 #include "framework/Variant.h"
@@ -24,6 +25,20 @@ constexpr std::int32_t kDorvMaxLayoutLength = 65535;
 // Answers whether element `ArrayIndex` of `Field` is present in the record
 // being decoded or encoded. An empty function counts every element present.
 using TDorvElementTest = std::function<bool(TDorvPalmField& Field, std::int32_t ArrayIndex)>;
+
+// How a layout fitted the bytes DorvDecodeRecord decoded: it fits exactly
+// when Used is the buffer's length and PastEnd is empty.
+struct TDorvDecodeFit {
+  // The bytes the stored elements and their padding took, at most the
+  // buffer's length as limited above (a padding byte after an element that
+  // ends at the buffer's end is not needed).
+  std::int64_t Used = 0;
+  // The indexes in the field list, in order, of the fields with a stored
+  // element that does not lie wholly within the buffer: a number or blob
+  // that does not fit, a fixed-size string cut short, a variable-length
+  // string that meets the end without its zero byte.
+  std::vector<int> PastEnd;
+};
 
 // Sets every element of every field of `FieldList` from the record bytes
 // `Buffer[0 .. BufferLength)`. With `Exists`, it is asked for each element
@@ -39,12 +54,15 @@ using TDorvElementTest = std::function<bool(TDorvPalmField& Field, std::int32_t 
 // byte inside `Buffer` (see DorvBlobBytes), valid while the buffer holds
 // these bytes.
 //
+// With `Fit`, it also says how the layout fitted the buffer (see
+// TDorvDecodeFit); that changes nothing in the decoding.
+//
 // Raises EDorvConduitError, before changing any value, when a string or blob
 // field has a negative Size. An exception from `Exists` propagates; the
 // elements decoded before it keep their new values.
 void DorvDecodeRecord(const std::uint8_t* Buffer, std::int32_t BufferLength,
                       TDorvPalmFields& FieldList, bool AlignOnWord,
-                      const TDorvElementTest& Exists = {});
+                      const TDorvElementTest& Exists = {}, TDorvDecodeFit* Fit = nullptr);
 
 // Lays the values of `FieldList` out into `Buffer[0 .. BufferLength)` and
 // sets `UsedLength` to the number of bytes the layout takes (at most

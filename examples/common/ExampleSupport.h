@@ -1,15 +1,7 @@
-// What the exporting example conduits share: the handheld's character set,
-// the standard category block of an application info block, and a desktop
-// store that keeps one exported piece per record and assembles the file a
-// desktop program reads.
-//
-// The handheld's character set is taken to be the handheld's default Latin
-// set, as the Palm OS SDK's table of it (CharLatin.h) defines it: Windows
-// code page 1252, except that bytes 0x8D to 0x90 are the card suits
-// (diamond, club, heart, spade) and 0x9E is not z with caron; bytes 0x81,
-// 0x9D and 0x9E, which have no character, stand for the control characters
-// U+0081, U+009D and U+009E so that every byte survives a round trip. Handhelds sold with another character set
-// (Japanese, Chinese, Cyrillic, ...) need another table.
+// What the exporting example conduits share: the handheld's character set
+// (examples/common/PalmText.h), the standard category block of an
+// application info block, and a desktop store that keeps one exported piece
+// per record and assembles the file a desktop program reads.
 #pragma once
 
 #include <array>
@@ -22,14 +14,9 @@
 
 #include "conduit/DorvPalmConduit.h"
 #include "db/DorvConduitDb.h"
+#include "examples/common/PalmText.h"
 
 namespace fernwick::examples {
-
-// The handheld's bytes as UTF-8: 0xE9 becomes "é" (C3 A9).
-std::string PalmToUtf8(const std::string& palm);
-// UTF-8 as the handheld's bytes. A character the handheld cannot show, and a
-// byte that is not part of valid UTF-8, becomes '?'.
-std::string Utf8ToPalm(const std::string& utf8);
 
 // Appends the fields of the standard category block (276 bytes) and the two
 // reserved bytes after it to `fields`: Renamed, CategoryName[16],

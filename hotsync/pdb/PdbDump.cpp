@@ -1,7 +1,8 @@
 // fernwick-pdbdump: prints a database file as text.
 //
 //   fernwick-pdbdump [--decode | --canonical] FILE...
-//   fernwick-pdbdump --layout LAYOUT [--json] FILE...   (see PdbDumpHook.h)
+//   fernwick-pdbdump --layout LAYOUT [--json] [--strict] FILE...
+//                                                       (see PdbDumpHook.h)
 //
 // Without --decode: the header, the info blocks and every record or resource
 // with its data in hex. With --decode, the records and application info of
@@ -225,17 +226,25 @@ void PrintDecoded(const PdbDatabase& db) {
 namespace {
 
 constexpr const char* kUsage = R"(usage: fernwick-pdbdump [--decode | --canonical] FILE...
-       fernwick-pdbdump --layout LAYOUT [--json] FILE
+       fernwick-pdbdump --layout LAYOUT [--json] [--strict] FILE...
        fernwick-pdbdump --help | -h | --version
 
 Prints each database file FILE (.pdb/.prc) in a canonical text form: its
 header and raw records, or with --decode the records of the built-in
 applications decoded; --canonical says whether the file is exactly what the
-writer would write; --layout decodes with a field layout file (layouts/).
+writer would write.
+
+--layout decodes the records and info blocks with a field layout file
+(layouts/). A record or block the layout does not fit exactly is followed by
+"record N: K leftover bytes" or "record N: fields past the end: A, B", and
+the file is named on standard error. --json prints one JSON document per
+line, one line per FILE (docs/programs.md). --strict: exit status 1 when a
+record or block does not fit.
 
 Exit status: 0 every file printed (or --help, --version); 1 a file could not
-be read or is not a database (a folder, a corrupt file); 2 the command line is
-wrong (no arguments, an unknown option).
+be read or is not a database (a folder, a corrupt file), or with --strict a
+layout did not fit; 2 the command line is wrong (no arguments, an unknown
+option) or the layout file is.
 )";
 
 // Answers --help, --version, no arguments and unknown options; -1 to go on.

@@ -304,6 +304,32 @@ TEST_F(CodecTest, BufferShorterThanTheLayout) {
   EXPECT_TRUE(F(2)->Value().IsEmpty());
 }
 
+TEST_F(CodecTest, FitOfTheLayoutToTheBytes) {
+  Add(pftByte);
+  Add(pftString);
+  Add(pftString, 4);
+  Add(pftLongint);
+  const auto fit = [&](const Bytes& bytes) {
+    TDorvDecodeFit result{99, {99}};
+    DorvDecodeRecord(bytes.data(), static_cast<std::int32_t>(bytes.size()), fields_, align_, {},
+                     &result);
+    return std::pair(result.Used, result.PastEnd);
+  };
+  using Fit = std::pair<std::int64_t, std::vector<int>>;
+  EXPECT_EQ(fit({1, 'a', 0, 'x', 'y', 0, 0, 0, 0, 0, 2}), Fit(11, {}));
+  EXPECT_EQ(fit({1, 'a', 0, 'x', 'y', 0, 0, 0, 0, 0, 2, 7, 7}), Fit(11, {}));  // 2 left over
+  EXPECT_EQ(fit({1, 'a', 0, 'x', 'y', 0, 0, 0, 0, 0}), Fit(10, {3}));
+  EXPECT_EQ(fit({1, 'a', 0, 'x', 'y'}), Fit(5, {2, 3}));  // a fixed-size string cut short
+  EXPECT_EQ(fit({1, 'a', 'b'}), Fit(3, {1, 2, 3}));       // no zero byte
+  EXPECT_EQ(fit({}), Fit(0, {0, 1, 2, 3}));
+  // With alignment a record may end without the padding byte of its last
+  // element.
+  align_ = true;
+  EXPECT_EQ(fit({1, 0, 'a', 0, 'x', 'y', 0, 0, 0, 0, 0, 2}), Fit(12, {}));
+  F(3)->SetDataType(pftByte);
+  EXPECT_EQ(fit({1, 0, 'a', 0, 'x', 'y', 0, 0, 5}), Fit(9, {}));
+}
+
 TEST_F(CodecTest, WritingPastTheEndOfTheBuffer) {
   Add(pftByte)->SetAsInteger(1);
   Add(pftString)->SetAsString("abc");

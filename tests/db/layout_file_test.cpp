@@ -71,8 +71,7 @@ TEST(LayoutFile, AFileThatCannotBeReadIsRefusedByName) {
 
 class LayoutDecode : public ::testing::Test {
  protected:
-  std::vector<std::vector<bool>> Decode(const std::string& text,
-                                        const std::vector<std::uint8_t>& bytes) {
+  TDorvLayout::Decoding Decode(const std::string& text, const std::vector<std::uint8_t>& bytes) {
     layout_ = TDorvLayout::Parse(text);
     layout_.ApplyTo(db_);
     return layout_.Decode(db_, lbRecord, bytes);
@@ -97,7 +96,9 @@ TEST_F(LayoutDecode, ClausesLeaveOutWhatTheRecordDoesNotHold) {
   // days (more than the layout's two: the field grows), a note.
   const std::vector<std::uint8_t> bytes = {0x80, 0x00, 0x05, 'a',  0,   'c', 0,   3,   0xD4, 0x5C,
                                            0xFF, 0xFF, 0x00, 0x21, 'n', 'o', 't', 'e', 0};
-  const auto present = Decode(layout, bytes);
+  const auto decoding = Decode(layout, bytes);
+  EXPECT_TRUE(decoding.Fits());
+  const auto& present = decoding.present;
   EXPECT_EQ(Field("Flags").GetAsInteger(), -32768);
   EXPECT_EQ(present[2], std::vector<bool>{false});
   EXPECT_EQ(present[3], (std::vector<bool>{true, false, true, false}));
@@ -115,16 +116,18 @@ TEST_F(LayoutDecode, ClausesLeaveOutWhatTheRecordDoesNotHold) {
   // The next record holds one day: the field starts from the layout's two.
   const std::vector<std::uint8_t> second = {0x40, 0x00, 0x00, 7, 1, 0x00, 0x21, 0};
   const auto next = layout_.Decode(db_, lbRecord, second);
+  EXPECT_TRUE(next.Fits());
   EXPECT_EQ(Field("Alarm").GetAsInteger(), 7);
-  EXPECT_EQ(next[5], (std::vector<bool>{true, false}));
+  EXPECT_EQ(next.present[5], (std::vector<bool>{true, false}));
   EXPECT_EQ(Field("Note").GetAsString(), "");
 }
 
 TEST_F(LayoutDecode, AlignmentAndACountBeyondTheBytes) {
-  const auto present = Decode(
+  const auto decoding = Decode(
       "align on\n[record]\nA pftByte 1 1\nB pftSmallint 2 1\n"
       "Count pftSmallint 2 1\nItem pftByte 1 1 count Count\n",
       {1, 0xEE, 0x01, 0x02, 0x7F, 0xFF});
+  const auto& present = decoding.present;
   EXPECT_TRUE(db_.AlignOnWord());
   EXPECT_EQ(Field("B").GetAsInteger(), 0x0102);
   // 32767 items are asked for and the bytes end: the field has room, every
@@ -132,6 +135,7 @@ TEST_F(LayoutDecode, AlignmentAndACountBeyondTheBytes) {
   EXPECT_EQ(Field("Item").ArraySize(), 32767);
   EXPECT_TRUE(Field("Item").GetArrayValue(0).IsEmpty());
   EXPECT_EQ(present[3].size(), 32767u);
+  EXPECT_EQ(decoding.past_end, std::vector<std::string>{"Item"});
 }
 
 }  // namespace

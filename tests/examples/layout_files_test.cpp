@@ -23,12 +23,17 @@ class LayoutFiles : public ::testing::Test {
     layout_.ApplyTo(db_);
     return ReadPdbFile(std::string(FERNWICK_SOURCE_DIR) + "/samples/handheld/" + name + ".pdb");
   }
-  void DecodeRecord(const PdbRecord& r) { present_ = layout_.Decode(db_, lbRecord, r.data); }
+  // Decodes a record, which the shipped layout fits exactly.
+  void DecodeRecord(const PdbRecord& r) {
+    const TDorvLayout::Decoding decoding = layout_.Decode(db_, lbRecord, r.data);
+    EXPECT_TRUE(decoding.Fits()) << decoding.leftover << " leftover bytes";
+    present_ = decoding.present;
+  }
   std::int32_t Int(const char* name) { return db_.FieldByName(name)->GetAsInteger(); }
   std::string Str(const char* name) { return db_.FieldByName(name)->GetAsString(); }
   // Checks the category block fields of the decoded application info block.
   void ExpectCategories(const PdbDatabase& db) {
-    layout_.Decode(db_, lbAppInfo, *db.app_info);
+    EXPECT_TRUE(layout_.Decode(db_, lbAppInfo, *db.app_info).Fits());
     const CategoryInfo want = DecodeCategoryInfo(*db.app_info);
     TDorvPalmFields& info = db_.AppInfoFields();
     EXPECT_EQ(info.Items(0)->GetAsInteger() & 0xFFFF, want.renamed);

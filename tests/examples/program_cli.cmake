@@ -18,7 +18,8 @@ set(fernwick-hotsync
   "--handheld,@FOLDER@,--desktop,@FILE@,sync,x.dll|2|err|--desktop .*a-file is a file, not a folder"
   "--handheld,@FOLDER@,sync,@FOLDER@|2|err|a-folder is a folder, not a conduit library")
 set(fernwick-pdbdump
-  "@FOLDER@|1|err|a-folder is a folder, not a database file")
+  "@FOLDER@|1|err|a-folder is a folder, not a database file"
+  "--layout,@FILE@,--strict|2|err|--layout needs a database file")
 set(fernwick-emudump
   "@FILE@,MemoDB|2|err|a-file is a file, not a folder")
 set(fernwick-make-samples
