@@ -3,6 +3,7 @@
 #include "conduit/LibraryResources.h"
 #include "framework/Dialogs.h"
 #include "framework/Exceptions.h"
+#include "link/DorvConduitLog.h"
 
 namespace fernwick {
 
@@ -81,7 +82,11 @@ bool TDorvConfigureDlg::Execute(const std::string& name, TSyncPreference& prefs)
       dialog->SynchroniseRB->SetChecked(true);
       break;
   }
-  if (dialog->ShowModal() != mrOk) return false;
+  const int result = dialog->ShowModal();
+  if (result == mrNone && !dialog->NotShownMessage().empty() && LogAddEntry.IsBound()) {
+    LogAddEntry(dialog->NotShownMessage().c_str(), slWarning, 0);
+  }
+  if (result != mrOk) return false;
 
   const std::pair<TControl*, TSyncTypes> choices[] = {{dialog->SynchroniseRB, stFast},
                                                       {dialog->DesktopRB, stPCtoHH},

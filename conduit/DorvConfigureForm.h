@@ -32,7 +32,9 @@ class TDorvConfigureDlg : public TForm {
   // selected action (stFast for SynchroniseRB) and spPermanentPreference
   // when DefaultCB is ticked, else spTemporaryPreference, and returns true.
   // Cancel, the close box, or a form that cannot be shown return false with
-  // SyncType unchanged and SyncPref spNoPreference. The form is released
+  // SyncType unchanged and SyncPref spNoPreference; a form that cannot be
+  // shown also puts why in the HotSync log as a warning (activity 22), for
+  // the user who then sees no dialog. The form is released
   // (Application().ProcessReleases destroys it) on every way out; an
   // exception while it is shown passes to the caller after that, with the
   // record as for Cancel. When the form cannot be created the exception

@@ -15,7 +15,6 @@
 // loads, every form answers mrNone with a message on standard error.
 #include <dlfcn.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
@@ -32,11 +31,6 @@ namespace fernwick {
 namespace {
 
 namespace fw = formwindow;
-
-void NoWindow(const TForm& form, const std::string& why) {
-  std::fprintf(stderr, "%s: the dialog cannot be shown: %s; it counts as cancelled\n",
-               form.Caption().c_str(), why.c_str());
-}
 
 #ifdef FERNWICK_HAVE_FLTK
 
@@ -140,7 +134,7 @@ class ModuleBackend : public TFormBackend {
     std::string why;
     const fw::ShowFunction show = LoadModule(why);
     if (show == nullptr) {
-      NoWindow(form, why);
+      form.NotShown(why);
       return mrNone;
     }
     const TFormDescription& d = form.Description();
@@ -194,7 +188,7 @@ class ModuleBackend : public TFormBackend {
     const int result = show(&w);
     if (session.failure) std::rethrow_exception(session.failure);
     if (result == fw::kNotShown) {
-      NoWindow(form, error[0] != '\0' ? error : "the window module could not show it");
+      form.NotShown(error[0] != '\0' ? error : "the window module could not show it");
       return mrNone;
     }
     return result == fw::kClosed ? mrCancel : result;
@@ -206,7 +200,7 @@ class ModuleBackend : public TFormBackend {
 class NoWindowBackend : public TFormBackend {
  public:
   int ShowModal(TForm& form) override {
-    NoWindow(form, "this build has no window support (built without FLTK)");
+    form.NotShown("this build has no window support (built without FLTK)");
     return mrNone;
   }
 };

@@ -5,10 +5,12 @@
 // Enter and Escape do nothing (the form names no default or cancel button,
 // and the dialog ignores the IDOK and IDCANCEL the dialog manager sends for
 // them); the close box and Alt+F4 count as Cancel; a button without a modal
-// result does nothing.
+// result does nothing. An exception of the form's logic ends the dialog and
+// is raised again once the dialog is gone: none may cross the dialog
+// procedure into the system's code.
 #include <windows.h>
 
-#include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -120,16 +122,17 @@ class Win32Backend : public TFormBackend {
     HWND owner = GetActiveWindow();
     INT_PTR result = DialogBoxIndirectParamW(GetModuleHandleW(nullptr), t.Get(), owner,
                                              &Win32Backend::Proc, reinterpret_cast<LPARAM>(this));
+    const DWORD error = GetLastError();
     for (HBITMAP bitmap : bitmaps_) DeleteObject(bitmap);
     bitmaps_.clear();
-    if (result == -1 || result == 0) {
-      if (result == -1) {
-        std::fprintf(stderr, "%s: the dialog cannot be shown (error %lu); it counts as cancelled\n",
-                     form.Caption().c_str(), static_cast<unsigned long>(GetLastError()));
-      }
-      return result == -1 ? mrNone : mrCancel;
+    if (failure_) std::rethrow_exception(failure_);
+    if (result == -1) {
+      std::string why = "Windows error ";
+      why += std::to_string(error);
+      form.NotShown(why);
+      return mrNone;
     }
-    return static_cast<int>(result);
+    return result == 0 ? mrCancel : static_cast<int>(result);
   }
 
  private:
@@ -232,21 +235,33 @@ class Win32Backend : public TFormBackend {
     if (form_->ModalResult() != mrNone) EndDialog(dialog, form_->ModalResult());
   }
 
+  // Runs `body` unless an exception has already ended the dialog; one it
+  // raises is kept for ShowModal and ends the dialog.
+  template <typename Body>
+  void Guarded(HWND dialog, Body&& body) noexcept {
+    if (failure_) return;
+    try {
+      body(*this);
+    } catch (...) {
+      failure_ = std::current_exception();
+      EndDialog(dialog, mrCancel);
+    }
+  }
+
   static INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     auto* self = reinterpret_cast<Win32Backend*>(GetWindowLongPtrW(dialog, DWLP_USER));
     switch (message) {
       case WM_INITDIALOG:
         SetWindowLongPtrW(dialog, DWLP_USER, lparam);
-        reinterpret_cast<Win32Backend*>(lparam)->Init(dialog);
+        reinterpret_cast<Win32Backend*>(lparam)->Guarded(
+            dialog, [&](Win32Backend& backend) { backend.Init(dialog); });
         return FALSE;
       case WM_COMMAND:
         // IDOK and IDCANCEL (Enter and Escape) fall through to nothing.
         if (self != nullptr) {
-          try {
-            self->Command(dialog, LOWORD(wparam), HIWORD(wparam));
-          } catch (...) {
-            EndDialog(dialog, mrCancel);
-          }
+          self->Guarded(dialog, [&](Win32Backend& backend) {
+            backend.Command(dialog, LOWORD(wparam), HIWORD(wparam));
+          });
         }
         return TRUE;
       case WM_CLOSE:
@@ -260,6 +275,7 @@ class Win32Backend : public TFormBackend {
   TForm* form_ = nullptr;
   std::vector<TControl*> order_;
   std::vector<HBITMAP> bitmaps_;
+  std::exception_ptr failure_;
 };
 
 }  // namespace

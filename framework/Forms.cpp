@@ -1,6 +1,7 @@
 #include "framework/Forms.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -266,8 +267,15 @@ void TForm::Click(TControl& control) {
 
 int TForm::ShowModal() {
   modal_result_ = mrNone;
+  not_shown_message_.clear();
   std::unique_ptr<TFormBackend> backend = CreateFormBackend();
   return backend->ShowModal(*this);
+}
+
+void TForm::NotShown(const std::string& why) {
+  not_shown_message_ =
+      caption_ + ": the dialog cannot be shown: " + why + "; it counts as cancelled";
+  std::fprintf(stderr, "%s\n", not_shown_message_.c_str());
 }
 
 void TForm::Release() { Application().released_.push_back(this); }

@@ -119,7 +119,9 @@ using TPictureLoader = std::function<std::string_view(std::string_view name)>;
 
 // Shows a form modally. A backend returns the form's modal result once it is
 // nonzero, mrCancel when the window was closed, or mrNone when the form
-// could not be shown at all (it then says why on standard error).
+// could not be shown at all (it then says why through TForm::NotShown). An
+// exception of the form's logic (TForm::Click) ends the window and is raised
+// again to the caller once the window is gone.
 class TFormBackend {
  public:
   virtual ~TFormBackend() = default;
@@ -183,13 +185,23 @@ class TForm : public TComponent {
 
   // What a click on `control` does: a radio button is selected, a check box
   // toggles, a button sets its modal result (a button without one does
-  // nothing). REQUIRES: control belongs to this form.
-  void Click(TControl& control);
+  // nothing). A form class may do more; what it raises while the form is
+  // shown ends the window and leaves ShowModal. REQUIRES: control belongs to
+  // this form.
+  virtual void Click(TControl& control);
 
   // Shows the form modally through CreateFormBackend and returns the modal
   // result (mrNone when it could not be shown). Exceptions of the backend
-  // pass through.
+  // and of the form's logic pass through, after the window is gone.
   int ShowModal();
+
+  // For backends: the form cannot be shown because of `why`. Says so on
+  // standard error ("<caption>: the dialog cannot be shown: <why>; it counts
+  // as cancelled") and keeps that message for NotShownMessage.
+  void NotShown(const std::string& why);
+  // The message of NotShown during the last ShowModal; "" when the form was
+  // shown.
+  const std::string& NotShownMessage() const { return not_shown_message_; }
 
   // Hands the form to the application to be destroyed later, once control is
   // back in the host's message loop (TApplication::ProcessReleases). The
@@ -201,6 +213,7 @@ class TForm : public TComponent {
   std::string caption_;
   std::vector<TControl*> controls_;
   int modal_result_ = 0;
+  std::string not_shown_message_;
 };
 
 // The application object: owner of forms, keeper of released forms.

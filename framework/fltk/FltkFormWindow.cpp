@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "framework/FormWindowModule.h"
+#include "framework/fltk/FltkLabel.h"
 
 namespace {
 
@@ -214,7 +215,7 @@ class FltkWindow {
           button = new RadioButton(x, y, c.width, c.height);
           button->type(FL_RADIO_BUTTON);
         }
-        button->copy_label(c.caption);
+        button->copy_label(fw::LiteralLabel(c.caption).c_str());
         Style(button);
         button->down_box(c.kind == fw::kCheckBox ? FL_DOWN_BOX : FL_ROUND_DOWN_BOX);
         button->selection_color(text_);
@@ -234,7 +235,7 @@ class FltkWindow {
         auto* caption = new Fl_Box(x + 8, y, static_cast<int>(fl_width(c.caption)), size_ + 2);
         caption->box(FL_FLAT_BOX);
         Style(caption);
-        caption->copy_label(c.caption);
+        caption->copy_label(fw::LiteralLabel(c.caption).c_str());
         caption->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
         AddChildren(index, x, y);
         group->end();
@@ -265,7 +266,7 @@ class FltkWindow {
       }
       default: {
         auto* button = new Fl_Button(x, y, c.width, c.height);
-        button->copy_label(c.caption);
+        button->copy_label(fw::LiteralLabel(c.caption).c_str());
         Style(button);
         button->callback(&FltkWindow::OnControl, item);
         break;

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "hotsync/runner/Temporaries.h"
 #include "link/SyncApi.h"
@@ -95,6 +96,17 @@ void HotSyncLog::AddWarning(const std::string& text) const {
 }
 
 bool HotSyncLog::ConduitWroteNothing() const { return Text().size() <= size_at_begin_; }
+
+std::vector<std::string> HotSyncLog::ConduitLines() const {
+  std::string text = Text();
+  std::istringstream in(text.size() > size_at_begin_ ? text.substr(size_at_begin_) : "");
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(std::move(line));
+  }
+  return lines;
+}
 
 std::string HotSyncLog::Text() const {
   std::ifstream in(file_, std::ios::binary);

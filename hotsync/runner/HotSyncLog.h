@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "framework/DynLib.h"
 #include "link/SyncApi.h"
@@ -40,6 +41,9 @@ class HotSyncLog {
   void AddWarning(const std::string& text) const;
   // True when nothing was added to the log since BeginConduit.
   bool ConduitWroteNothing() const;
+  // The lines added to the log since BeginConduit, as the log shows them
+  // (a warning begins with "Warning: ").
+  std::vector<std::string> ConduitLines() const;
 
   // The whole log so far.
   std::string Text() const;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "FernwickVersion.h"
@@ -365,6 +366,7 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
     conduit.GetConduitInfo(cieDefaultAction, nullptr, &action, &size);
     prefs.SyncType = static_cast<TSyncTypes>(action);
   }
+  session.log.BeginConduit();
   std::int32_t result = 0;
   if (options.choose) {
     ScopedDialogScript script(DialogScriptFor(*options.choose, options.choose_default));
@@ -389,7 +391,24 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
     out << "  stored for " << user << ": " << choices.Get(user, name).Describe() << "\n";
     return kExitOk;
   }
-  out << name << ": cancelled (result " << result << ")\n";
+  // The HotSync log, deleted at the end unless --log names it, holds why:
+  // the message of an exception from the conduit's handler or its dialog
+  // (a plain line), or why the dialog could not be shown (a warning). The
+  // user is here, so they are shown now.
+  std::string failures, warnings;
+  for (const std::string& line : session.log.ConduitLines()) {
+    constexpr std::string_view kWarning = "Warning: ";
+    const bool warning = line.compare(0, kWarning.size(), kWarning) == 0;
+    std::string& to = warning ? warnings : failures;
+    if (!to.empty()) to += "; ";
+    to += warning ? line.substr(kWarning.size()) : line;
+  }
+  if (!failures.empty()) {
+    out << name << ": failed (result " << result << "): " << failures << "\n";
+  } else {
+    out << name << ": cancelled (result " << result << ")" << (warnings.empty() ? "" : ": ")
+        << warnings << "\n";
+  }
   return kExitConduitFailed;
 }
 

@@ -245,7 +245,10 @@ Options of configure:
 The action chosen with configure is kept per user and conduit in the file
 fernwick-hotsync.state of the desktop folder: a temporary choice is used by the
 next successful sync only, a permanent one by every sync; --sync-type overrides
-both for one run. info shows the stored choice.
+both for one run. info shows the stored choice. When the conduit does not
+accept, configure prints why from the HotSync log: "cancelled" alone, or with
+why no dialog could be shown (it then counts as cancelled), or "failed" with
+the message of the error that stopped it.
 
 Options for the test bench:
   --hotsync-dir DIR     folder of the stand-ins (sync20, hslog20, PalmCmn, Cmds21);

@@ -233,6 +233,29 @@ TEST_F(EntryPointsTest, ConfigureConduitRunsTheDialogAndDestroysItAfterwards) {
   SetFormBackendFactory({});
 }
 
+// The user sees no dialog: the HotSync log says why.
+TEST_F(EntryPointsTest, ADialogThatCannotBeShownSaysWhyInTheLog) {
+  MakeConduit("Memos");
+  SetFormBackendFactory([] {
+    struct NoWindow : TFormBackend {
+      int ShowModal(TForm& form) override {
+        form.NotShown("no display");
+        return mrNone;
+      }
+    };
+    return std::make_unique<NoWindow>();
+  });
+  TSyncPreference prefs{};
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(EntryConfigureConduit(&prefs), -1);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_THAT(Script().log,
+              ElementsAre(LogLine{"Change HotSync Action: the dialog cannot be shown: "
+                                  "no display; it counts as cancelled",
+                                  slWarning}));
+  SetFormBackendFactory({});
+}
+
 TEST_F(EntryPointsTest, FailedModuleCreationFailsOpenConduit) {
   std::string error = "Conduit API version must be 2.1 or later";
   SetConduitModuleError(&error);

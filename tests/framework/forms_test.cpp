@@ -8,7 +8,12 @@
 
 #include "framework/Bitmaps.h"
 #include "framework/Dialogs.h"
+#include "framework/Exceptions.h"
 #include "framework/ObjectText.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace fernwick {
 namespace {
@@ -232,7 +237,59 @@ TEST(Forms, ReleasedFormsAreDestroyedLater) {
   EXPECT_EQ(Application().PendingReleases(), 0);
 }
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+// A form class whose logic refuses a click on Go.
+class TRefusingForm : public TForm {
+ public:
+  using TForm::TForm;
+  void Click(TControl& control) override {
+    if (control.Name() == "Go") throw Exception("Go refused");
+    TForm::Click(control);
+  }
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM found) {
+  wchar_t name[16] = L"";
+  GetClassNameW(window, name, 16);
+  if (std::wstring(name) != L"#32770") return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// Clicks Go in the thread's dialog. The timer's message is dispatched by the
+// dialog's own modal loop, so the dialog is up; without a Go the dialog is
+// closed, so that a failing test does not wait for ever.
+void CALLBACK ClickGo(HWND, UINT, UINT_PTR timer, DWORD) {
+  KillTimer(nullptr, timer);
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  ASSERT_NE(dialog, nullptr);
+  HWND go = FindWindowExW(dialog, nullptr, L"Button", L"Go");
+  if (go == nullptr) {
+    ADD_FAILURE() << "the dialog has no button Go";
+    SendMessageW(dialog, WM_CLOSE, 0, 0);
+    return;
+  }
+  SendMessageW(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(go), BN_CLICKED),
+               reinterpret_cast<LPARAM>(go));
+}
+
+// As on every platform: an exception of the form's logic ends the dialog,
+// and reaches the caller once the dialog is gone.
+TEST(Forms, AnExceptionWhileTheDialogIsShownReachesTheCaller) {
+  TRefusingForm form(nullptr, ReadFormDescription(kForm, "test.form"));
+  SetTimer(nullptr, 0, 1, &ClickGo);
+  try {
+    int result = CreateWindowBackend()->ShowModal(form);
+    ADD_FAILURE() << "ShowModal answered " << result;
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "Go refused");
+  }
+  HWND dialog = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), &FindDialog, reinterpret_cast<LPARAM>(&dialog));
+  EXPECT_EQ(dialog, nullptr);
+}
+#else
 TEST(Forms, WithoutADisplayTheWindowSaysSoAndCountsAsCancelled) {
   const char* saved = std::getenv("DISPLAY");
   std::string display = saved != nullptr ? saved : "";
@@ -244,6 +301,7 @@ TEST(Forms, WithoutADisplayTheWindowSaysSoAndCountsAsCancelled) {
   if (saved != nullptr) setenv("DISPLAY", display.c_str(), 1);
   EXPECT_EQ(result, mrNone);
   EXPECT_THAT(message, HasSubstr("It's a test: the dialog cannot be shown"));
+  EXPECT_EQ(form.NotShownMessage() + "\n", message);
 }
 
 // The window module is loaded only to show a form; one that cannot be

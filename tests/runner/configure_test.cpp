@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -83,11 +84,30 @@ TEST_F(ConfigureTest, AFailedSyncKeepsTheTemporaryChoice) {
 TEST_F(ConfigureTest, CancelStoresNothingAndChoicesArePerUser) {
   ASSERT_EQ(Run({"--choose", "hhtopc", "--default", "configure", kMinimalExample}), kExitOk);
   EXPECT_EQ(Run({"--choose", "cancel", "configure", kMinimalExample}), kExitConduitFailed);
-  EXPECT_THAT(out_.str(), HasSubstr("cancelled (result -1)"));
+  EXPECT_THAT(out_.str(), HasSubstr("Minimal Example: cancelled (result -1)\n"));
   EXPECT_EQ(SyncedAs(), "stHHtoPC");
   // Another user of the same desktop folder has made no choice.
   EXPECT_EQ(Run({"--user", "Other", "sync", kMinimalExample}), kExitOk);
   EXPECT_THAT(out_.str(), HasSubstr("(stFast)"));
+}
+
+// The user is present during configure: a conduit that answers -1 is shown
+// why, from the HotSync log that is otherwise deleted unseen.
+TEST_F(ConfigureTest, AConfigureThatFailsOrShowsNoDialogSaysWhy) {
+  EXPECT_EQ(Run({"configure", "throwing_configure_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(out_.str(),
+              HasSubstr("Throwing Configure: failed (result -1): preferences file is locked\n"));
+#ifndef _WIN32
+  const char* saved = std::getenv("DISPLAY");
+  const std::string display = saved != nullptr ? saved : "";
+  unsetenv("DISPLAY");
+  EXPECT_EQ(Run({"configure", kMinimalExample}), kExitConduitFailed);
+  if (saved != nullptr) setenv("DISPLAY", display.c_str(), 1);
+  EXPECT_THAT(out_.str(),
+              HasSubstr("Minimal Example: cancelled (result -1): Change HotSync Action: "
+                        "the dialog cannot be shown: "));
+  EXPECT_THAT(out_.str(), HasSubstr("; it counts as cancelled\n"));
+#endif
 }
 
 TEST_F(ConfigureTest, ADamagedStateFileIsRefusedNamingTheLine) {
