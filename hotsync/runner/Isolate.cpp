@@ -187,7 +187,12 @@ std::vector<std::string> ChildArguments(const RunnerOptions& options, const std:
   args.insert(args.end(), {"--desktop", Absolute(options.desktop.empty() ? "." : options.desktop)});
   if (options.user) args.insert(args.end(), {"--user", *options.user});
   if (!options.local_name.empty()) args.insert(args.end(), {"--local-name", options.local_name});
-  args.insert(args.end(), {"--sync-type", SyncTypeArgument(options.sync_type)});
+  // Without --sync-type the child takes the stored choice and uses up a
+  // temporary one when its conduit ran, as a sync in one process does: only
+  // it knows the conduit's name, which the choices are stored under.
+  if (options.sync_type_given) {
+    args.insert(args.end(), {"--sync-type", SyncTypeArgument(options.sync_type)});
+  }
   args.insert(args.end(), {"--first-device", options.first_device == fsPC   ? "pc"
                                              : options.first_device == fsHH ? "hh"
                                                                             : "neither"});
