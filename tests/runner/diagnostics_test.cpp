@@ -1,17 +1,22 @@
 // What the runner tells the user when things go wrong: the emulator's
 // reasons in the HotSync log and on stderr, a database held by two files,
 // a registration left behind, a folder the registry file cannot name, a
-// conduit whose data module fails.
+// conduit whose data module fails, a database left open; with --isolate, a
+// conduit that prints, crashes, hangs or leaves a process behind.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #ifdef _WIN32
 #include <process.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +34,49 @@ using ::testing::Not;
 namespace fs = std::filesystem;
 
 class RunnerDiagnostics : public RunnerFixture {};
+
+#ifndef _WIN32
+// Sends this process's stdout and stderr to files while it lives.
+class CapturedStdio {
+ public:
+  explicit CapturedStdio(const fs::path& folder)
+      : out_file_(folder / "stdout.txt"), err_file_(folder / "stderr.txt") {
+    std::fflush(nullptr);
+    saved_out_ = ::dup(1);
+    saved_err_ = ::dup(2);
+    const int out = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::close(out);
+    ::close(err);
+  }
+  ~CapturedStdio() { Restore(); }
+  void Restore() {
+    if (saved_out_ < 0) return;
+    std::fflush(nullptr);
+    ::dup2(saved_out_, 1);
+    ::dup2(saved_err_, 2);
+    ::close(saved_out_);
+    ::close(saved_err_);
+    saved_out_ = saved_err_ = -1;
+  }
+  std::string Out() const { return ReadText(out_file_); }
+  std::string Err() const { return ReadText(err_file_); }
+
+ private:
+  fs::path out_file_, err_file_;
+  int saved_out_ = -1, saved_err_ = -1;
+};
+
+// True while process `pid` runs (a zombie has ended).
+bool Running(const std::string& pid) {
+  if (pid.empty() || ::kill(std::stoi(pid), 0) != 0) return false;
+  const std::string stat = ReadText("/proc/" + pid + "/stat");
+  const std::size_t end = stat.rfind(')');
+  return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
+}
+#endif
 
 TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
   // MemoDB cut in the middle of its records.
@@ -137,6 +185,44 @@ TEST_F(RunnerDiagnostics, IsolatedConduitsThatCrashOrHangAreReported) {
   EXPECT_THAT(out, HasSubstr("[2/3] looper_conduit.dll: FAILED, stopped after 3 s"));
   EXPECT_THAT(out, HasSubstr("[3/3] Minimal Example ("));
   EXPECT_THAT(out, HasSubstr("OK Minimal Example"));
+}
+
+// The child's report travels apart from stdout: a conduit that prints is
+// reported by its own result, and what it prints passes straight through
+// to the runner's stdout and stderr instead of being held.
+TEST_F(RunnerDiagnostics, AnIsolatedConduitThatPrintsIsReportedByItsResult) {
+#ifdef _WIN32
+  EXPECT_EQ(RunOnFolders({"--isolate", "sync", "chatty_conduit.dll", kMinimalExample}), kExitOk)
+      << err_.str();
+#else
+  CapturedStdio stdio(root_);
+  const int status = RunOnFolders({"--isolate", "sync", "chatty_conduit.dll", kMinimalExample});
+  stdio.Restore();
+  EXPECT_EQ(status, kExitOk) << err_.str();
+  EXPECT_EQ(stdio.Out(), "Chatty says hello on stdout\n");
+  EXPECT_EQ(stdio.Err(), "Chatty says hello on stderr\n");
+#endif
+  EXPECT_THAT(out_.str(), HasSubstr("[1/2] Chatty ("));
+  EXPECT_THAT(out_.str(), HasSubstr("[2/2] Minimal Example ("));
+  EXPECT_THAT(out_.str(), Not(HasSubstr("FAILED")));
+  EXPECT_THAT(out_.str() + err_.str(), Not(HasSubstr("Chatty says hello")));
+}
+
+// A timeout ends what the conduit started too: nothing of it writes after
+// the runner went on.
+TEST_F(RunnerDiagnostics, ATimeoutEndsTheProcessesTheConduitStarted) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the forking test conduit is POSIX only";
+#else
+  EXPECT_EQ(RunOnFolders({"--timeout", "1", "sync", "forker_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(out_.str(), HasSubstr("[1/1] forker_conduit.dll: FAILED, stopped after 1 s"));
+  const std::string pid = ReadText(desktop_ / "forker.pid");
+  for (int i = 0; i < 1000 && Running(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_FALSE(Running(pid));
+  EXPECT_FALSE(fs::exists(desktop_ / "forker.late"));
+#endif
 }
 
 }  // namespace
