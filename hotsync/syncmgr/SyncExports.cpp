@@ -1045,6 +1045,31 @@ std::int32_t EmuGetCallTimes(char* buffer, std::int32_t size) {
   }
 }
 
+std::int32_t EmuCloseLeftOpen(char* buffer, std::int32_t size) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    std::string names;
+    if (g_handheld) {
+      for (const std::uint8_t handle : g_handheld->OpenHandles()) {
+        names += g_handheld->Get(handle).Db().name + "\n";
+        try {
+          g_handheld->Close(handle);
+        } catch (const std::exception& e) {
+          emulator::ReportMessage(std::string("EmuCloseLeftOpen: ") + e.what());
+        }
+      }
+    }
+    if (buffer != nullptr && size > 0) {
+      const std::size_t n = std::min<std::size_t>(names.size(), static_cast<std::size_t>(size) - 1);
+      std::memcpy(buffer, names.data(), n);
+      buffer[n] = '\0';
+    }
+    return static_cast<std::int32_t>(std::min<std::size_t>(names.size(), INT32_MAX));
+  } catch (...) {
+    return 0;
+  }
+}
+
 void EmuSetLogSink(TEmuLogSink sink) {
   try {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);

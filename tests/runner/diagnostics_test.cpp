@@ -225,5 +225,17 @@ TEST_F(RunnerDiagnostics, ATimeoutEndsTheProcessesTheConduitStarted) {
 #endif
 }
 
+// A database a conduit left open is closed and named after it, the conduit
+// counts as failed, and the next conduit opens that database as usual.
+TEST_F(RunnerDiagnostics, ADatabaseLeftOpenIsClosedAndFailsItsConduit) {
+  EXPECT_EQ(RunOnFolders({"sync", "leaker_conduit.dll", "memo_conduit.dll"}), kExitConduitFailed);
+  const std::string out = out_.str();
+  EXPECT_THAT(out, HasSubstr("[1/2] Leaker ("));
+  EXPECT_THAT(out.substr(out.find("[1/2] Leaker (")), HasSubstr("FAILED"));
+  EXPECT_THAT(out, HasSubstr("conduit Leaker left database \"MemoDB\" open"));
+  EXPECT_THAT(err_.str(), HasSubstr("conduit Leaker left database \"MemoDB\" open"));
+  EXPECT_THAT(out.substr(out.find("[2/2] Memo Pad (")), HasSubstr("ok"));
+}
+
 }  // namespace
 }  // namespace fernwick::runner
