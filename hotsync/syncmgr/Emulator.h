@@ -48,9 +48,10 @@ FW_EXPORT std::int32_t FW_CDECL EmuInjectFault(const char* function_name, std::i
 // Forgets every fault not yet answered.
 FW_EXPORT void FW_CDECL EmuClearFaults();
 
-// Copies the emulator's last message (the reason of the last failure) into
-// `buffer` of `size` bytes, cut to fit and always NUL-terminated when size
-// is at least 1. Returns the message's full length.
+// Copies the emulator's last message (the reason of the last failure; of
+// Sync Manager calls that fail one after another, the first) into `buffer`
+// of `size` bytes, cut to fit and always NUL-terminated when size is at
+// least 1. Returns the message's full length.
 FW_EXPORT std::int32_t FW_CDECL EmuGetLastMessage(char* buffer, std::int32_t size);
 
 // The status of the last failed call (the one EmuGetLastMessage explains),

@@ -237,5 +237,13 @@ TEST_F(RunnerDiagnostics, ADatabaseLeftOpenIsClosedAndFailsItsConduit) {
   EXPECT_THAT(out.substr(out.find("[2/2] Memo Pad (")), HasSubstr("ok"));
 }
 
+// After a failure the last message is the failure's own reason, not that of
+// a call which failed because of it.
+TEST_F(RunnerDiagnostics, TheLastMessageIsTheFirstFailureNotItsFollowOn) {
+  EXPECT_EQ(RunOnFolders({"sync", "stumbler_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("the handheld's last message: SyncOpenDB: no database named "
+                                    "\"NoSuchDB\" on the handheld [SYNCERR_NOT_FOUND"));
+}
+
 }  // namespace
 }  // namespace fernwick::runner
