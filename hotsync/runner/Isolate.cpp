@@ -182,8 +182,7 @@ ChildOutcome RunChild(const std::string& program, const std::vector<std::string>
   if (job != nullptr) {
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits,
-                                 sizeof limits)) {
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
       CloseHandle(job);
       job = nullptr;
     }
@@ -477,11 +476,9 @@ class FrameWriter : public std::streambuf {
     for (std::streamsize done = 0; done < size;) {
       const auto piece =
           static_cast<std::uint32_t>(std::min<std::streamsize>(size - done, 1 << 20));
-      const char header[kFrameHeader] = {stream_,
-                                         static_cast<char>(piece & 0xFF),
-                                         static_cast<char>((piece >> 8) & 0xFF),
-                                         static_cast<char>((piece >> 16) & 0xFF),
-                                         static_cast<char>((piece >> 24) & 0xFF)};
+      const char header[kFrameHeader] = {
+          stream_, static_cast<char>(piece & 0xFF), static_cast<char>((piece >> 8) & 0xFF),
+          static_cast<char>((piece >> 16) & 0xFF), static_cast<char>((piece >> 24) & 0xFF)};
       Write(header, kFrameHeader);
       Write(text + done, piece);
       done += piece;
@@ -501,8 +498,7 @@ class FrameWriter : public std::streambuf {
 #ifdef _WIN32
       DWORD written = 0;
       if (!WriteFile(reinterpret_cast<HANDLE>(pipe_), data,
-                     static_cast<DWORD>(std::min<std::size_t>(size, 1 << 20)), &written,
-                     nullptr) ||
+                     static_cast<DWORD>(std::min<std::size_t>(size, 1 << 20)), &written, nullptr) ||
           written == 0) {
         broken_ = true;
         return;
@@ -528,7 +524,7 @@ class FrameWriter : public std::streambuf {
 }  // namespace
 
 struct ReportToParent::Streams {
-  Streams(std::uintptr_t pipe) : out_buffer('o', pipe), err_buffer('e', pipe) {}
+  explicit Streams(std::uintptr_t pipe) : out_buffer('o', pipe), err_buffer('e', pipe) {}
   FrameWriter out_buffer;
   FrameWriter err_buffer;
   std::ostream out{&out_buffer};
