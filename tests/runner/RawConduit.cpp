@@ -4,9 +4,9 @@
 //  2 "Crasher": crashes the process in OpenConduit;
 //  3 "Looper": never returns from OpenConduit;
 //  4 "Chatty": prints to stdout and stderr, and succeeds;
-//  5 "Forker" (POSIX): starts a process that writes the file "forker.pid"
-//    (its process id) in the desktop folder at once and "forker.late" two
-//    seconds later, then never returns;
+//  5 "Forker": starts a process that writes "forker.late" in the desktop
+//    folder two seconds later (its process id is in "forker.pid"), then
+//    never returns;
 //  6 "Leaker": opens MemoDB and returns 0 without closing it;
 //  7 "Stumbler": opens a database that is not there, then closes handle 1
 //    that it never got, and fails.
@@ -19,8 +19,12 @@
 #include "conduit/SyncProperties.h"
 #include "link/SyncApi.h"
 
-#if RAW_CONDUIT_KIND == 5 && !defined(_WIN32)
+#if RAW_CONDUIT_KIND == 5
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 #endif
 
 // The emulator's exports, bound when the library is loaded (the runner has
@@ -60,8 +64,8 @@ const char* Name() {
   }
 }
 
-#if RAW_CONDUIT_KIND == 5 && !defined(_WIN32)
-void WriteFile(const std::string& path, const std::string& text) {
+#if RAW_CONDUIT_KIND == 5
+void WriteText(const std::string& path, const std::string& text) {
   if (std::FILE* file = std::fopen(path.c_str(), "w")) {
     std::fputs(text.c_str(), file);
     std::fclose(file);
@@ -89,14 +93,27 @@ FW_EXPORT std::int32_t FW_CDECL OpenConduit(void*, void* properties) {
   std::fflush(stdout);
   return 0;
 #elif RAW_CONDUIT_KIND == 5
-#ifndef _WIN32
   const std::string desktop = static_cast<fernwick::TSyncProperties*>(properties)->PathName;
-  if (fork() == 0) {
-    WriteFile(desktop + "forker.pid", std::to_string(getpid()));
+#ifdef _WIN32
+  std::string command =
+      "cmd.exe /c ping -n 3 127.0.0.1 >nul & echo late> " + desktop + "forker.late";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                     &startup, &process)) {
+    WriteText(desktop + "forker.pid", std::to_string(process.dwProcessId));
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+#else
+  const pid_t started = fork();
+  if (started == 0) {
     sleep(2);
-    WriteFile(desktop + "forker.late", "written after the runner went on\n");
+    WriteText(desktop + "forker.late", "written after the runner went on\n");
     _exit(0);
   }
+  if (started > 0) WriteText(desktop + "forker.pid", std::to_string(started));
 #endif
   Loop();
   return 0;

@@ -15,6 +15,7 @@
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -77,6 +78,24 @@ bool Running(const std::string& pid) {
   return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
 }
 #endif
+
+// Waits (ten seconds at most) until process `pid` has ended; false when it
+// still runs.
+bool Ended(const std::string& pid) {
+  if (pid.empty()) return true;
+#ifdef _WIN32
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(pid));
+  if (process == nullptr) return true;
+  const bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+#else
+  for (int i = 0; i < 1000 && Running(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !Running(pid);
+#endif
+}
 
 TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
   // MemoDB cut in the middle of its records.
@@ -211,18 +230,11 @@ TEST_F(RunnerDiagnostics, AnIsolatedConduitThatPrintsIsReportedByItsResult) {
 // A timeout ends what the conduit started too: nothing of it writes after
 // the runner went on.
 TEST_F(RunnerDiagnostics, ATimeoutEndsTheProcessesTheConduitStarted) {
-#ifdef _WIN32
-  GTEST_SKIP() << "the forking test conduit is POSIX only";
-#else
   EXPECT_EQ(RunOnFolders({"--timeout", "1", "sync", "forker_conduit.dll"}), kExitConduitFailed);
   EXPECT_THAT(out_.str(), HasSubstr("[1/1] forker_conduit.dll: FAILED, stopped after 1 s"));
-  const std::string pid = ReadText(desktop_ / "forker.pid");
-  for (int i = 0; i < 1000 && Running(pid); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_FALSE(Running(pid));
+  ASSERT_TRUE(fs::exists(desktop_ / "forker.pid"));
+  EXPECT_TRUE(Ended(ReadText(desktop_ / "forker.pid")));
   EXPECT_FALSE(fs::exists(desktop_ / "forker.late"));
-#endif
 }
 
 // A database a conduit left open is closed and named after it, the conduit
