@@ -228,8 +228,19 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       session.log.AddWarning(left);
       err << "fernwick-hotsync: " << left << "\n";
     }
+    // The handheld keeps every change it was given; a database left open
+    // is closed here, not at the detach after the next conduits.
+    bool left_open = false;
+    for (const std::string& database : session.emulator.CloseLeftOpen()) {
+      const std::string left = "conduit " + name + " left database \"" + database +
+                               "\" open; the runner closed it, keeping its changes as the "
+                               "handheld would";
+      session.log.AddWarning(left);
+      err << "fernwick-hotsync: " << left << "\n";
+      left_open = true;
+    }
     out << position << name << " (" << conduit.FileName() << "): ";
-    if (result != 0 || aborted) {
+    if (result != 0 || aborted || left_open) {
       out << "FAILED";
       if (result != 0) out << ", result " << result;
       out << ", " << Seconds(elapsed) << "\n";

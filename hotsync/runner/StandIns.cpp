@@ -15,6 +15,7 @@ using TEmuClearFaults = void(FW_CDECL*)();
 using TEmuSetLogSink = void(FW_CDECL*)(TLogAddEntry);
 using TEmuGetLastStatus = std::int32_t(FW_CDECL*)();
 using TEmuEndRegistration = std::uint32_t(FW_CDECL*)();
+using TEmuCloseLeftOpen = std::int32_t(FW_CDECL*)(char*, std::int32_t);
 using TEmuTimeCalls = void(FW_CDECL*)(std::int32_t);
 using TEmuGetCallTimes = std::int32_t(FW_CDECL*)(char*, std::int32_t);
 
@@ -103,6 +104,18 @@ std::int32_t HandheldEmulator::LastStatus() {
 bool HandheldEmulator::EndRegistration() {
   auto end = Proc<TEmuEndRegistration>(handle_, "EmuEndRegistration");
   return end != nullptr && end() != 0;
+}
+
+std::vector<std::string> HandheldEmulator::CloseLeftOpen() {
+  auto close = Proc<TEmuCloseLeftOpen>(handle_, "EmuCloseLeftOpen");
+  if (close == nullptr) return {};
+  // Room for every handle's name: closing twice is not possible.
+  std::vector<char> text(255 * 32 + 1, '\0');
+  close(text.data(), static_cast<std::int32_t>(text.size()));
+  std::vector<std::string> names;
+  std::istringstream lines(text.data());
+  for (std::string name; std::getline(lines, name);) names.push_back(name);
+  return names;
 }
 
 void HandheldEmulator::StartTimingCalls() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "framework/DynLib.h"
 #include "link/SyncApi.h"
@@ -66,6 +67,10 @@ class HandheldEmulator {
 
   // Ends a registration a conduit left behind; true when there was one.
   bool EndRegistration();
+
+  // Closes the databases a conduit left open (writing back their changes,
+  // as the handheld keeps them); returns their names.
+  std::vector<std::string> CloseLeftOpen();
 
   // Starts counting the Sync Manager calls and their time, from zero.
   void StartTimingCalls();

@@ -48,9 +48,10 @@ FW_EXPORT std::int32_t FW_CDECL EmuInjectFault(const char* function_name, std::i
 // Forgets every fault not yet answered.
 FW_EXPORT void FW_CDECL EmuClearFaults();
 
-// Copies the emulator's last message (the reason of the last failure) into
-// `buffer` of `size` bytes, cut to fit and always NUL-terminated when size
-// is at least 1. Returns the message's full length.
+// Copies the emulator's last message (the reason of the last failure; of
+// Sync Manager calls that fail one after another, the first) into `buffer`
+// of `size` bytes, cut to fit and always NUL-terminated when size is at
+// least 1. Returns the message's full length.
 FW_EXPORT std::int32_t FW_CDECL EmuGetLastMessage(char* buffer, std::int32_t size);
 
 // The status of the last failed call (the one EmuGetLastMessage explains),
@@ -61,6 +62,14 @@ FW_EXPORT std::int32_t FW_CDECL EmuGetLastStatus();
 // SyncUnRegisterConduit), so that the next conduit can register. Returns the
 // handle that was registered, or 0 when none was.
 FW_EXPORT std::uint32_t FW_CDECL EmuEndRegistration();
+
+// Closes every database still open, as SyncCloseDB does (what was changed
+// is written back, as the handheld keeps every change it was given), and
+// copies their names, one per line, into `buffer` of `size` bytes, cut to
+// fit and always NUL-terminated when size is at least 1 (255 * 32 bytes
+// hold any list). A write-back that fails is reported as any other message.
+// Returns the full length of the list (0: nothing was open).
+FW_EXPORT std::int32_t FW_CDECL EmuCloseLeftOpen(char* buffer, std::int32_t size);
 
 // Sends the emulator's log-worthy messages to `sink` (null: to nowhere).
 FW_EXPORT void FW_CDECL EmuSetLogSink(fernwick::TEmuLogSink sink);

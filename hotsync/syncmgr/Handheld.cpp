@@ -625,6 +625,12 @@ std::optional<std::string> Handheld::CloseAll() {
   return failure;
 }
 
+std::vector<std::uint8_t> Handheld::OpenHandles() const {
+  std::vector<std::uint8_t> handles;
+  for (const auto& entry : open_) handles.push_back(entry.first);
+  return handles;
+}
+
 void Handheld::FillInfo(const DatabaseEntry& entry, bool with_sizes,
                         SyncDatabaseInfoType& info) const {
   info = SyncDatabaseInfoType{};

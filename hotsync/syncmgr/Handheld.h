@@ -218,6 +218,8 @@ class Handheld {
   void Close(std::uint8_t handle);
   // Closes every open database; returns the first failure's message, if any.
   std::optional<std::string> CloseAll();
+  // The handles of the open databases, in ascending order.
+  std::vector<std::uint8_t> OpenHandles() const;
   OpenDatabase& Get(std::uint8_t handle);
   // The handle under which `path` is open, or 0.
   std::uint8_t HandleOf(const std::filesystem::path& path) const;

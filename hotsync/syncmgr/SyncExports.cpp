@@ -87,9 +87,10 @@ void SendToLog(const std::string& message) {
 }
 
 // Runs `body` for the export `name`: the lock, the injected fault, and the
-// translation of exceptions into statuses.
+// translation of exceptions into statuses. (Guarded below adds the rule of
+// the last message.)
 template <typename Body>
-std::int32_t Guarded(const char* name, Body&& body) noexcept {
+std::int32_t GuardedCall(const char* name, Body&& body) noexcept {
   try {
     std::lock_guard<std::recursive_mutex> lock(g_mutex);
     const CallTimer timer(name);
@@ -121,6 +122,38 @@ std::int32_t Guarded(const char* name, Body&& body) noexcept {
     return SYNCERR_LOCAL_MEM;
   } catch (...) {
     return SYNCERR_UNKNOWN;
+  }
+}
+
+// True while the Sync Manager calls fail one after another.
+bool g_failing = false;
+
+// GuardedCall, keeping as the last message the first failure of a run of
+// failed Sync Manager calls: the calls after it mostly fail because of it
+// (a database that did not open is then closed under a handle it never
+// had), and the first says what went wrong. A call that succeeds ends the
+// run; the emulator's own exports always leave their own message.
+template <typename Body>
+std::int32_t Guarded(const char* name, Body&& body) noexcept {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    const bool sync_call = std::strncmp(name, "Emu", 3) != 0;
+    if (!sync_call || !g_failing) {
+      const std::int32_t status = GuardedCall(name, body);
+      g_failing = sync_call && status != SYNCERR_NONE;
+      return status;
+    }
+    std::string first_message = g_last_message;
+    const std::int32_t first_status = g_last_status;
+    const std::int32_t status = GuardedCall(name, body);
+    if (status != SYNCERR_NONE) {
+      g_last_message = std::move(first_message);
+      g_last_status = first_status;
+    }
+    g_failing = status != SYNCERR_NONE;
+    return status;
+  } catch (...) {
+    return SYNCERR_LOCAL_MEM;
   }
 }
 
@@ -1040,6 +1073,31 @@ std::int32_t EmuGetCallTimes(char* buffer, std::int32_t size) {
       buffer[n] = '\0';
     }
     return static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+  } catch (...) {
+    return 0;
+  }
+}
+
+std::int32_t EmuCloseLeftOpen(char* buffer, std::int32_t size) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(g_mutex);
+    std::string names;
+    if (g_handheld) {
+      for (const std::uint8_t handle : g_handheld->OpenHandles()) {
+        names += g_handheld->Get(handle).Db().name + "\n";
+        try {
+          g_handheld->Close(handle);
+        } catch (const std::exception& e) {
+          emulator::ReportMessage(std::string("EmuCloseLeftOpen: ") + e.what());
+        }
+      }
+    }
+    if (buffer != nullptr && size > 0) {
+      const std::size_t n = std::min<std::size_t>(names.size(), static_cast<std::size_t>(size) - 1);
+      std::memcpy(buffer, names.data(), n);
+      buffer[n] = '\0';
+    }
+    return static_cast<std::int32_t>(std::min<std::size_t>(names.size(), INT32_MAX));
   } catch (...) {
     return 0;
   }

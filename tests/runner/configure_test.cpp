@@ -73,6 +73,18 @@ TEST_F(ConfigureTest, APermanentChoiceServesEverySyncAndTheCommandLineOverridesI
   EXPECT_EQ(SyncedAs(), "stPCtoHH");
 }
 
+// Under --isolate the child runs the stored choice as a sync in one process
+// does: the permanent one every time, a temporary one once.
+TEST_F(ConfigureTest, IsolatedSyncsFollowTheStoredChoices) {
+  ASSERT_EQ(Run({"--choose", "hhtopc", "--default", "configure", kMinimalExample}), kExitOk);
+  EXPECT_EQ(SyncedAs({"--isolate"}), "stHHtoPC");
+  EXPECT_EQ(SyncedAs({"--isolate"}), "stHHtoPC");
+  ASSERT_EQ(Run({"--choose", "pctohh", "configure", kMinimalExample}), kExitOk);
+  EXPECT_EQ(SyncedAs({"--isolate", "--sync-type", "slow"}), "stSlow");
+  EXPECT_EQ(SyncedAs({"--isolate"}), "stPCtoHH");
+  EXPECT_EQ(SyncedAs({"--isolate"}), "stHHtoPC");
+}
+
 TEST_F(ConfigureTest, AFailedSyncKeepsTheTemporaryChoice) {
   ASSERT_EQ(Run({"--choose", "hhtopc", "configure", kMinimalExample}), kExitOk);
   EXPECT_EQ(Run({"--fault", "SyncRegisterConduit=16385", "sync", kMinimalExample}),

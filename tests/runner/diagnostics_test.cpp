@@ -1,17 +1,23 @@
 // What the runner tells the user when things go wrong: the emulator's
 // reasons in the HotSync log and on stderr, a database held by two files,
 // a registration left behind, a folder the registry file cannot name, a
-// conduit whose data module fails.
+// conduit whose data module fails, a database left open; with --isolate, a
+// conduit that prints, crashes, hangs or leaves a process behind.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #ifdef _WIN32
 #include <process.h>
+#include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -29,6 +35,67 @@ using ::testing::Not;
 namespace fs = std::filesystem;
 
 class RunnerDiagnostics : public RunnerFixture {};
+
+#ifndef _WIN32
+// Sends this process's stdout and stderr to files while it lives.
+class CapturedStdio {
+ public:
+  explicit CapturedStdio(const fs::path& folder)
+      : out_file_(folder / "stdout.txt"), err_file_(folder / "stderr.txt") {
+    std::fflush(nullptr);
+    saved_out_ = ::dup(1);
+    saved_err_ = ::dup(2);
+    const int out = ::open(out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    ::close(out);
+    ::close(err);
+  }
+  ~CapturedStdio() { Restore(); }
+  void Restore() {
+    if (saved_out_ < 0) return;
+    std::fflush(nullptr);
+    ::dup2(saved_out_, 1);
+    ::dup2(saved_err_, 2);
+    ::close(saved_out_);
+    ::close(saved_err_);
+    saved_out_ = saved_err_ = -1;
+  }
+  std::string Out() const { return ReadText(out_file_); }
+  std::string Err() const { return ReadText(err_file_); }
+
+ private:
+  fs::path out_file_, err_file_;
+  int saved_out_ = -1, saved_err_ = -1;
+};
+
+// True while process `pid` runs (a zombie has ended).
+bool Running(const std::string& pid) {
+  if (pid.empty() || ::kill(std::stoi(pid), 0) != 0) return false;
+  const std::string stat = ReadText("/proc/" + pid + "/stat");
+  const std::size_t end = stat.rfind(')');
+  return end == std::string::npos || stat.compare(end, 3, ") Z") != 0;
+}
+#endif
+
+// Waits (ten seconds at most) until process `pid` has ended; false when it
+// still runs.
+bool Ended(const std::string& pid) {
+  if (pid.empty()) return true;
+#ifdef _WIN32
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(pid));
+  if (process == nullptr) return true;
+  const bool ended = WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+#else
+  for (int i = 0; i < 1000 && Running(pid); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return !Running(pid);
+#endif
+}
 
 TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
   // MemoDB cut in the middle of its records.
@@ -137,6 +204,57 @@ TEST_F(RunnerDiagnostics, IsolatedConduitsThatCrashOrHangAreReported) {
   EXPECT_THAT(out, HasSubstr("[2/3] looper_conduit.dll: FAILED, stopped after 3 s"));
   EXPECT_THAT(out, HasSubstr("[3/3] Minimal Example ("));
   EXPECT_THAT(out, HasSubstr("OK Minimal Example"));
+}
+
+// The child's report travels apart from stdout: a conduit that prints is
+// reported by its own result, and what it prints passes straight through
+// to the runner's stdout and stderr instead of being held.
+TEST_F(RunnerDiagnostics, AnIsolatedConduitThatPrintsIsReportedByItsResult) {
+#ifdef _WIN32
+  EXPECT_EQ(RunOnFolders({"--isolate", "sync", "chatty_conduit.dll", kMinimalExample}), kExitOk)
+      << err_.str();
+#else
+  CapturedStdio stdio(root_);
+  const int status = RunOnFolders({"--isolate", "sync", "chatty_conduit.dll", kMinimalExample});
+  stdio.Restore();
+  EXPECT_EQ(status, kExitOk) << err_.str();
+  EXPECT_EQ(stdio.Out(), "Chatty says hello on stdout\n");
+  EXPECT_EQ(stdio.Err(), "Chatty says hello on stderr\n");
+#endif
+  EXPECT_THAT(out_.str(), HasSubstr("[1/2] Chatty ("));
+  EXPECT_THAT(out_.str(), HasSubstr("[2/2] Minimal Example ("));
+  EXPECT_THAT(out_.str(), Not(HasSubstr("FAILED")));
+  EXPECT_THAT(out_.str() + err_.str(), Not(HasSubstr("Chatty says hello")));
+}
+
+// A timeout ends what the conduit started too: nothing of it writes after
+// the runner went on.
+TEST_F(RunnerDiagnostics, ATimeoutEndsTheProcessesTheConduitStarted) {
+  EXPECT_EQ(RunOnFolders({"--timeout", "1", "sync", "forker_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(out_.str(), HasSubstr("[1/1] forker_conduit.dll: FAILED, stopped after 1 s"));
+  ASSERT_TRUE(fs::exists(desktop_ / "forker.pid"));
+  EXPECT_TRUE(Ended(ReadText(desktop_ / "forker.pid")));
+  EXPECT_FALSE(fs::exists(desktop_ / "forker.late"));
+}
+
+// A database a conduit left open is closed and named after it, the conduit
+// counts as failed, and the next conduit opens that database as usual.
+TEST_F(RunnerDiagnostics, ADatabaseLeftOpenIsClosedAndFailsItsConduit) {
+  EXPECT_EQ(RunOnFolders({"sync", "leaker_conduit.dll", "memo_conduit.dll"}), kExitConduitFailed);
+  const std::string out = out_.str();
+  EXPECT_THAT(out, HasSubstr("[1/2] Leaker ("));
+  EXPECT_THAT(out.substr(out.find("[1/2] Leaker (")), HasSubstr("FAILED"));
+  EXPECT_THAT(out, HasSubstr("conduit Leaker left database \"MemoDB\" open"));
+  EXPECT_THAT(err_.str(), HasSubstr("conduit Leaker left database \"MemoDB\" open"));
+  EXPECT_THAT(out.substr(out.find("[2/2] Memo Pad (")), HasSubstr("ok"));
+}
+
+// After a failure the last message is the failure's own reason, not that of
+// a call which failed because of it.
+TEST_F(RunnerDiagnostics, TheLastMessageIsTheFirstFailureNotItsFollowOn) {
+  EXPECT_EQ(RunOnFolders({"sync", "stumbler_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(err_.str(), HasSubstr("the handheld's last message: SyncOpenDB: no database named "
+                                    "\"NoSuchDB\" on the handheld [SYNCERR_NOT_FOUND"));
 }
 
 }  // namespace
