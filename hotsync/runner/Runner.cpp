@@ -200,8 +200,9 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     std::string name = ConduitName(conduit);
     if (name.empty()) name = std::filesystem::path(conduit.FileName()).filename().string();
 
+    const SyncChoice chosen = choices.Get(user, name);
     TSyncProperties props{};
-    props.SyncType = options.sync_type_given ? options.sync_type : choices.Get(user, name).Next();
+    props.SyncType = options.sync_type_given ? options.sync_type : chosen.Next();
     SetText(props.PathName, desktop);
     SetText(props.LocalName, options.local_name);
     SetText(props.UserName, user);
@@ -245,8 +246,10 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     } else {
       out << "ok, " << Seconds(elapsed) << "\n";
       // A temporary choice has served its one synchronisation.
-      if (!options.sync_type_given && choices.ConsumeTemporary(user, name)) {
-        if (std::string why = choices.Save(); !why.empty()) {
+      bool dropped = false;
+      if (!options.sync_type_given && chosen.temporary) {
+        if (std::string why = choices.ConsumeTemporary(user, name, *chosen.temporary, dropped);
+            !why.empty()) {
           err << "fernwick-hotsync: " << why << "\n";
           if (status == kExitOk) status = kExitConduitFailed;
         }
@@ -381,8 +384,8 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
       err << "fernwick-hotsync: " << name << " chose an unknown sync type; not stored\n";
       return kExitConduitFailed;
     }
-    choices.Record(user, name, prefs.SyncType, prefs.SyncPref);
-    if (std::string why = choices.Save(); !why.empty()) {
+    if (std::string why = choices.Record(user, name, prefs.SyncType, prefs.SyncPref);
+        !why.empty()) {
       err << "fernwick-hotsync: " << why << "\n";
       return kExitConduitFailed;
     }
