@@ -390,6 +390,11 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
       return kExitConduitFailed;
     }
     out << "  stored for " << user << ": " << choices.Get(user, name).Describe() << "\n";
+    if (!options.user && options.handheld.empty()) {
+      err << "fernwick-hotsync: no --user or --handheld given: the choice is stored for the "
+          << "user \"" << user << "\", which a sync finds only for a handheld of that user; "
+          << "give --user NAME (or --handheld DIR) to store it for the handheld's user\n";
+    }
     return kExitOk;
   }
   out << name << ": cancelled (result " << result << ")\n";

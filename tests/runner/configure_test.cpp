@@ -203,6 +203,19 @@ TEST_F(ConfigureTest, AnyUserNameIsStoredAndFoundAgain) {
   EXPECT_EQ(SyncedAs({"--user", user}), "stDoNothing");
 }
 
+// Without --user or --handheld the choice goes to the default user, which
+// a sync of a handheld with a user of its own never finds: configure says so.
+TEST_F(ConfigureTest, AChoiceForTheDefaultUserSaysSo) {
+  const std::vector<std::string> choose = {"--choose", "donothing", "--default", "configure",
+                                           kMinimalExample};
+  ASSERT_EQ(RunnerFixture::Run(Joined({"--desktop", desktop_.string()}, choose)), kExitOk);
+  EXPECT_THAT(out_.str(), HasSubstr("stored for HotSync User: stDoNothing (permanent)"));
+  EXPECT_THAT(err_.str(), HasSubstr("no --user or --handheld given: the choice is stored for the "
+                                    "user \"HotSync User\", which a sync finds only"));
+  ASSERT_EQ(RunOnFolders(choose), kExitOk);
+  EXPECT_THAT(err_.str(), Not(HasSubstr("HotSync User")));
+}
+
 // What lies at the state file's name and is not a plain file of a sane size
 // is refused at once: a FIFO hung sync and info, a link to /dev/zero ate
 // memory. A link planted at the old fixed temporary name is not written
