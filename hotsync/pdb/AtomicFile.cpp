@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -224,14 +225,19 @@ void Replace(const std::filesystem::path& temp, const std::filesystem::path& pat
 void WriteFileAtomically(const std::filesystem::path& path,
                          const std::function<void(AtomicFileWriter&)>& produce,
                          const AtomicWriteOptions& options) {
-  FileHandle file(path, options);
+  std::optional<FileHandle> file;
+  file.emplace(path, options);
+  const std::filesystem::path temp = file->Path();
   try {
-    produce(file);
-    file.Finish();
-    Replace(file.Path(), path);
+    produce(*file);
+    file->Finish();
+    file.reset();
+    Replace(temp, path);
   } catch (...) {
+    // Closed first: Windows removes no file that is open.
+    file.reset();
     std::error_code ignored;
-    std::filesystem::remove(file.Path(), ignored);
+    std::filesystem::remove(temp, ignored);
     throw;
   }
 }
