@@ -163,12 +163,6 @@ std::string DesktopOf(const RunnerOptions& options) {
 int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
   std::string user = UserOf(options, session);
   std::string desktop = DesktopOf(options);
-  SyncChoices choices(SyncChoices::FileIn(desktop));
-  if (std::string why = choices.Load(); !why.empty()) {
-    err << "fernwick-hotsync: " << why << "\n";
-    return kExitLoadFailed;
-  }
-
   for (const std::string& why : {CheckFits("--desktop (as an absolute path)", "PathName", desktop),
                                  CheckFits("--user", "UserName", user),
                                  CheckFits("--local-name", "LocalName", options.local_name)}) {
@@ -176,6 +170,11 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       err << "fernwick-hotsync: " << why << "\n";
       return kExitUsage;
     }
+  }
+  SyncChoices choices(SyncChoices::FileIn(desktop));
+  if (std::string why = choices.Load(); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
   }
 
   if (options.timings) {
@@ -335,7 +334,13 @@ int Info(const RunnerOptions& options, Session& session, std::ostream& out, std:
 int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
               std::ostream& err) {
   std::string user = UserOf(options, session);
-  SyncChoices choices(SyncChoices::FileIn(DesktopOf(options)));
+  const std::string desktop = DesktopOf(options);
+  if (std::string why = CheckFits("--desktop (as an absolute path)", "PathName", desktop);
+      !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitUsage;
+  }
+  SyncChoices choices(SyncChoices::FileIn(desktop));
   if (std::string why = choices.Load(); !why.empty()) {
     err << "fernwick-hotsync: " << why << "\n";
     return kExitLoadFailed;
@@ -348,12 +353,6 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
   std::string name = ConduitName(conduit);
   SyncChoice stored = choices.Get(user, name);
   TSyncPreference prefs{};
-  const std::string desktop = DesktopOf(options);
-  if (std::string why = CheckFits("--desktop (as an absolute path)", "PathName", desktop);
-      !why.empty()) {
-    err << "fernwick-hotsync: " << why << "\n";
-    return kExitUsage;
-  }
   SetText(prefs.PathName, desktop);
   SetText(prefs.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
   prefs.RegistryKey = kHkeyCurrentUser;
