@@ -59,6 +59,12 @@ class RunnerTemporaries : public RunnerFixture {
     const int status = std::system((kAsNobody + command).c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  // "" when this test can act as nobody too, else why not.
+  static std::string WhyNotAsNobody() {
+    if (::geteuid() != 0) return "needs root, to act as nobody too";
+    if (AsNobody("true 2>/dev/null") != 0) return "cannot act as nobody (setpriv from util-linux)";
+    return "";
+  }
   fs::path Own() const { return tmp_ / ("fernwick-hotsync-" + std::to_string(::geteuid())); }
 
   fs::path tmp_;
@@ -101,7 +107,7 @@ TEST_F(RunnerTemporaries, AFolderOthersCanWriteToIsRefused) {
 }
 
 TEST_F(RunnerTemporaries, AnotherUsersFolderIsNeverUsed) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to act as nobody too";
+  if (const std::string why = WhyNotAsNobody(); !why.empty()) GTEST_SKIP() << why;
   // What the other user made: the shared folder of earlier versions and
   // this user's own name, both open to anyone.
   ASSERT_EQ(AsNobody("mkdir -m 777 '" + (tmp_ / "fernwick-hotsync").string() + "' '" +
@@ -115,7 +121,7 @@ TEST_F(RunnerTemporaries, AnotherUsersFolderIsNeverUsed) {
 
 // The first user's folder locked every later user out.
 TEST_F(RunnerTemporaries, ASecondUserSyncsAfterTheFirst) {
-  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to act as nobody too";
+  if (const std::string why = WhyNotAsNobody(); !why.empty()) GTEST_SKIP() << why;
   ASSERT_EQ(RunOnFolders({"sync", kMinimalExample}), kExitOk) << err_.str();
   const fs::path theirs = root_ / "nobody";
   fs::create_directories(theirs / "home");
