@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,15 +28,34 @@ namespace {
 constexpr std::size_t kBufferSize = 64 * 1024;
 constexpr const char* kTempSuffix = ".fwtmp";
 
-std::atomic<unsigned> temp_counter{0};
+// How many taken names a write skips before it gives up.
+constexpr int kNameAttempts = 64;
+
+std::atomic<std::uint64_t> temp_counter{0};
+
+// 64 bits no other process predicts. The counter keeps two names of this
+// process apart should the random source repeat itself.
+std::uint64_t RandomBits() {
+  std::uint64_t bits = 0;
+  try {
+    std::random_device device;
+    bits = (std::uint64_t{device()} << 32) ^ device();
+  } catch (...) {
+    // No random source: the clock still makes the name hard to guess.
+  }
+  bits ^= static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  return bits ^ (temp_counter++ * 0x9E3779B97F4A7C15ull);
+}
 
 std::filesystem::path TemporaryPathFor(const std::filesystem::path& path) {
+  char random[17];
+  std::snprintf(random, sizeof random, "%016llx", static_cast<unsigned long long>(RandomBits()));
   std::string name = ".";
   name += path.filename().string();
   name += '.';
   name += std::to_string(CurrentProcessId());
   name += '-';
-  name += std::to_string(temp_counter++);
+  name += random;
   name += kTempSuffix;
   return path.parent_path() / name;
 }
@@ -50,12 +73,20 @@ std::string LastErrorText() {
 
 class FileHandle final : public AtomicFileWriter {
  public:
-  explicit FileHandle(const std::filesystem::path& path) : path_(path) {
-    handle_ = CreateFileW(path.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Creates a temporary file for `target`; Path() tells its name.
+  FileHandle(const std::filesystem::path& target, const AtomicWriteOptions&) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      path_ = TemporaryPathFor(target);
+      handle_ = CreateFileW(path_.wstring().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (handle_ != INVALID_HANDLE_VALUE) break;
+      const DWORD error = GetLastError();
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
     if (handle_ == INVALID_HANDLE_VALUE) Fail("cannot create the temporary file");
     buffer_.reserve(kBufferSize);
   }
+  const std::filesystem::path& Path() const { return path_; }
   ~FileHandle() override {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
@@ -113,15 +144,24 @@ std::string ErrnoText(int error) { return std::strerror(error); }
 
 class FileHandle final : public AtomicFileWriter {
  public:
-  explicit FileHandle(const std::filesystem::path& path, const std::filesystem::path& target)
-      : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // Creates a temporary file for `target`; Path() tells its name.
+  FileHandle(const std::filesystem::path& target, const AtomicWriteOptions& options) {
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      path_ = TemporaryPathFor(target);
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                   static_cast<mode_t>(options.new_file_mode & 07777));
+      if (fd_ >= 0 || errno != EEXIST) break;
+    }
     if (fd_ < 0) Fail("cannot create the temporary file");
-    // The replacement keeps the permissions of the file it replaces.
+    // The replacement keeps the permissions of the file it replaces (a link
+    // is replaced, not followed: its target's bits are not taken).
     struct stat st;
-    if (::stat(target.c_str(), &st) == 0) (void)::fchmod(fd_, st.st_mode & 07777);
+    if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      (void)::fchmod(fd_, st.st_mode & 07777);
+    }
     buffer_.reserve(kBufferSize);
   }
+  const std::filesystem::path& Path() const { return path_; }
   ~FileHandle() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -183,22 +223,33 @@ void Replace(const std::filesystem::path& temp, const std::filesystem::path& pat
 }  // namespace
 
 void WriteFileAtomically(const std::filesystem::path& path,
-                         const std::function<void(AtomicFileWriter&)>& produce) {
-  const std::filesystem::path temp = TemporaryPathFor(path);
+                         const std::function<void(AtomicFileWriter&)>& produce,
+                         const AtomicWriteOptions& options) {
+  std::optional<FileHandle> file;
+  file.emplace(path, options);
+  const std::filesystem::path temp = file->Path();
   try {
-#ifdef _WIN32
-    FileHandle file(temp);
-#else
-    FileHandle file(temp, path);
-#endif
-    produce(file);
-    file.Finish();
+    produce(*file);
+    file->Finish();
+    file.reset();
     Replace(temp, path);
   } catch (...) {
+    // Closed first: Windows removes no file that is open.
+    file.reset();
     std::error_code ignored;
     std::filesystem::remove(temp, ignored);
     throw;
   }
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view contents,
+                         const AtomicWriteOptions& options) {
+  WriteFileAtomically(
+      path,
+      [&](AtomicFileWriter& out) {
+        out.Put(reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size());
+      },
+      options);
 }
 
 bool IsTemporaryFileName(const std::filesystem::path& path) {
@@ -236,7 +287,7 @@ std::vector<std::string> RemoveStaleTemporaryFiles(const std::filesystem::path& 
        it.increment(ec)) {
     const std::string name = it->path().filename().string();
     if (!IsTemporaryFileName(name)) continue;
-    // ".<file name>.<process id>-<n>.fwtmp"
+    // ".<file name>.<process id>-<random hex>.fwtmp"
     const std::string stem = name.substr(0, name.size() - std::strlen(kTempSuffix));
     const std::size_t dot = stem.rfind('.');
     const std::size_t dash = stem.rfind('-');

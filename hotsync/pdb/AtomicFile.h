@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace fernwick::pdb {
@@ -21,19 +22,39 @@ class AtomicFileWriter {
   virtual void Put(const std::uint8_t* data, std::size_t size) = 0;
 };
 
+// How WriteFileAtomically creates a file that does not exist yet.
+struct AtomicWriteOptions {
+  // POSIX permissions of a new file (the umask takes its bits off too); a
+  // file that is replaced keeps its own. Windows has no such bits: ignored.
+  unsigned new_file_mode = 0600;
+};
+
 // Writes `path` by calling `produce` with a writer on a temporary file in the
-// same folder (named by TemporaryFileNameFor), flushing it to the disk
-// (fsync / FlushFileBuffers) and renaming it over `path` (rename /
-// MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); on
-// POSIX the folder is synced too so that the rename itself is durable.
+// same folder, flushing it to the disk (fsync / FlushFileBuffers) and
+// renaming it over `path` (rename / MoveFileExW with
+// MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH); on POSIX the folder
+// is synced too so that the rename itself is durable.
+//
+// The temporary file gets a name no other writer predicts (process id and a
+// random part, see IsTemporaryFileName) and is created only when nothing of
+// that name exists: O_CREAT | O_EXCL | O_NOFOLLOW (Windows: CREATE_NEW), so
+// a file or link planted in the folder is never written through; a name
+// taken is skipped for another. When `path` itself is a symbolic link, the
+// link is replaced by the file, not followed.
+//
 // When `produce` throws or any step fails, the temporary file is removed,
 // `path` is left as it was and the exception propagates (failures of the
 // file system raise PdbError naming the file and the reason).
 void WriteFileAtomically(const std::filesystem::path& path,
-                         const std::function<void(AtomicFileWriter&)>& produce);
+                         const std::function<void(AtomicFileWriter&)>& produce,
+                         const AtomicWriteOptions& options = {});
+
+// Writes `contents` as the whole of `path`, as above.
+void WriteFileAtomically(const std::filesystem::path& path, std::string_view contents,
+                         const AtomicWriteOptions& options = {});
 
 // True for the names of the temporary files that WriteFileAtomically creates
-// (".<file name>.<process id>-<n>.fwtmp"). One may remain after a crash; a
+// (".<file name>.<process id>-<random hex>.fwtmp"). One may remain after a crash; a
 // program that treats every file of a folder as a database must skip them.
 bool IsTemporaryFileName(const std::filesystem::path& path);
 

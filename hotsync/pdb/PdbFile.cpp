@@ -481,7 +481,9 @@ void WritePdbFileAtomically(const std::filesystem::path& path, const PdbDatabase
   // Checks the database before a temporary file is created.
   CountingSink counter;
   Emit(db, counter);
-  WriteFileAtomically(path, [&](AtomicFileWriter& out) { Emit(db, out); });
+  // A database the handheld gains is readable by others, as the files that
+  // arrive by any other way are (the folder's permissions decide).
+  WriteFileAtomically(path, [&](AtomicFileWriter& out) { Emit(db, out); }, {.new_file_mode = 0644});
 }
 
 std::uint32_t FourCC(const char (&code)[5]) {

@@ -164,12 +164,6 @@ std::string DesktopOf(const RunnerOptions& options) {
 int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std::ostream& err) {
   std::string user = UserOf(options, session);
   std::string desktop = DesktopOf(options);
-  SyncChoices choices(SyncChoices::FileIn(desktop));
-  if (std::string why = choices.Load(); !why.empty()) {
-    err << "fernwick-hotsync: " << why << "\n";
-    return kExitLoadFailed;
-  }
-
   for (const std::string& why : {CheckFits("--desktop (as an absolute path)", "PathName", desktop),
                                  CheckFits("--user", "UserName", user),
                                  CheckFits("--local-name", "LocalName", options.local_name)}) {
@@ -177,6 +171,11 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
       err << "fernwick-hotsync: " << why << "\n";
       return kExitUsage;
     }
+  }
+  SyncChoices choices(SyncChoices::FileIn(desktop));
+  if (std::string why = choices.Load(); !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitLoadFailed;
   }
 
   if (options.timings) {
@@ -201,8 +200,9 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     std::string name = ConduitName(conduit);
     if (name.empty()) name = std::filesystem::path(conduit.FileName()).filename().string();
 
+    const SyncChoice chosen = choices.Get(user, name);
     TSyncProperties props{};
-    props.SyncType = options.sync_type_given ? options.sync_type : choices.Get(user, name).Next();
+    props.SyncType = options.sync_type_given ? options.sync_type : chosen.Next();
     SetText(props.PathName, desktop);
     SetText(props.LocalName, options.local_name);
     SetText(props.UserName, user);
@@ -257,8 +257,10 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     } else {
       out << "ok, " << Seconds(elapsed) << "\n";
       // A temporary choice has served its one synchronisation.
-      if (!options.sync_type_given && choices.ConsumeTemporary(user, name)) {
-        if (std::string why = choices.Save(); !why.empty()) {
+      bool dropped = false;
+      if (!options.sync_type_given && chosen.temporary) {
+        if (std::string why = choices.ConsumeTemporary(user, name, *chosen.temporary, dropped);
+            !why.empty()) {
           err << "fernwick-hotsync: " << why << "\n";
           if (status == kExitOk) status = kExitConduitFailed;
         }
@@ -344,7 +346,13 @@ int Info(const RunnerOptions& options, Session& session, std::ostream& out, std:
 int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
               std::ostream& err) {
   std::string user = UserOf(options, session);
-  SyncChoices choices(SyncChoices::FileIn(DesktopOf(options)));
+  const std::string desktop = DesktopOf(options);
+  if (std::string why = CheckFits("--desktop (as an absolute path)", "PathName", desktop);
+      !why.empty()) {
+    err << "fernwick-hotsync: " << why << "\n";
+    return kExitUsage;
+  }
+  SyncChoices choices(SyncChoices::FileIn(desktop));
   if (std::string why = choices.Load(); !why.empty()) {
     err << "fernwick-hotsync: " << why << "\n";
     return kExitLoadFailed;
@@ -357,12 +365,6 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
   std::string name = ConduitName(conduit);
   SyncChoice stored = choices.Get(user, name);
   TSyncPreference prefs{};
-  const std::string desktop = DesktopOf(options);
-  if (std::string why = CheckFits("--desktop (as an absolute path)", "PathName", desktop);
-      !why.empty()) {
-    err << "fernwick-hotsync: " << why << "\n";
-    return kExitUsage;
-  }
   SetText(prefs.PathName, desktop);
   SetText(prefs.RegistryPath, "Software\\U.S. Robotics\\Pilot Desktop\\" + name);
   prefs.RegistryKey = kHkeyCurrentUser;
@@ -394,12 +396,17 @@ int Configure(const RunnerOptions& options, Session& session, std::ostream& out,
       err << "fernwick-hotsync: " << name << " chose an unknown sync type; not stored\n";
       return kExitConduitFailed;
     }
-    choices.Record(user, name, prefs.SyncType, prefs.SyncPref);
-    if (std::string why = choices.Save(); !why.empty()) {
+    if (std::string why = choices.Record(user, name, prefs.SyncType, prefs.SyncPref);
+        !why.empty()) {
       err << "fernwick-hotsync: " << why << "\n";
       return kExitConduitFailed;
     }
     out << "  stored for " << user << ": " << choices.Get(user, name).Describe() << "\n";
+    if (!options.user && options.handheld.empty()) {
+      err << "fernwick-hotsync: no --user or --handheld given: the choice is stored for the "
+          << "user \"" << user << "\", which a sync finds only for a handheld of that user; "
+          << "give --user NAME (or --handheld DIR) to store it for the handheld's user\n";
+    }
     return kExitOk;
   }
   // The HotSync log, deleted at the end unless --log names it, holds why:

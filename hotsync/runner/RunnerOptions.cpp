@@ -45,13 +45,23 @@ std::string DefaultDesktopFolder() {
 #if defined(_WIN32)
   const std::string app_data = FromEnvironment("APPDATA");
   if (app_data.empty()) throw UsageError("no --desktop given, and APPDATA is not set");
+  if (!std::filesystem::path(app_data).is_absolute()) {
+    throw UsageError("no --desktop given, and APPDATA (" + app_data +
+                     ") is not an absolute path; it would name a folder below the current one");
+  }
   return (std::filesystem::path(app_data) / "Fernwick" / "Desktop").string();
 #else
-  if (std::string data = FromEnvironment("XDG_DATA_HOME"); !data.empty()) {
+  // A relative XDG_DATA_HOME is not valid, and is ignored as the XDG base
+  // directory rules say: it would name a folder below the current one.
+  if (std::string data = FromEnvironment("XDG_DATA_HOME"); !data.empty() && data[0] == '/') {
     return (std::filesystem::path(data) / "fernwick" / "desktop").string();
   }
   const std::string home = FromEnvironment("HOME");
   if (home.empty()) throw UsageError("no --desktop given, and HOME is not set");
+  if (home[0] != '/') {
+    throw UsageError("no --desktop given, and HOME (" + home +
+                     ") is not an absolute path; it would name a folder below the current one");
+  }
   return (std::filesystem::path(home) / ".local" / "share" / "fernwick" / "desktop").string();
 #endif
 }
@@ -100,6 +110,10 @@ RunnerOptions ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--desktop") {
       options.desktop = value();
       options.desktop_given = true;
+      if (options.desktop.empty()) {
+        throw UsageError(
+            "--desktop is empty (an unset variable?); give a folder, '.' for the current one");
+      }
     } else if (name == "--user") {
       options.user = value();
     } else if (name == "--local-name") {
@@ -228,7 +242,8 @@ Options (for the record HotSync Manager passes to the conduit):
   --handheld DIR        the handheld: a folder of database files (required by sync)
   --desktop DIR         the user's desktop folder (PathName); default: a folder of
                         the user's own, printed when used ($XDG_DATA_HOME/fernwick/
-                        desktop or ~/.local/share/fernwick/desktop; on Windows
+                        desktop when XDG_DATA_HOME is absolute, else
+                        ~/.local/share/fernwick/desktop; on Windows
                         %APPDATA%\Fernwick\Desktop), never the current folder
   --user NAME           the handheld user's name (UserName); default: the handheld's own
   --local-name NAME     the desktop file name (LocalName); default: empty
@@ -273,10 +288,10 @@ at the stand-ins while it runs, so that each conduit binds them as it would
 bind the real libraries; on Windows the previous value is restored afterwards.
 
 Example (from the build's bin folder; sync changes the handheld folder it is
-given, so give it a copy):
-  mkdir -p /tmp/fernwick-try && cp -R ../../../samples/handheld /tmp/fernwick-try/
-  ./fernwick-hotsync --handheld /tmp/fernwick-try/handheld \
-      --desktop /tmp/fernwick-try/desktop --user "Jo Palm" sync libminimal_conduit.so
+given, so give it a copy, in a fresh folder of your own):
+  try=$(mktemp -d) && cp -R ../../../samples/handheld "$try"/
+  ./fernwick-hotsync --handheld "$try"/handheld \
+      --desktop "$try"/desktop --user "Jo Palm" sync libminimal_conduit.so
 
 Exit status: 0 all conduits ran (or --help, --version); 1 a conduit failed
 (or, for configure, the user cancelled); 2 the command line is wrong (also

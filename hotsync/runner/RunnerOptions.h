@@ -46,14 +46,16 @@ struct RunnerOptions {
 
 // Parses the arguments after the program name. Throws UsageError, also for
 // a path of the wrong kind: --handheld or --desktop naming a file, or a
-// conduit library that is a folder.
+// conduit library that is a folder; and for an empty --desktop, which
+// would be the current folder.
 RunnerOptions ParseOptions(const std::vector<std::string>& args);
 
 // The desktop folder used when --desktop is not given: a folder of the
 // user's own, never the current folder. POSIX:
-// $XDG_DATA_HOME/fernwick/desktop, else ~/.local/share/fernwick/desktop;
+// $XDG_DATA_HOME/fernwick/desktop when XDG_DATA_HOME is an absolute path
+// (a relative one is ignored), else ~/.local/share/fernwick/desktop;
 // Windows: %APPDATA%\Fernwick\Desktop. Throws UsageError when the variable
-// it is built from is not set.
+// it is built from is not set or is not an absolute path.
 std::string DefaultDesktopFolder();
 
 // A sync type from its name: "fast", "slow", "hhtopc", "pctohh", "install",

@@ -2,7 +2,7 @@
 # "readme-runner-example" mark) as a user would, from a copy of the
 # repository's top folder holding samples/ and the build's bin folder, and
 # the example of fernwick-hotsync --help from the bin folder (its scratch
-# folder moved into WORK), and checks that both worked and that every file of
+# folder made in WORK), and checks that both worked and that every file of
 # samples/ stayed as it was.
 #   cmake -DSOURCE_DIR=<repository> -DBIN_DIR=<build bin> -DWORK=<folder> -P readme_command.cmake
 file(READ ${SOURCE_DIR}/README.md readme)
@@ -30,9 +30,15 @@ endif()
 execute_process(COMMAND ${BIN_DIR}/fernwick-hotsync --help OUTPUT_VARIABLE help)
 string(REGEX MATCH "\nExample [^\n]*\n[^\n]*\n(  [^\n]*\n)+" help_block "${help}")
 string(REGEX REPLACE "^\nExample [^\n]*\n[^\n]*\n" "" help_commands "${help_block}")
-string(REPLACE "/tmp/fernwick-try" "${WORK}/help-try" help_commands "${help_commands}")
+# A fixed name in a folder shared by all users may be anyone's: the example
+# makes a fresh one (mktemp -d), here in WORK.
+if(help_commands MATCHES "/tmp/")
+  message(FATAL_ERROR "--help's example names a fixed folder in /tmp:\n${help_commands}")
+endif()
+file(MAKE_DIRECTORY ${WORK}/help-try)
 file(WRITE ${WORK}/help-example.sh "set -e\n${help_commands}")
-execute_process(COMMAND sh ${WORK}/help-example.sh WORKING_DIRECTORY ${BIN_DIR}
+execute_process(COMMAND ${CMAKE_COMMAND} -E env TMPDIR=${WORK}/help-try sh ${WORK}/help-example.sh
+  WORKING_DIRECTORY ${BIN_DIR}
   RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT status EQUAL 0 OR NOT out MATCHES "Minimal Example [(][^)]*[)]: ok")
   message(FATAL_ERROR "--help's example failed (${status}):\n${help_commands}\n${out}${err}")

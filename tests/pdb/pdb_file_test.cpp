@@ -437,6 +437,49 @@ TEST(PdbFile, FailedAtomicWriteKeepsTheOldFile) {
   }
 }
 
+// Another user who can write to the folder plants links at the names a
+// writer might pick; none is written through or removed, and the write
+// still lands. A new file is the owner's alone unless asked otherwise; a
+// replaced one keeps its permissions; a link at the path itself is replaced.
+TEST(PdbFile, AtomicWriteFollowsNoPlantedNameAndKeepsNewFilesPrivate) {
+  TempDir dir;
+  const auto victim = dir.path() / "victim";
+  WriteBytes(victim, {'v'});
+  const auto path = dir.path() / "State";
+#ifndef _WIN32
+  for (int n = 0; n < 1000; ++n) {
+    std::filesystem::create_symlink(victim, dir.path() / (".State." + std::to_string(ProcessId()) +
+                                                          "-" + std::to_string(n) + ".fwtmp"));
+  }
+#endif
+  WriteFileAtomically(path, std::string_view("new"));
+  EXPECT_EQ(ReadBytes(path), (std::vector<std::uint8_t>{'n', 'e', 'w'}));
+  EXPECT_EQ(ReadBytes(victim), std::vector<std::uint8_t>{'v'});
+#ifndef _WIN32
+  EXPECT_EQ(dir.Entries().size(), 1002u);
+  using std::filesystem::perms;
+  auto mode = [](const std::filesystem::path& p) {
+    return std::filesystem::symlink_status(p).permissions() & perms::all;
+  };
+  EXPECT_EQ(mode(path), perms::owner_read | perms::owner_write);
+  const mode_t umask_before = ::umask(022);
+  WriteFileAtomically(dir.path() / "Shared", [](AtomicFileWriter&) {}, {.new_file_mode = 0644});
+  ::umask(umask_before);
+  EXPECT_EQ(mode(dir.path() / "Shared"),
+            perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
+  std::filesystem::permissions(path, perms::owner_all);
+  WriteFileAtomically(path, std::string_view("again"));
+  EXPECT_EQ(mode(path), perms::owner_all);
+
+  const auto link = dir.path() / "Link";
+  std::filesystem::create_symlink(victim, link);
+  WriteFileAtomically(link, std::string_view("x"));
+  EXPECT_FALSE(std::filesystem::is_symlink(link));
+  EXPECT_EQ(ReadBytes(victim), std::vector<std::uint8_t>{'v'});
+  EXPECT_EQ(mode(link), perms::owner_read | perms::owner_write);
+#endif
+}
+
 TEST(PdbFile, RecognisesTemporaryFileNames) {
   EXPECT_TRUE(IsTemporaryFileName(".MemoDB.pdb.1234-0.fwtmp"));
   EXPECT_TRUE(IsTemporaryFileName(std::filesystem::path("dir") / ".x.12-3.fwtmp"));

@@ -26,6 +26,7 @@
 #include "hotsync/pdb/PdbFile.h"
 #include "hotsync/runner/Runner.h"
 #include "hotsync/runner/RunnerOptions.h"
+#include "hotsync/runner/Temporaries.h"
 
 namespace fernwick::runner {
 namespace {
@@ -161,7 +162,7 @@ TEST_F(RunnerDiagnostics, AStandInFolderWithALineBreakIsRefused) {
 TEST_F(RunnerDiagnostics, TheNextRunRemovesWhatAKilledRunLeft) {
   std::ofstream(handheld_ / ".MemoDB.pdb.999999999-0.fwtmp") << "half a database";
   std::ofstream(handheld_ / "notes.fwtmp") << "not ours";
-  const fs::path own = fs::temp_directory_path() / "fernwick-hotsync";
+  const fs::path own = RunnerTemporaryFolder();
   fs::create_directories(own / "registry-999999999-abcdef");
   std::ofstream(own / "registry-999999999-abcdef" / "registry.reg") << "REGEDIT4\n";
   std::ofstream(own / "log-999999999-12345.log") << "old log";

@@ -168,6 +168,8 @@ TEST(RunnerOptionsTest, RefusesWhatCannotRun) {
   EXPECT_THROW(ParseOptions({"--fault", "SyncOpenDB", "info", "a.dll"}), UsageError);
   EXPECT_THROW(ParseOptions({"--user"}), UsageError);
   EXPECT_THROW(ParseOptions({"--bogus", "info", "a.dll"}), UsageError);
+  // An unset variable must not make the current folder the desktop.
+  EXPECT_THROW(ParseOptions({"--desktop", "", "info", "a.dll"}), UsageError);
   EXPECT_EQ(ParseOptions({"info", "--help"}).command, Command::kHelp);
 }
 
