@@ -206,7 +206,7 @@ std::string WindowsMessage(DWORD error) {
   return std::system_category().message(static_cast<int>(error));
 }
 
-#else
+#elif !defined(__linux__)
 
 // Flushes the file or folder `path` to disk; the error number, or 0.
 int FlushPath(const fs::path& path, bool folder) {
@@ -246,7 +246,7 @@ void TDesktopWriter::MakeFolders(const fs::path& folder) {
     throw EDorvConduitError("Cannot create folder " + folder.string() +
                             ": a file of that name is there");
 #endif
-  folders_.insert(folder.parent_path());
+  Touched(folder.parent_path());
 }
 
 void TDesktopWriter::Write(const fs::path& path, const std::string& text) {
@@ -335,18 +335,57 @@ void TDesktopWriter::Write(const fs::path& path, const std::string& text) {
     throw EDorvConduitError("Cannot replace " + path.string() + ": " + SystemMessage(error));
   }
   files_.push_back(path);
-  folders_.insert(folder);
+  Touched(folder);
 #endif
 }
 
 void TDesktopWriter::Remove(const fs::path& path) {
   std::error_code error;
-  if (fs::remove(path, error)) folders_.insert(path.parent_path());
+  if (fs::remove(path, error)) Touched(path.parent_path());
   if (error) throw EDorvConduitError("Cannot remove " + path.string() + ": " + error.message());
 }
 
+TDesktopWriter::~TDesktopWriter() {
+#ifdef __linux__
+  for (const auto& [device, fd] : file_systems_) ::close(fd);
+#endif
+}
+
+void TDesktopWriter::Touched(const fs::path& folder) {
+  if (!folders_.insert(folder).second) return;
+#ifdef __linux__
+  // The folder is opened when it is first written to, so that syncfs in
+  // Commit reports any write-back error from then on.
+  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    throw EDorvConduitError("Cannot open folder " + folder.string() + ": " + SystemMessage(error));
+  }
+  for (const auto& [device, open] : file_systems_) {
+    if (device == static_cast<std::uint64_t>(st.st_dev)) {
+      ::close(fd);
+      return;
+    }
+  }
+  file_systems_.emplace_back(static_cast<std::uint64_t>(st.st_dev), fd);
+#endif
+}
+
 void TDesktopWriter::Commit() {
-#ifndef _WIN32
+#if defined(__linux__)
+  // One syncfs per file system flushes every file and folder written, and
+  // the disk's cache, in a few journal commits; an fsync of each file
+  // costs a commit per file (six times as long for 2,000 memos, see
+  // bench/whole-sync.sh).
+  for (const auto& [device, fd] : file_systems_) {
+    if (::syncfs(fd) != 0)
+      throw EDorvConduitError("Cannot flush the desktop files to disk: " + SystemMessage(errno));
+  }
+  for (const auto& [device, fd] : file_systems_) ::close(fd);
+  file_systems_.clear();
+#elif !defined(_WIN32)
   // Files first, then the folders that name them: a folder entry on disk
   // never points at data that is not.
   for (const fs::path& file : files_) {

@@ -19,6 +19,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "conduit/DorvPalmConduit.h"
@@ -50,15 +51,17 @@ std::array<std::string, 16> CategoryNames(TDorvPalmFields& fields);
 // Windows the files take their folder's permissions.)
 //
 // Durability is gathered up: Write and Remove leave the flush to disk to
-// Commit, which flushes every file written since the last Commit and then
-// every folder touched, one call per folder. This is the cheapest order that
-// bench/whole-sync.sh found for thousands of small files; whatever on the
-// handheld depends on the desktop files (a purge, a reset of the change
-// flags) must wait for Commit to return. On Windows each file is flushed
-// before its rename, which is written through.
+// Commit, and whatever on the handheld depends on the desktop files (a
+// purge, a reset of the change flags) must wait for Commit to return. On
+// Linux Commit is one syncfs per file system written to, the cheapest
+// durable order that bench/whole-sync.sh found for thousands of small files;
+// on other POSIX systems an fsync of every file written, then of every
+// folder touched. On Windows each file is flushed before its rename, which
+// is written through, and Commit has nothing left to do.
 class TDesktopWriter {
  public:
   TDesktopWriter() = default;
+  ~TDesktopWriter();
   TDesktopWriter(const TDesktopWriter&) = delete;
   TDesktopWriter& operator=(const TDesktopWriter&) = delete;
 
@@ -77,8 +80,13 @@ class TDesktopWriter {
   void Commit();
 
  private:
+  // Notes a folder whose entries changed.
+  void Touched(const std::filesystem::path& folder);
+
   std::vector<std::filesystem::path> files_;
   std::set<std::filesystem::path> folders_;
+  // Linux: per file system written to, its device and an open folder on it.
+  std::vector<std::pair<std::uint64_t, int>> file_systems_;
 };
 
 // Writes `text` to `path` through a TDesktopWriter and commits it: on

@@ -2,7 +2,8 @@
 the handheld's database is written back (with its deleted records purged and
 its change flags reset): traced with strace, every file and folder below the
 desktop folder has its fsync before the handheld's database is renamed into
-place. Exits 77 (skipped) where strace cannot trace.
+place, or a syncfs of the desktop's file system is. Exits 77 (skipped)
+where strace cannot trace.
 
     check_desktop_durable.py BIN_DIR HANDHELD_DIR"""
 import os
@@ -35,9 +36,13 @@ def check(s, conduit):
         conduit, "\n".join(lines)))
     flushed = set()
     for line in lines[:write_back]:
-        m = re.match(r"\d+ +f(?:data)?sync\(\d+<([^>]*)>\) = 0", line)
-        if m:
-            flushed.add(m.group(1))
+        m = re.match(r"\d+ +(f(?:data)?sync|syncfs)\(\d+<([^>]*)>\) = 0", line)
+        if not m:
+            continue
+        if m.group(1) != "syncfs":
+            flushed.add(m.group(2))
+        elif os.stat(m.group(2)).st_dev == os.stat(s.desktop).st_dev:
+            return  # all of the desktop's file system
     missing = []
     for folder, _, files in os.walk(s.desktop):
         if os.path.realpath(folder) not in flushed:
