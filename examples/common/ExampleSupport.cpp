@@ -180,9 +180,11 @@ std::vector<std::string> TPieceStore::Pieces(bool archived) const {
 
 namespace {
 
+#ifndef _WIN32
 std::string SystemMessage(int error) {
   return std::error_code(error, std::generic_category()).message();
 }
+#endif
 
 // A name for a temporary file beside `path` that no other writer picks:
 // ".<name>.<process>-<counter>-<random>.tmp".
@@ -197,7 +199,10 @@ fs::path TemporaryName(const fs::path& path) {
   const unsigned n = counter.fetch_add(1);
   char tail[64];
   std::snprintf(tail, sizeof tail, ".%lu-%u-%08x.tmp", process, n, seed ^ (n * 0x9E3779B9u));
-  return path.parent_path() / ("." + path.filename().string() + tail);
+  std::string name = ".";
+  name += path.filename().string();
+  name += tail;
+  return path.parent_path() / name;
 }
 
 #ifdef _WIN32
