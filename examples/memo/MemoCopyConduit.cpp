@@ -218,13 +218,14 @@ class TMemoCopyModule : public TComponent {
 
     const fs::path dropped = folder / "NewMemo.txt";
     bool added = false;
-    std::error_code no_file;
+    std::error_code unknown;  // a status that cannot be read: ReadDroppedMemo says why
+    const bool dropped_there =
+        !read_only && fs::symlink_status(dropped, unknown).type() != fs::file_type::not_found;
     std::string text, why;
-    if (!read_only && fs::symlink_status(dropped, no_file).type() != fs::file_type::not_found &&
-        !ReadDroppedMemo(dropped, text, why)) {
+    if (dropped_there && !ReadDroppedMemo(dropped, text, why)) {
       conduit_->AddLogEntry("Memo Pad: NewMemo.txt is not added, " + why +
                             "; it is left where it is");
-    } else if (!read_only && fs::exists(dropped)) {
+    } else if (dropped_there) {
       // The file was closed in ReadDroppedMemo, before the rename below:
       // Windows renames no open file.
       memos_->Append();
