@@ -4,13 +4,21 @@
 //                                        text, PASSES times
 //   bench_memo_tools plain FILE PASSES   read the file into memory in one call
 //                                        and touch every byte, PASSES times
-//   bench_memo_tools floor FILE DESKTOP [atomic|durable]
+//   bench_memo_tools floor FILE DESKTOP [atomic|durable|each|fsyncs]
 //       the file-system floor of a synchronisation: read FILE, write each
 //       modified record's bytes to DESKTOP/<id>.txt, clear the dirty bits and
 //       write the database once (temporary file, fsync, rename). Desktop
-//       files are written plainly; with "atomic" each through a temporary
-//       file renamed over it, checked after flush and close (what the
-//       examples do); with "durable" also flushed to disk before the rename.
+//       files are written plainly; with "atomic" each through the examples'
+//       writer (examples::TDesktopWriter: a temporary file renamed over it),
+//       not yet on disk; the three durable orders then make them durable
+//       before the database is written:
+//         durable  the examples' order: all files written and renamed,
+//                  then TDesktopWriter::Commit (on Linux one syncfs of the
+//                  desktop's file system);
+//         each     each file flushed before its rename, then the folder,
+//                  file by file;
+//         fsyncs   all files written and renamed, then an fsync of each
+//                  and one of the folder.
 //
 // read and plain print the fastest pass in seconds; floor prints its phases:
 // "read S desktop S database S files N". With more than one pass, freed
@@ -28,8 +36,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "examples/common/ExampleSupport.h"
 #include "hotsync/pdb/AtomicFile.h"
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
@@ -77,24 +87,33 @@ void WritePlain(const fs::path& path, std::span<const std::uint8_t> bytes) {
   if (!out) throw PdbError(path.string() + ": cannot write");
 }
 
-void WriteAtomic(const fs::path& path, std::span<const std::uint8_t> bytes) {
-  const fs::path temporary = path.string() + ".new";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (out) out.close();
-    if (!out) throw PdbError(temporary.string() + ": cannot write");
-  }
+void Flush(const fs::path& path, int flags) {
+  const int fd = ::open(path.c_str(), flags);
+  if (fd < 0 || ::fsync(fd) != 0) throw PdbError(path.string() + ": cannot flush");
+  ::close(fd);
+}
+
+// One desktop file made durable on its own: temporary file, fsync,
+// rename, fsync of the folder.
+void WriteEach(const fs::path& path, std::span<const std::uint8_t> bytes) {
+  const fs::path temporary = path.string() + ".each-tmp";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+  if (fd < 0) throw PdbError(temporary.string() + ": cannot create");
+  const bool written =
+      ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+      ::fsync(fd) == 0;
+  if (::close(fd) != 0 || !written) throw PdbError(temporary.string() + ": cannot write");
   fs::rename(temporary, path);
+  const int dir = ::open(path.parent_path().c_str(), O_RDONLY | O_DIRECTORY);
+  if (dir < 0 || ::fsync(dir) != 0) throw PdbError(path.parent_path().string() + ": cannot flush");
+  ::close(dir);
 }
 
 void WriteDurable(const fs::path& path, std::span<const std::uint8_t> bytes) {
   WriteFileAtomically(path, [&](AtomicFileWriter& out) { out.Put(bytes.data(), bytes.size()); });
 }
 
-enum class DesktopWrites { kPlain, kAtomic, kDurable };
+enum class DesktopWrites { kPlain, kAtomic, kDurable, kEach, kFsyncs };
 
 int Floor(const fs::path& file, const fs::path& desktop, DesktopWrites how) {
   auto start = Clock::now();
@@ -104,6 +123,7 @@ int Floor(const fs::path& file, const fs::path& desktop, DesktopWrites how) {
 
   start = Clock::now();
   fs::create_directories(desktop);
+  fernwick::examples::TDesktopWriter writer;
   int files = 0;
   for (std::size_t i = 0; i < index.db.records.size(); ++i) {
     const PdbRecord& r = index.db.records[i];
@@ -116,14 +136,21 @@ int Floor(const fs::path& file, const fs::path& desktop, DesktopWrites how) {
         WritePlain(path, data);
         break;
       case DesktopWrites::kAtomic:
-        WriteAtomic(path, data);
-        break;
       case DesktopWrites::kDurable:
-        WriteDurable(path, data);
+      case DesktopWrites::kFsyncs:
+        writer.Write(path, std::string(data.begin(), data.end()));
+        break;
+      case DesktopWrites::kEach:
+        WriteEach(path, data);
         break;
     }
     bytes[kPdbHeaderSize + i * kPdbRecordEntrySize + 4] &= static_cast<std::uint8_t>(~kRecDirty);
     ++files;
+  }
+  if (how == DesktopWrites::kDurable) writer.Commit();
+  if (how == DesktopWrites::kFsyncs) {
+    for (const auto& entry : fs::directory_iterator(desktop)) Flush(entry.path(), O_RDONLY);
+    Flush(desktop, O_RDONLY | O_DIRECTORY);
   }
   const double desktop_writes = Since(start);
 
@@ -164,16 +191,19 @@ int main(int argc, char** argv) {
     }
     if (command == "floor" && (argc == 4 || argc == 5)) {
       const std::string how = argc == 5 ? argv[4] : "plain";
-      if (how == "plain" || how == "atomic" || how == "durable") {
-        return Floor(argv[2], argv[3],
-                     how == "plain"    ? DesktopWrites::kPlain
-                     : how == "atomic" ? DesktopWrites::kAtomic
-                                       : DesktopWrites::kDurable);
+      static const std::pair<const char*, DesktopWrites> kHows[] = {
+          {"plain", DesktopWrites::kPlain},
+          {"atomic", DesktopWrites::kAtomic},
+          {"durable", DesktopWrites::kDurable},
+          {"each", DesktopWrites::kEach},
+          {"fsyncs", DesktopWrites::kFsyncs}};
+      for (const auto& [name, kind] : kHows) {
+        if (how == name) return Floor(argv[2], argv[3], kind);
       }
     }
     std::fprintf(stderr,
                  "usage: bench_memo_tools read|plain FILE PASSES | floor FILE DESKTOP "
-                 "[atomic|durable]\n");
+                 "[atomic|durable|each|fsyncs]\n");
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench_memo_tools: %s\n", e.what());

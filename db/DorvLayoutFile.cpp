@@ -13,6 +13,7 @@ namespace fernwick {
 namespace {
 
 constexpr std::int32_t kMaxElements = 65535;
+constexpr std::string_view kSectionNames[] = {"[record]", "[appinfo]", "[sortinfo]"};
 
 std::vector<std::string_view> Tokens(std::string_view line) {
   std::vector<std::string_view> tokens;
@@ -106,12 +107,11 @@ TDorvLayout TDorvLayout::Parse(std::string_view text) {
       continue;
     }
     if (t[0].front() == '[') {
-      static constexpr std::string_view kSections[] = {"[record]", "[appinfo]", "[sortinfo]"};
-      const auto found = std::find(std::begin(kSections), std::end(kSections), t[0]);
-      if (found == std::end(kSections) || t.size() != 1)
+      const auto found = std::find(std::begin(kSectionNames), std::end(kSectionNames), t[0]);
+      if (found == std::end(kSectionNames) || t.size() != 1)
         throw fault("unknown section '" + std::string(line) +
                     "' (sections are [record], [appinfo] and [sortinfo])");
-      section = static_cast<int>(found - std::begin(kSections));
+      section = static_cast<int>(found - std::begin(kSectionNames));
       if (seen[section]) throw fault("section " + std::string(t[0]) + " given twice");
       seen[section] = true;
       continue;
@@ -145,6 +145,14 @@ TDorvLayout TDorvLayout::Parse(std::string_view text) {
       throw fault("count '" + std::string(t[3]) + "' is not a number from 1 to 65535");
     field.size = static_cast<std::int32_t>(size);
     field.array_size = static_cast<std::int32_t>(count);
+    // Each element is a value the component keeps, and a record or block
+    // holds at most 65535 bytes: more elements than that in one section are
+    // a mistake, and would take gigabytes to set up.
+    std::int64_t elements = count;
+    for (const Field& other : fields) elements += other.array_size;
+    if (elements > kMaxElements)
+      throw fault("the fields of section " + std::string(kSectionNames[section]) + " hold " +
+                  std::to_string(elements) + " elements, more than 65535 in all");
 
     const auto earlier = [&](std::string_view name) {
       const auto found = std::find_if(fields.begin(), fields.end(),
@@ -248,14 +256,14 @@ TDorvLayout::Decoding TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayoutBlock b
     present.assign(static_cast<std::size_t>(list.Count()), {});
     for (int f = 0; f < list.Count(); ++f)
       present[f].assign(static_cast<std::size_t>(list.Items(f)->ArraySize()), true);
-    db.SetOnTestFieldExistsForRead([&](TDorvConduitDb& sender, TDorvPalmField& field,
-                                       std::int32_t index, bool& exists) {
-      if (answer) answer(sender, field, index, exists);
-      const int f = field.Index();
-      if (f >= 0 && f < list.Count() && list.Items(f) == &field && index >= 0 &&
-          static_cast<std::size_t>(index) < present[f].size())
-        present[f][index] = exists;
-    });
+    db.SetOnTestFieldExistsForRead(
+        [&](TDorvConduitDb& sender, TDorvPalmField& field, std::int32_t index, bool& exists) {
+          if (answer) answer(sender, field, index, exists);
+          const int f = field.Index();
+          if (f >= 0 && f < list.Count() && list.Items(f) == &field && index >= 0 &&
+              static_cast<std::size_t>(index) < present[f].size())
+            present[f][index] = exists;
+        });
     try {
       // The component's own decoding (GetFieldValuesFromBuffer) with the
       // fit reported.
@@ -271,6 +279,10 @@ TDorvLayout::Decoding TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayoutBlock b
     }
     db.SetOnTestFieldExistsForRead(answer);
     bool grown = false;
+    // Counts read from the bytes grow the list no further than a layout may
+    // declare: 65535 elements in all.
+    std::int64_t elements = 0;
+    for (int f = 0; f < list.Count(); ++f) elements += list.Items(f)->ArraySize();
     for (std::size_t i = 0; i < fields.size() && i < static_cast<std::size_t>(list.Count()); ++i) {
       if (fields[i].count_field.empty()) continue;
       TDorvPalmField* field = list.Items(static_cast<int>(i));
@@ -279,6 +291,9 @@ TDorvLayout::Decoding TDorvLayout::Decode(TDorvConduitDb& db, TDorvLayoutBlock b
         if (list.Items(k)->FieldName() == fields[i].count_field)
           wanted = std::clamp(list.Items(k)->GetAsInteger(), 0, kMaxElements);
       }
+      wanted = static_cast<std::int32_t>(
+          std::min<std::int64_t>(wanted, kMaxElements - (elements - field->ArraySize())));
+      if (wanted > field->ArraySize()) elements += wanted - field->ArraySize();
       if (wanted > field->ArraySize()) {
         field->SetArraySize(wanted);
         grown = true;

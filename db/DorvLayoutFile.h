@@ -18,7 +18,8 @@
 // and '_', not starting with a digit), its data type as the library names it
 // (pftByte ... pftBlob), its Size (the type's width for numbers and dates;
 // 0 for a NUL-terminated string of any length, N for a string taking N
-// bytes; the byte count of a blob) and its ArraySize (1 to 65535). Sections
+// bytes; the byte count of a blob) and its ArraySize (1 to 65535; the
+// fields of one section hold at most 65535 elements in all). Sections
 // [record], [appinfo] and [sortinfo] say which field list the lines below
 // them fill; "align on" / "align off" sets AlignOnWord. '#' starts a
 // comment.
@@ -102,7 +103,8 @@ class TDorvLayout {
   // Decodes `bytes` into the field list `block` of `db` (set up by ApplyTo)
   // with the database component's codec, and says how the layout fitted
   // them. A field with a count clause gets the layout's COUNT elements, or
-  // as many as its count field says when that is more (up to 65535).
+  // as many as its count field says when that is more (while the list holds
+  // at most 65535 elements in all).
   Decoding Decode(TDorvConduitDb& db, TDorvLayoutBlock block,
                   std::span<const std::uint8_t> bytes) const;
 

@@ -16,6 +16,9 @@ std::string EscapeText(const std::string& text) {
       if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
     } else if (c == '\n') {
       out += "\\n";
+    } else if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) {
+      // No escape exists for the other control characters, and readers
+      // take them for the end of the line or worse: left out.
     } else {
       out += c;
     }

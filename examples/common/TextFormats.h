@@ -8,6 +8,8 @@ namespace fernwick::examples {
 
 // A text value with backslash, semicolon, comma and line breaks escaped
 // ("\\", "\;", "\,", "\n"; CR LF and a lone CR count as one line break).
+// Other control characters (U+0000 to U+001F but tab, and U+007F), which no
+// escape can carry, are left out.
 std::string EscapeText(const std::string& text);
 // A parameter value: in double quotes when it holds ':', ';' or ',';
 // double quotes and control characters (which a parameter value cannot

@@ -14,6 +14,12 @@
 // when its flags say so; the existence handler answers from the flags
 // decoded before them. The exception list's length is in the record: the
 // Exception field is given room for it before the record is decoded again.
+//
+// A record that would give an invalid event is left out, with a line in
+// the log naming it and why ("Date Book: record 7 skipped: date 0x0C5F is
+// no day of the calendar"): a date or exception that is no day of the
+// calendar, a time past 23:59, an end before the start, or more exceptions
+// than the record holds. The other records are written as usual.
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -53,6 +59,13 @@ std::string NextDayText(std::int32_t packed) {
   DecodeDate(next, year, month, day);
   char buf[16];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", year, month, day);
+  return buf;
+}
+
+// "0x0C5F": a packed date or time as the log names it.
+std::string Hex(std::int32_t value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%04X", static_cast<unsigned>(value & 0xFFFF));
   return buf;
 }
 
@@ -121,7 +134,41 @@ class TDatebookICalModule : public TComponent {
     return PalmToUtf8(events_->FieldByName(name)->GetAsString());
   }
 
+  // Raises ERecordSkipped when the record just read would not make a valid
+  // event.
+  void Check() {
+    const auto skip = [](const std::string& why) { throw ERecordSkipped(why); };
+    const std::int32_t flags = flags_->GetAsInteger();
+    const std::int32_t date = Int("Date") & 0xFFFF;
+    if (!ValidPackedDate(date)) skip("date " + Hex(date) + " is no day of the calendar");
+    if (Int("StartHour") != 0xFF) {
+      const std::int32_t start = Int("StartHour") * 60 + Int("StartMinute");
+      const std::int32_t end = Int("EndHour") * 60 + Int("EndMinute");
+      if (Int("StartHour") > 23 || Int("StartMinute") > 59)
+        skip("start time " + Hex((Int("StartHour") << 8) | Int("StartMinute")) +
+             " is no time of day");
+      if (Int("EndHour") > 23 || Int("EndMinute") > 59)
+        skip("end time " + Hex((Int("EndHour") << 8) | Int("EndMinute")) + " is no time of day");
+      if (end < start) skip("it ends before it starts");
+    }
+    if ((flags & kRepeatFlag) != 0) {
+      const std::int32_t end = Int("RepeatEnd") & 0xFFFF;
+      if (end != 0xFFFF && !ValidPackedDate(end))
+        skip("repeat end date " + Hex(end) + " is no day of the calendar");
+    }
+    // The exceptions follow the fixed part (8 bytes), the alarm (2), the
+    // repeat (8) and their count (2), 2 bytes each.
+    const std::int32_t before =
+        8 + ((flags & kAlarmFlag) != 0 ? 2 : 0) + ((flags & kRepeatFlag) != 0 ? 8 : 0) + 2;
+    const std::int32_t room =
+        std::max<std::int32_t>(0, static_cast<std::int32_t>(events_->RecordSize()) - before) / 2;
+    if (ExceptionCount() < 0 || ExceptionCount() > room)
+      skip("its exception count (" + std::to_string(ExceptionCount()) +
+           ") is more than the record holds");
+  }
+
   std::string Event() {
+    Check();
     // More exceptions than the field has room for: make room, decode again.
     if (ExceptionCount() > exceptions_->ArraySize()) {
       exceptions_->SetArraySize(ExceptionCount());
@@ -150,7 +197,12 @@ class TDatebookICalModule : public TComponent {
     if ((events_->GetAttributes() & eRecAttrSecret) != 0) event.Add("CLASS:PRIVATE");
     if ((flags & kRepeatFlag) != 0) AddRepeat(event, untimed);
     for (std::int32_t i = 0; i < ExceptionCount(); ++i) {
-      const std::string day = DateText(exceptions_->GetArrayValue(i).AsInteger() & 0xFFFF);
+      const std::int32_t packed = exceptions_->GetArrayValue(i).AsInteger() & 0xFFFF;
+      if (!ValidPackedDate(packed)) {
+        throw ERecordSkipped("exception " + std::to_string(i + 1) + ", " + Hex(packed) +
+                             ", is no day of the calendar");
+      }
+      const std::string day = DateText(packed);
       event.Add(untimed ? "EXDATE;VALUE=DATE:" + day : "EXDATE:" + day + start_time);
     }
     if ((flags & kAlarmFlag) != 0) {
@@ -197,8 +249,7 @@ class TDatebookICalModule : public TComponent {
   }
 
   void Synchronise() {
-    const std::filesystem::path folder =
-        std::filesystem::path(conduit_->PathName()) / "DateBook";
+    const std::filesystem::path folder = std::filesystem::path(conduit_->PathName()) / "DateBook";
     TPieceStore store(folder / "Events");
     char stamp[32];
     const std::time_t now = std::time(nullptr);

@@ -7,15 +7,20 @@
 //  - marks the memos deleted on the handheld: an archived one moves to
 //    <id>.archived.txt, one deleted outright leaves <id>.deleted behind;
 //  - appends the text of <desktop folder>/NewMemo.txt, when the user dropped
-//    one there, as a new memo in category Unfiled;
+//    one there, as a new memo in category Unfiled. A NewMemo.txt that is
+//    not a regular file, holds a NUL, or is longer than a memo record holds
+//    (65,534 bytes in the handheld's character set, and a NUL) is not
+//    added: the log says why, the file stays where it is, and the
+//    synchronisation goes on;
 //  - purges the deleted and archived memos from the handheld, now that the
 //    desktop holds what is to be kept of them, and resets the sync flags, so
 //    the next synchronisation sees only new changes;
 //  - once the database is closed (written back), renames NewMemo.txt to
 //    NewMemo.txt.done so that it is added once.
-// Every desktop file is written whole through a temporary file (see
-// examples::WriteFileAtomically); when one cannot be written, the conduit
-// fails before anything on the handheld is purged or reset.
+// Every desktop file is written whole through a temporary file, readable by
+// the user alone, and flushed to disk before anything on the handheld is
+// purged or reset (see examples::TDesktopWriter); when one cannot be
+// written, the conduit fails before that.
 // A slow one (stSlow) does the same with every memo, since the change flags
 // cannot be trusted; a handheld-to-desktop copy (stHHtoPC) copies every memo
 // with the database opened read-only and changes nothing on the handheld.
@@ -30,6 +35,14 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #include "conduit/ConduitModule.h"
 #include "conduit/DorvPalmConduit.h"
@@ -70,8 +83,73 @@ class TMemoCopyModule : public TComponent {
 
   std::string Text() { return examples::PalmToUtf8(memos_->FieldByName("Text")->GetAsString()); }
 
-  static void WriteFile(const fs::path& path, const std::string& text) {
-    examples::WriteFileAtomically(path, text);
+  // The text of the dropped memo `path` in the handheld's character set;
+  // false with `why` said when it cannot be a memo.
+  static bool ReadDroppedMemo(const fs::path& path, std::string& text, std::string& why) {
+    // A memo record is the text and a NUL, in at most 65,535 bytes. The
+    // UTF-8 file takes at most 4 bytes for each of its characters.
+    constexpr std::uintmax_t kMaxText = 65534;
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+      why = "it is not a regular file";
+      return false;
+    }
+    std::string utf8;
+#ifdef _WIN32
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    if (!in && !in.eof()) {
+      why = "it cannot be read";
+      return false;
+    }
+    utf8 = all.str();
+    if (utf8.size() > 4 * kMaxText) {
+      why = "it is longer than a memo holds";
+      return false;
+    }
+#else
+    // O_NONBLOCK: what is there now may not be what was checked above, and
+    // opening a FIFO would wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (fd >= 0) ::close(fd);
+      why = fd < 0 ? "it cannot be read" : "it is not a regular file";
+      return false;
+    }
+    if (static_cast<std::uintmax_t>(st.st_size) > 4 * kMaxText) {
+      ::close(fd);
+      why = "it is longer than a memo holds";
+      return false;
+    }
+    char buffer[16384];
+    bool failed = false;
+    for (;;) {
+      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      failed = got < 0;
+      if (got <= 0) break;
+      utf8.append(buffer, static_cast<std::size_t>(got));
+      if (utf8.size() > 4 * kMaxText) break;
+    }
+    ::close(fd);
+    if (failed) {
+      why = "it cannot be read";
+      return false;
+    }
+#endif
+    if (utf8.find('\0') != std::string::npos) {
+      why = "it holds a NUL, which ends a memo";
+      return false;
+    }
+    text = examples::Utf8ToPalm(utf8);
+    if (text.size() > kMaxText) {
+      why = "it is longer than a memo holds (" + std::to_string(text.size()) +
+            " bytes on the handheld, at most " + std::to_string(kMaxText) + ")";
+      return false;
+    }
+    return true;
   }
 
   void Synchronise() {
@@ -93,7 +171,8 @@ class TMemoCopyModule : public TComponent {
   void Copy() {
     const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
     const fs::path memo_folder = folder / "Memos";
-    fs::create_directories(memo_folder);
+    examples::TDesktopWriter desktop;
+    desktop.MakeFolders(memo_folder);
 
     const TSyncTypes type = conduit_->SyncType();
     if (type != stFast && type != stSlow && type != stHHtoPC) {
@@ -119,17 +198,15 @@ class TMemoCopyModule : public TComponent {
       const std::string id = std::to_string(memos_->GetRecordId());
       const std::uint8_t attributes = memos_->GetAttributes();
       if ((attributes & eRecAttrDeleted) == 0) {
-        WriteFile(memo_folder / (id + ".txt"), Text());
+        desktop.Write(memo_folder / (id + ".txt"), Text());
         ++copied;
       } else if ((attributes & eRecAttrArchived) != 0) {
-        std::error_code ignored;
-        fs::remove(memo_folder / (id + ".txt"), ignored);
-        WriteFile(memo_folder / (id + ".archived.txt"), Text());
+        desktop.Write(memo_folder / (id + ".archived.txt"), Text());
+        desktop.Remove(memo_folder / (id + ".txt"));
         ++archived;
       } else {
-        std::error_code ignored;
-        fs::remove(memo_folder / (id + ".txt"), ignored);
-        WriteFile(memo_folder / (id + ".deleted"), "");
+        desktop.Write(memo_folder / (id + ".deleted"), "");
+        desktop.Remove(memo_folder / (id + ".txt"));
         ++deleted;
       }
     };
@@ -141,15 +218,18 @@ class TMemoCopyModule : public TComponent {
 
     const fs::path dropped = folder / "NewMemo.txt";
     bool added = false;
-    if (!read_only && fs::exists(dropped)) {
-      std::stringstream text;
-      {
-        // Closed before the rename below: Windows renames no open file.
-        std::ifstream in(dropped, std::ios::binary);
-        text << in.rdbuf();
-      }
+    std::error_code unknown;  // a status that cannot be read: ReadDroppedMemo says why
+    const bool dropped_there =
+        !read_only && fs::symlink_status(dropped, unknown).type() != fs::file_type::not_found;
+    std::string text, why;
+    if (dropped_there && !ReadDroppedMemo(dropped, text, why)) {
+      conduit_->AddLogEntry("Memo Pad: NewMemo.txt is not added, " + why +
+                            "; it is left where it is");
+    } else if (dropped_there) {
+      // The file was closed in ReadDroppedMemo, before the rename below:
+      // Windows renames no open file.
       memos_->Append();
-      memos_->FieldByName("Text")->SetAsString(examples::Utf8ToPalm(text.str()));
+      memos_->FieldByName("Text")->SetAsString(text);
       memos_->SetCategoryId(0);
       memos_->Post();
       conduit_->AddLogEntry("Memo Pad: added memo " + std::to_string(memos_->GetRecordId()) +
@@ -157,6 +237,7 @@ class TMemoCopyModule : public TComponent {
       added = true;
     }
 
+    desktop.Commit();
     if (!read_only) {
       memos_->PurgeDeletedRecords();
       memos_->ResetSyncFlags();

@@ -6,7 +6,11 @@
 // (YYYY-MM-DD, empty without a due date), Completed (0 or 1), Category (its
 // name), Private (1 for a secret record). Text is UTF-8; fields holding a
 // comma, a quote or a line break are quoted, quotes doubled; lines end in
-// CR LF.
+// CR LF. A text field that begins with '=', '+', '-', '@', a tab or a
+// carriage return gets an apostrophe in front, as spreadsheets' own CSV
+// exports write it, so that a spreadsheet opening the file takes it for
+// text, never for a formula. A record whose due date is no day of the
+// calendar is left out, with a line in the log naming it.
 //
 // Which records are copied follows the synchronisation type (see RunExport
 // in examples/common/ExampleSupport.h).
@@ -14,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "conduit/ConduitModule.h"
 #include "examples/common/ExampleSupport.h"
@@ -23,8 +28,11 @@ namespace {
 using namespace fernwick;
 using namespace fernwick::examples;
 
-// One CSV field: quoted when it holds a comma, a quote or a line break.
-std::string CsvField(const std::string& text) {
+// One CSV field of text: an apostrophe before what a spreadsheet would
+// read as a formula; quoted when it holds a comma, a quote or a line break.
+std::string CsvField(std::string text) {
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text[0]) != std::string_view::npos)
+    text.insert(0, 1, '\'');
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string out = "\"";
   for (const char c : text) {
@@ -69,6 +77,12 @@ class TToDoCsvModule : public TComponent {
     // A packed date reads back as a signed 16-bit value: "no date" (0xFFFF)
     // is -1.
     if (due->GetAsInteger() != -1) {
+      const std::int32_t packed = due->GetAsInteger() & 0xFFFF;
+      if (!ValidPackedDate(packed)) {
+        char why[64];
+        std::snprintf(why, sizeof why, "due date 0x%04X is no day of the calendar", packed);
+        throw ERecordSkipped(why);
+      }
       int year = 0, month = 0, day = 0;
       DecodeDate(due->GetAsDateTime(), year, month, day);
       char buf[16];

@@ -4,11 +4,37 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "hotsync/runner/Isolate.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <cerrno>
+#endif
+
 #include "hotsync/runner/Runner.h"
 #include "hotsync/runner/RunnerOptions.h"
+
+namespace {
+
+// Makes `folder` and every missing folder above it, readable by the user
+// alone (mode 0700 on POSIX systems): the desktop files hold the user's
+// private records.
+void MakePrivateFolders(const std::filesystem::path& folder) {
+  if (folder.empty() || std::filesystem::is_directory(folder)) return;
+  MakePrivateFolders(folder.parent_path());
+#ifdef _WIN32
+  std::filesystem::create_directory(folder);
+#else
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+    throw std::filesystem::filesystem_error("cannot create the desktop folder", folder,
+                                            std::error_code(errno, std::generic_category()));
+#endif
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace fernwick::runner;
@@ -28,7 +54,7 @@ int main(int argc, char** argv) {
     if (options.command != Command::kHelp && options.command != Command::kVersion &&
         !options.desktop_given) {
       options.desktop = DefaultDesktopFolder();
-      std::filesystem::create_directories(options.desktop);
+      MakePrivateFolders(options.desktop);
       std::cout << "Desktop folder: " << options.desktop
                 << " (the default; --desktop DIR for another)\n";
     }

@@ -56,6 +56,13 @@ TEST(LayoutFile, MalformedLayoutsAreRefusedWithTheLineAndTheFault) {
        "line 5: 'Flags' is not an earlier field of this section"},
   };
   for (const auto& c : kCases) EXPECT_EQ(Refusal(c.text), c.message) << c.text;
+  // An 8 KB layout must not ask for millions of values: 400 fields of 65535
+  // elements once ran for most of a minute and ended in bad_alloc.
+  std::string huge = "[record]\n";
+  for (int i = 0; i < 400; ++i) huge += "F" + std::to_string(i) + " pftByte 1 65535\n";
+  EXPECT_EQ(Refusal(huge),
+            "line 3: the fields of section [record] hold 131070 elements, more than 65535 in all");
+  EXPECT_EQ(Refusal(head + "Bytes pftByte 1 65534\n[appinfo]\nMore pftByte 1 65535\n"), "accepted");
   EXPECT_EQ(Refusal(head + "align on\r\n\n  # only a comment\nNote pftString 0 1 # the note"),
             "accepted");
 }

@@ -7,7 +7,7 @@ import sys
 
 import vobject
 
-from example_check import Scratch, expect, expect_equal
+from example_check import Scratch, expect, expect_equal, expect_no_controls
 
 TYPES = ["WORK,VOICE", "HOME,VOICE", "FAX", "VOICE", "INTERNET", "VOICE", "PAGER", "CELL"]
 
@@ -95,6 +95,13 @@ def main(bin_dir, handheld):
         dump = s.dump("AddressDB.pdb")
         s.sync("address_conduit.dll", "fast")
         compare(dump, dump.changed(), cards(s.read("AddressBook", "AddressBook.vcf")))
+    # Escape and vertical tab in a name: left out, never written raw.
+    with Scratch(bin_dir, handheld) as s:
+        s.patch("AddressDB.pdb", 2904065, 10, b"\x1b\x0b")  # "Okafor" after the 9-byte head
+        s.sync("address_conduit.dll", "slow")
+        data = s.read("AddressBook", "AddressBook.vcf")
+        expect_no_controls(data, "AddressBook.vcf")
+        expect_equal(cards(data)[2904065].n.value.family, "Ofor", "name without its controls")
     print("ok")
 
 

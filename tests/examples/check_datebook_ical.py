@@ -8,7 +8,7 @@ import sys
 
 import icalendar
 
-from example_check import Scratch, expect, expect_equal
+from example_check import Scratch, expect, expect_equal, expect_no_controls
 
 FREQ = {1: "DAILY", 2: "WEEKLY", 3: "MONTHLY", 4: "MONTHLY", 5: "YEARLY"}
 DAYS = ["SU", "MO", "TU", "WE", "TH", "FR", "SA"]
@@ -104,6 +104,41 @@ def main(bin_dir, handheld):
         dump = s.dump("DatebookDB.pdb")
         s.sync("datebook_conduit.dll", "fast")
         compare(dump.changed(), events(s.read("DateBook", "DateBook.ics")))
+    # Records no handheld application writes: each is left out with one log
+    # line naming it, and the rest is written as valid iCalendar. Once one
+    # impossible date stopped the whole export ("Invalid argument to date
+    # encode") and the others wrote months 0 and 14, hour 25, 30,000
+    # EXDATEs and an end before the start.
+    def date(y, m, d):
+        return (((y - 1904) << 9) | (m << 5) | d).to_bytes(2, "big")
+    bad = {
+        2912265: (4, date(2006, 2, 31), "date 0xCC5F is no day of the calendar"),
+        2912261: (4, date(2003, 14, 5), "date 0xC7C5 is no day of the calendar"),
+        2912263: (0, bytes([25, 99]), "start time 0x1963 is no time of day"),
+        2912266: (2, bytes([8, 0]), "it ends before it starts"),
+        2912257: (18, (30000).to_bytes(2, "big"), "its exception count (30000) is more than"),
+        2912276: (18, b"\0\0", "exception 1, 0x0000, is no day of the calendar"),
+        2912272: (4, date(2003, 0, 0), "date 0xC600 is no day"),  # archived
+    }
+    with Scratch(bin_dir, handheld) as s:
+        dump = s.dump("DatebookDB.pdb")
+        for record, (offset, data, _) in bad.items():
+            s.patch("DatebookDB.pdb", record, offset, data)
+        s.patch("DatebookDB.pdb", 2912277, 11, b"\x1b\x0b")  # "Submit expenses" after 10 bytes
+        log = s.sync("datebook_conduit.dll", "slow")
+        for record, (_, _, why) in bad.items():
+            expect("Date Book: record {} skipped: {}".format(record, why) in log, log)
+        live = [r for r in dump.live() if r["id"] not in bad]
+        for r in live:
+            if r["id"] == 2912277:
+                r["description"] = "Smit expenses"
+        expect("Date Book: {} exported, 0 archived, 1 deleted (stSlow)".format(len(live)) in log, log)
+        data = s.read("DateBook", "DateBook.ics")
+        expect_no_controls(data, "DateBook.ics")
+        compare(live, events(data))
+        # The archived record is not on the desktop: the handheld keeps it.
+        expect("Date Book: deleted records are not purged" in log, log)
+        expect(2912272 in s.record_ids("DatebookDB.pdb"), "archived record kept")
     print("ok")
 
 

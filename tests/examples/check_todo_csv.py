@@ -20,17 +20,23 @@ def rows(data):
     return {int(row[0]): dict(zip(HEADER, row)) for row in table[1:]}
 
 
+def as_text(text):
+    """A text field as the file holds it: what a spreadsheet would take for a
+    formula has an apostrophe in front."""
+    return "'" + text if text[:1] and text[0] in "=+-@\t\r" else text
+
+
 def compare(dump, records, table, archived=False):
     expect_equal(sorted(table), sorted(r["id"] for r in records), "record ids")
     for r in records:
         row = table[r["id"]]
         what = "record {} ".format(r["id"])
-        expect_equal(row["Description"], r["description"], what + "description")
-        expect_equal(row["Note"], r["note"], what + "note")
+        expect_equal(row["Description"], as_text(r["description"]), what + "description")
+        expect_equal(row["Note"], as_text(r["note"]), what + "note")
         expect_equal(row["Priority"], r["priority"], what + "priority")
         expect_equal(row["Due"], "" if r["due"] == "none" else r["due"], what + "due")
         expect_equal(row["Completed"], r["completed"], what + "completed")
-        expect_equal(row["Category"], "" if archived else dump.category(r), what + "category")
+        expect_equal(row["Category"], "" if archived else as_text(dump.category(r)), what + "category")
         expect_equal(row["Private"], "1" if r["attr"] & 0x10 else "0", what + "private")
 
 
@@ -71,6 +77,22 @@ def main(bin_dir, handheld):
         log = s.sync("todo_conduit.dll", "donothing")
         expect("To Do configured to Do Nothing" in log, log)
         expect(not os.path.exists(os.path.join(s.desktop, "ToDo")), "do nothing wrote files")
+    # A due date that is no day (once written as 1899-12-30) leaves its
+    # record out, with a log line naming it; descriptions that a spreadsheet
+    # would run as formulas are written as text.
+    with Scratch(bin_dir, handheld) as s:
+        s.patch("ToDoDB.pdb", 2908161, 0, b"\x00\x00")
+        s.patch("ToDoDB.pdb", 2908162, 3, b"=")
+        s.patch("ToDoDB.pdb", 2908163, 3, b"@")
+        s.patch("ToDoDB.pdb", 2908165, 3, b"-")
+        dump = s.dump("ToDoDB.pdb")
+        log = s.sync("todo_conduit.dll", "slow")
+        expect("To Do: record 2908161 skipped: due date 0x0000 is no day of the calendar" in log, log)
+        expect("To Do: {} exported".format(len(dump.live()) - 1) in log, log)
+        table = rows(s.read("ToDo", "ToDo.csv"))
+        compare(dump, [r for r in dump.live() if r["id"] != 2908161], table)
+        expect_equal(table[2908162]["Description"], "'=ook meeting room for review", "formula")
+        expect_equal(table[2908163]["Description"], "'@enew library card", "formula")
     print("ok")
 
 

@@ -113,6 +113,29 @@ class Scratch:
             sys.exit("sync failed: " + log + out.stderr.decode("utf-8", "replace"))
         return log
 
+    def record_ids(self, database):
+        """The ids of the records of the handheld's `database`, read from its
+        record list alone."""
+        with open(os.path.join(self.handheld, database), "rb") as f:
+            head = f.read(78)
+            entries = f.read(8 * int.from_bytes(head[76:78], "big"))
+        return [int.from_bytes(entries[i + 5:i + 8], "big") for i in range(0, len(entries), 8)]
+
+    def patch(self, database, record_id, offset, data):
+        """Overwrites bytes of record `record_id` of the handheld's `database`
+        ("ToDoDB.pdb") from `offset` within the record: a record no
+        handheld application would write, made in place."""
+        with open(os.path.join(self.handheld, database), "r+b") as f:
+            head = f.read(78)
+            for i in range(int.from_bytes(head[76:78], "big")):
+                f.seek(78 + 8 * i)
+                entry = f.read(8)
+                if int.from_bytes(entry[5:8], "big") == record_id:
+                    f.seek(int.from_bytes(entry[0:4], "big") + offset)
+                    f.write(data)
+                    return
+        raise AssertionError("no record {} in {}".format(record_id, database))
+
     def read(self, *parts):
         with open(os.path.join(self.desktop, *parts), "rb") as f:
             return f.read()
@@ -126,3 +149,10 @@ def expect(condition, message):
 def expect_equal(actual, wanted, what):
     if actual != wanted:
         raise AssertionError("{}: got {!r}, want {!r}".format(what, actual, wanted))
+
+
+def expect_no_controls(data, what):
+    """Text files for other programs hold no control characters but tab, CR
+    and LF: readers take them for line ends or worse."""
+    bad = sorted({b for b in data if (b < 0x20 and b not in (9, 10, 13)) or b == 0x7F})
+    expect(not bad, "{} holds control characters {}".format(what, bad))

@@ -1,6 +1,7 @@
 # fernwick-hotsync without --desktop: it uses $XDG_DATA_HOME/fernwick/desktop,
-# says so, and writes nothing into the current folder; nor with a relative
-# XDG_DATA_HOME (ignored: ~/.local/share then) or an empty --desktop (refused).
+# says so, makes it readable by the user alone, and writes nothing into the
+# current folder; nor with a relative XDG_DATA_HOME (ignored: ~/.local/share
+# then) or an empty --desktop (refused).
 #   cmake -DRUNNER=<file> -DCONDUIT=<memo conduit> -DSOURCE_DIR=<repository>
 #         -DWORK=<folder> -P runner_default_desktop.cmake
 file(REMOVE_RECURSE ${WORK})
@@ -21,6 +22,12 @@ file(GLOB written ${desktop}/*)
 file(GLOB in_cwd ${WORK}/cwd/*)
 if(NOT written OR in_cwd)
   message(FATAL_ERROR "desktop folder holds '${written}', current folder '${in_cwd}'")
+endif()
+# The desktop files hold the user's private records: the folder the runner
+# makes is the user's alone, whatever the umask.
+execute_process(COMMAND stat -c %a ${desktop} ${WORK}/data/fernwick OUTPUT_VARIABLE modes)
+if(NOT modes STREQUAL "700\n700\n")
+  message(FATAL_ERROR "the default desktop folder and its parent have modes ${modes}, not 700")
 endif()
 
 set(ENV{XDG_DATA_HOME} data)

@@ -9,6 +9,10 @@
 #include <regex>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "RunnerFixture.h"
 #include "hotsync/pdb/BuiltinRecords.h"
 #include "hotsync/pdb/PdbFile.h"
@@ -154,6 +158,42 @@ TEST_F(MemoExample, FullDesktopDiskPurgesNothing) {
   for (std::size_t i = 0; i < after.records.size(); ++i)
     EXPECT_EQ(after.records[i].attributes, before.records[i].attributes);
   EXPECT_TRUE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt"));
+}
+
+// A NewMemo.txt that cannot be a memo is left where it is, with a log line,
+// and the synchronisation goes on: one of 65,535 bytes once became an empty
+// memo marked done, a folder an empty memo, a NUL cut the text short, and a
+// FIFO hung the synchronisation.
+TEST_F(MemoExample, DroppedFilesThatAreNoMemoStayWhereTheyAre) {
+  const fs::path dropped = desktop_ / "MemoPad" / "NewMemo.txt";
+  ASSERT_EQ(Sync(), kExitOk) << out_.str();  // purges what the sample has deleted
+  const std::size_t records = MemoDB().records.size();
+  const auto refused = [&](const std::string& why) {
+    ASSERT_EQ(Sync(), kExitOk) << out_.str();
+    EXPECT_THAT(out_.str(), HasSubstr("Memo Pad: NewMemo.txt is not added, " + why +
+                                      "; it is left where it is"));
+    EXPECT_TRUE(fs::exists(dropped));
+    EXPECT_FALSE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt.done"));
+    EXPECT_EQ(MemoDB().records.size(), records);
+  };
+  std::ofstream(dropped, std::ios::binary) << std::string(65535, 'x');
+  refused("it is longer than a memo holds (65535 bytes on the handheld, at most 65534)");
+  std::ofstream(dropped, std::ios::binary) << std::string("Before\0after", 12);
+  refused("it holds a NUL, which ends a memo");
+  fs::remove(dropped);
+  fs::create_directory(dropped);
+  refused("it is not a regular file");
+  fs::remove(dropped);
+#ifndef _WIN32
+  ASSERT_EQ(mkfifo(dropped.c_str(), 0600), 0);
+  refused("it is not a regular file");
+  fs::remove(dropped);
+#endif
+  // The longest memo that fits is added whole.
+  std::ofstream(dropped, std::ios::binary) << std::string(65534, 'x');
+  ASSERT_EQ(Sync(), kExitOk) << out_.str();
+  EXPECT_EQ(pdb::DecodeMemoRecord(MemoDB().records.back().data).text, std::string(65534, 'x'));
+  EXPECT_TRUE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt.done"));
 }
 
 // The dropped memo is marked done only once the handheld has it: when the
