@@ -85,6 +85,13 @@ bool DorvPalmFieldTypeFromName(std::string_view name, TDorvPalmFieldType& type) 
   return false;
 }
 
+bool IsValidPalmDate(std::int32_t packed) noexcept {
+  const int month = (packed >> 5) & 0x0F;
+  const int day = packed & 0x1F;
+  return month >= 1 && month <= 12 && day >= 1 &&
+         day <= DaysInMonth(((packed >> 9) & 0x7F) + 1904, month);
+}
+
 // ---------------------------------------------------------------------------
 // TDorvPalmField
 
@@ -169,6 +176,11 @@ TDateTime TDorvPalmField::GetAsDateTime() const {
   } catch (const EConvertError&) {
     return 0;
   }
+}
+
+bool TDorvPalmField::IsValidDate() const {
+  std::int32_t packed = 0;
+  return data_type_ == pftDate && value_.TryAsInteger(packed) && IsValidPalmDate(packed);
 }
 
 void TDorvPalmField::SetAsDateTime(TDateTime value) {

@@ -131,6 +131,10 @@ class TDatebookICalModule : public TComponent {
     }
     const std::int32_t flags = flags_->GetAsInteger();
     const std::int32_t date = Int("Date") & 0xFFFF;
+    if (!IsValidPalmDate(date)) {
+      throw EDorvConduitError("Date Book: event " + std::to_string(events_->GetRecordId()) +
+                              " has no valid date");
+    }
     const bool untimed = Int("StartHour") == 0xFF;
     const std::string start_time = untimed ? "" : TimeText(Int("StartHour"), Int("StartMinute"));
 
@@ -150,7 +154,9 @@ class TDatebookICalModule : public TComponent {
     if ((events_->GetAttributes() & eRecAttrSecret) != 0) event.Add("CLASS:PRIVATE");
     if ((flags & kRepeatFlag) != 0) AddRepeat(event, untimed);
     for (std::int32_t i = 0; i < ExceptionCount(); ++i) {
-      const std::string day = DateText(exceptions_->GetArrayValue(i).AsInteger() & 0xFFFF);
+      const std::int32_t packed = exceptions_->GetArrayValue(i).AsInteger() & 0xFFFF;
+      if (!IsValidPalmDate(packed)) continue;  // a damaged date excepts no day
+      const std::string day = DateText(packed);
       event.Add(untimed ? "EXDATE;VALUE=DATE:" + day : "EXDATE:" + day + start_time);
     }
     if ((flags & kAlarmFlag) != 0) {
@@ -192,7 +198,8 @@ class TDatebookICalModule : public TComponent {
       rule += ";BYDAY=" + std::string(week >= 4 ? "-1" : std::to_string(week + 1)) + kDays[on % 7];
     }
     const std::int32_t end = Int("RepeatEnd") & 0xFFFF;
-    if (end != 0xFFFF) rule += ";UNTIL=" + DateText(end) + (untimed ? "" : "T235959");
+    // "No date" (0xFFFF) repeats forever; so does a damaged end date.
+    if (IsValidPalmDate(end)) rule += ";UNTIL=" + DateText(end) + (untimed ? "" : "T235959");
     event.Add(rule);
   }
 

@@ -66,9 +66,9 @@ class TToDoCsvModule : public TComponent {
     const std::int32_t priority = todos_->FieldByName("Priority")->GetAsInteger();
     TDorvPalmField* due = todos_->FieldByName("DueDate");
     std::string due_text;
-    // A packed date reads back as a signed 16-bit value: "no date" (0xFFFF)
-    // is -1.
-    if (due->GetAsInteger() != -1) {
+    // "No date" (0xFFFF) and a damaged date (month 0, 30 February, ...) both
+    // export as no due date; GetAsDateTime would read them as 30 Dec 1899.
+    if (due->IsValidDate()) {
       int year = 0, month = 0, day = 0;
       DecodeDate(due->GetAsDateTime(), year, month, day);
       char buf[16];

@@ -106,6 +106,31 @@ TEST_F(PalmFieldTest, InvalidPackedDatesAndTimesReadAsZero) {
   EXPECT_THROW(t->GetAsDateTime(), EVariantError);
 }
 
+TEST_F(PalmFieldTest, IsValidDateTellsADamagedDateFromARealOne) {
+  TDorvPalmField* d = NewField(pftDate);
+  // Record bytes 00 00 (month 0): not "no date" (-1), yet it reads as 0,
+  // 30 December 1899, like every other date that does not exist.
+  for (std::int32_t packed : {0, -1, 65535, (99 << 9) | (13 << 5) | 1, (1 << 9) | (2 << 5) | 30,
+                              (106 << 9) | (4 << 5) | 0}) {
+    d->SetAsInteger(packed);
+    EXPECT_EQ(d->GetAsDateTime(), 0.0) << packed;
+    EXPECT_FALSE(d->IsValidDate()) << packed;
+    EXPECT_FALSE(IsValidPalmDate(packed)) << packed;
+  }
+  // 29 February of a leap year, and the ends of the range, also sign-extended.
+  for (std::int32_t packed : {(0 << 9) | (2 << 5) | 29, 33, 65439, -11172}) {
+    d->SetAsInteger(packed);
+    EXPECT_TRUE(d->IsValidDate()) << packed;
+    EXPECT_TRUE(IsValidPalmDate(packed)) << packed;
+  }
+  EXPECT_FALSE(NewField(pftDate)->IsValidDate());  // empty
+  d->SetAsString("not a number");
+  EXPECT_FALSE(d->IsValidDate());
+  TDorvPalmField* n = NewField(pftSmallint);
+  n->SetAsInteger(33);
+  EXPECT_FALSE(n->IsValidDate());
+}
+
 TEST_F(PalmFieldTest, TimeKeepsHourAndMinute) {
   TDorvPalmField* t = NewField(pftTime);
   t->SetAsDateTime(36540 + EncodeTime(13, 45, 59, 999));

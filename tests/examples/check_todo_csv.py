@@ -71,6 +71,15 @@ def main(bin_dir, handheld):
         log = s.sync("todo_conduit.dll", "donothing")
         expect("To Do configured to Do Nothing" in log, log)
         expect(not os.path.exists(os.path.join(s.desktop, "ToDo")), "do nothing wrote files")
+    # Due dates that are no dates (month 0, month 13, 30 February) are
+    # exported as no due date, not as 1899-12-30.
+    with Scratch(bin_dir, handheld) as s:
+        bad = [s.patch_record("ToDoDB.pdb", index, 0, packed.to_bytes(2, "big"))
+               for index, packed in ((0, 0), (5, 99 << 9 | 13 << 5 | 1), (10, 106 << 9 | 2 << 5 | 30))]
+        s.sync("todo_conduit.dll", "slow")
+        table = rows(s.read("ToDo", "ToDo.csv"))
+        for rec_id in bad:
+            expect_equal(table[rec_id]["Due"], "", "record {} due".format(rec_id))
     print("ok")
 
 
