@@ -4,6 +4,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/PropertyText.h"
+#include "framework/SysUtils.h"
 
 namespace fernwick {
 
@@ -229,6 +230,19 @@ TDorvPalmField* TDorvPalmFields::Items(int index) const {
 
 void TDorvPalmFields::SetItem(int index, const TDorvPalmField& value) {
   Items(index)->Assign(value);
+}
+
+TDorvPalmField* TDorvPalmFields::FindField(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i) {
+    TDorvPalmField* field = Items(i);
+    if (CompareText(field->FieldName(), name) == 0) return field;
+  }
+  return nullptr;
+}
+
+TDorvPalmField* TDorvPalmFields::FieldByName(const std::string& name) const {
+  if (TDorvPalmField* field = FindField(name)) return field;
+  throw EDorvConduitError("Field " + name + " does not exist");
 }
 
 }  // namespace fernwick

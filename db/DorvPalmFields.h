@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "framework/Classes.h"
 #include "framework/Collections.h"
@@ -206,6 +207,14 @@ class TDorvPalmFields : public TOwnedCollection {
   TDorvPalmField* GetItem(int index) const { return Items(index); }
   // Assigns `value` into the existing field at `index`; the object stays.
   void SetItem(int index, const TDorvPalmField& value);
+
+  // The first field whose name equals `name`, ignoring the case of A to Z;
+  // nullptr without a match.
+  TDorvPalmField* FindField(std::string_view name) const;
+  // As FindField, but raises EDorvConduitError "Field <name> does not exist"
+  // (ErrorCode 0) without a match, as TDorvConduitDb::FieldByName does. For
+  // the info block lists: AppInfoFields().FieldByName("SortOrder").
+  TDorvPalmField* FieldByName(const std::string& name) const;
 
   std::string ClassName() const override { return "TDorvPalmFields"; }
 };

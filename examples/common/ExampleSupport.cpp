@@ -115,9 +115,7 @@ void AddCategoryFields(TDorvPalmFields& fields) {
 
 std::array<std::string, 16> CategoryNames(TDorvPalmFields& fields) {
   std::array<std::string, 16> names;
-  for (int f = 0; f < fields.Count(); ++f) {
-    TDorvPalmField* field = fields.Items(f);
-    if (field->FieldName() != "CategoryName") continue;
+  if (TDorvPalmField* field = fields.FindField("CategoryName")) {
     for (std::int32_t i = 0; i < 16; ++i) names[i] = PalmToUtf8(field->GetArrayValue(i).AsString());
   }
   return names;

@@ -156,6 +156,22 @@ TEST_F(DatabaseComponent, ReadsByIdByCategoryAndByModification) {
   EXPECT_EQ(modified_in_category, (std::vector<std::string>{"d"}));
 }
 
+TEST_F(DatabaseComponent, FindRecordByIdAnswersWithoutRaisingForAnIdNotHeld) {
+  Put({"a", "b", "c"});
+  EXPECT_FALSE(db_.FindRecordById(2));  // closed
+  db_.Open();
+  EXPECT_TRUE(db_.FindRecordById(2));
+  EXPECT_EQ(db_.CurrentRecordNum(), 1);
+  EXPECT_EQ(Text(), "b");
+  EXPECT_FALSE(db_.FindRecordById(999));
+  EXPECT_EQ(db_.CurrentRecordNum(), 1);
+  EXPECT_EQ(Text(), "b");
+  handheld_.InjectFault("SyncReadRecordById", SYNCERR_FILE_NOT_OPEN);
+  EXPECT_EQ(CatchDorv([&] { db_.FindRecordById(3); }).ErrorCode(), SYNCERR_FILE_NOT_OPEN);
+  db_.Edit();
+  EXPECT_FALSE(db_.FindRecordById(3));
+}
+
 TEST_F(DatabaseComponent, NextReadsEndOnAClosedDatabaseOrWhileEditing) {
   Put({"a"}, {0x40});
   EXPECT_FALSE(db_.NextModified());

@@ -231,6 +231,23 @@ TEST_F(PalmFieldTest, AssignCopiesDefinitionAndWholeValue) {
   EXPECT_EQ(src->GetArrayValue(1), Variant("kept"));
 }
 
+TEST_F(PalmFieldTest, FieldListsLookFieldsUpByName) {
+  TDorvPalmField* renamed = NewField(pftSmallint);
+  renamed->SetFieldName("Renamed");
+  TDorvPalmField* names = NewField(pftString);
+  names->SetFieldName("CategoryName");
+  EXPECT_EQ(fields_.FieldByName("categoryname"), names);
+  EXPECT_EQ(fields_.FindField("RENAMED"), renamed);
+  EXPECT_EQ(fields_.FindField("Missing"), nullptr);
+  try {
+    fields_.FieldByName("Missing");
+    ADD_FAILURE() << "no EDorvConduitError";
+  } catch (const EDorvConduitError& e) {
+    EXPECT_EQ(e.Message(), "Field Missing does not exist");
+    EXPECT_EQ(e.ErrorCode(), 0);
+  }
+}
+
 TEST_F(PalmFieldTest, PublishedPropertiesStreamInOrder) {
   const auto props = TDorvPalmField::PublishedProperties();
   ASSERT_EQ(props.size(), 4u);
