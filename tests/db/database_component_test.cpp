@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -170,6 +171,26 @@ TEST_F(DatabaseComponent, FindRecordByIdAnswersWithoutRaisingForAnIdNotHeld) {
   EXPECT_EQ(CatchDorv([&] { db_.FindRecordById(3); }).ErrorCode(), SYNCERR_FILE_NOT_OPEN);
   db_.Edit();
   EXPECT_FALSE(db_.FindRecordById(3));
+}
+
+TEST_F(DatabaseComponent, AnAppendedRecordIsModifiedAndComesBackThroughNextModified) {
+  // Post marks every record it writes as modified, a new one too: a walk of
+  // the modified records after appending meets the conduit's own appends,
+  // which it skips by the ids Post gave them.
+  Put({"a", "b"}, {0x40, 0x00});
+  db_.Open();
+  db_.Append();
+  db_.FieldByName("Text")->SetAsString("new");
+  db_.Post();
+  const std::set<std::uint32_t> appended = {db_.GetRecordId()};
+  std::vector<std::uint32_t> modified, others;
+  while (db_.NextModified()) {
+    modified.push_back(db_.GetRecordId());
+    EXPECT_NE(db_.GetAttributes() & eRecAttrDirty, 0);
+    if (appended.count(db_.GetRecordId()) == 0) others.push_back(db_.GetRecordId());
+  }
+  EXPECT_EQ(modified, (std::vector<std::uint32_t>{1, *appended.begin()}));
+  EXPECT_EQ(others, (std::vector<std::uint32_t>{1}));
 }
 
 TEST_F(DatabaseComponent, NextReadsEndOnAClosedDatabaseOrWhileEditing) {
