@@ -42,7 +42,7 @@ std::string CurrentExceptionMessage(const char* entry) noexcept {
   try {
     throw;
   } catch (const std::exception& e) {
-    return e.what();
+    return ExceptionReport(e);
   } catch (...) {
     return std::string("Unknown exception in ") + entry;
   }

@@ -14,16 +14,9 @@
 
 namespace fernwick {
 
-// Result of OpenConduit when an exception other than
-// EDorvConduitError left the conduit. The exception's message is written to
-// the HotSync log as a plain line, followed by the conduit name with activity
-// 21, exactly like an EDorvConduitError.
-constexpr std::int32_t kErrUnexpectedException = -3;
-// Result of OpenConduit when the properties record pointer is null.
-constexpr std::int32_t kErrNullProperties = -4;
-// Result of OpenConduit when the library's data module could not be created
-// (its error is logged, followed by "Unnamed Conduit" with activity 21).
-constexpr std::int32_t kErrNoConduitModule = -5;
+// OpenConduit's own results (kErrUnexpectedException, kErrNullProperties,
+// kErrNoConduitModule) are declared with the records in
+// conduit/SyncProperties.h, where HotSync Manager's side reads them too.
 
 // GetConduitInfo's result codes.
 constexpr std::int32_t kInfoOk = 0;

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "conduit/LibraryStartup.h"
+#include "framework/Exceptions.h"
 
 namespace fernwick {
 
@@ -17,7 +18,7 @@ std::string CurrentExceptionText(const char* otherwise) {
   try {
     throw;
   } catch (const std::exception& e) {
-    return e.what();
+    return ExceptionReport(e);
   } catch (...) {
     return otherwise;
   }

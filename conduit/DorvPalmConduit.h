@@ -32,10 +32,8 @@ using TConfigureConduitEvent = std::function<void(TSyncPreference& prefs, bool& 
 // exported): the code of a call through an unbound entry.
 constexpr std::int32_t kErrApiVersionUnavailable = -2;
 
-// Result of OpenConduit for a run that an EDorvConduitError with ErrorCode 0
-// aborted while the HotSync log was not bound: without the log's abort line
-// only the result can tell HotSync Manager that the run failed.
-constexpr std::int32_t kErrAbortedWithoutLog = -6;
+// kErrAbortedWithoutLog, OpenConduit's result for a run aborted while the
+// HotSync log was not bound, is declared in conduit/SyncProperties.h.
 
 // The conduit component. At most one lives per loaded library; constructing
 // it makes it the conduit reference that the exported entry points use.

@@ -128,4 +128,38 @@ static_assert(offsetof(TSyncPreference, SyncPref) == 516);
 static_assert(offsetof(TSyncPreference, SyncType) == 520);
 static_assert(sizeof(TSyncPreference) == 524);
 
+// Results of OpenConduit besides 0 (the run went through, or its
+// EDorvConduitError is in the HotSync log) and the nonzero Error that the
+// conduit's OnOpenConduit handler set.
+//
+// An exception other than EDorvConduitError left the conduit; its message is
+// in the HotSync log, followed by the conduit name with activity 21.
+constexpr std::int32_t kErrUnexpectedException = -3;
+// OpenConduit was called without a properties record.
+constexpr std::int32_t kErrNullProperties = -4;
+// The library's data module could not be created (its error is logged,
+// followed by "Unnamed Conduit" with activity 21).
+constexpr std::int32_t kErrNoConduitModule = -5;
+// An EDorvConduitError with ErrorCode 0 aborted the run while the HotSync
+// log was not bound: without the log's abort line only the result can tell
+// HotSync Manager that the run failed. (With ErrorCode nonzero the result is
+// that code.)
+constexpr std::int32_t kErrAbortedWithoutLog = -6;
+
+// "kErrUnexpectedException" for the results above; nullptr for any other.
+constexpr const char* ConduitResultName(std::int32_t result) noexcept {
+  switch (result) {
+    case kErrUnexpectedException:
+      return "kErrUnexpectedException";
+    case kErrNullProperties:
+      return "kErrNullProperties";
+    case kErrNoConduitModule:
+      return "kErrNoConduitModule";
+    case kErrAbortedWithoutLog:
+      return "kErrAbortedWithoutLog";
+    default:
+      return nullptr;
+  }
+}
+
 }  // namespace fernwick

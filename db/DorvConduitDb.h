@@ -289,8 +289,15 @@ class TDorvConduitDb : public TComponent {
   // decodes it into Fields. Browsing only. Raises "Database not opened in
   // read mode" when OpenMode lacks eDbRead.
   void ReadRawRecord(TDorvReadMode mode, std::uint32_t rec_id);
-  // Reads the record with id `rec_id` and moves the cursor to it.
+  // Reads the record with id `rec_id` and moves the cursor to it. An id the
+  // database does not hold raises "SyncReadRecordById failed" with
+  // SYNCERR_NOT_FOUND.
   void Find(std::uint32_t rec_id);
+  // As Find, but answers false instead of raising when the database holds no
+  // record with that id (the record buffer is then zero-filled; the fields,
+  // Attributes and the cursor stay as they were), and false on a closed
+  // database or outside browsing. Any other failure raises as Find does.
+  bool FindRecordById(std::uint32_t rec_id);
   // Restarts the Sync Manager's iterations of the "next" reads.
   void Reset();
   // The next record of category CategoryId / the next modified record / the
@@ -306,7 +313,9 @@ class TDorvConduitDb : public TComponent {
   TDorvPalmField* AddField(const std::string& name, TDorvPalmFieldType data_type,
                            std::int32_t size);
   // The first field of Fields whose name equals `name`, ignoring the case of
-  // A to Z. Raises "Field <name> does not exist" without a match.
+  // A to Z. Raises "Field <name> does not exist" without a match. The field
+  // lists answer the same (Fields().FindField(name) without raising,
+  // AppInfoFields().FieldByName(name) for an info block).
   TDorvPalmField* FieldByName(const std::string& name);
 
   // ---- Editing and writing ------------------------------------------------

@@ -184,6 +184,17 @@ void TDorvConduitDb::ReadRawRecord(TDorvReadMode mode, std::uint32_t rec_id) {
 
 void TDorvConduitDb::Find(std::uint32_t rec_id) { ReadRawRecord(rmById, rec_id); }
 
+bool TDorvConduitDb::FindRecordById(std::uint32_t rec_id) {
+  if (!active_ || state_ != pdsBrowse) return false;
+  try {
+    ReadRawRecord(rmById, rec_id);
+  } catch (const EDorvConduitError& e) {
+    if (e.ErrorCode() == SYNCERR_NOT_FOUND) return false;
+    throw;
+  }
+  return true;
+}
+
 void TDorvConduitDb::Reset() {
   if (active_ && state_ == pdsBrowse) ReadRawRecord(rmReset, 0);
 }
@@ -215,12 +226,7 @@ TDorvPalmField* TDorvConduitDb::AddField(const std::string& name, TDorvPalmField
 }
 
 TDorvPalmField* TDorvConduitDb::FieldByName(const std::string& name) {
-  TDorvPalmFields& fields = Fields();
-  for (int i = 0; i < fields.Count(); ++i) {
-    TDorvPalmField* field = fields.Items(i);
-    if (CompareText(field->FieldName(), name) == 0) return field;
-  }
-  throw EDorvConduitError("Field " + name + " does not exist");
+  return Fields().FieldByName(name);
 }
 
 void TDorvConduitDb::SetCategoryId(std::int16_t value) {

@@ -4,6 +4,7 @@
 
 #include "framework/Exceptions.h"
 #include "framework/PropertyText.h"
+#include "framework/SysUtils.h"
 
 namespace fernwick {
 
@@ -83,6 +84,13 @@ bool DorvPalmFieldTypeFromName(std::string_view name, TDorvPalmFieldType& type) 
     }
   }
   return false;
+}
+
+bool IsValidPalmDate(std::int32_t packed) noexcept {
+  const int month = (packed >> 5) & 0x0F;
+  const int day = packed & 0x1F;
+  return month >= 1 && month <= 12 && day >= 1 &&
+         day <= DaysInMonth(((packed >> 9) & 0x7F) + 1904, month);
 }
 
 // ---------------------------------------------------------------------------
@@ -171,6 +179,11 @@ TDateTime TDorvPalmField::GetAsDateTime() const {
   }
 }
 
+bool TDorvPalmField::IsValidDate() const {
+  std::int32_t packed = 0;
+  return data_type_ == pftDate && value_.TryAsInteger(packed) && IsValidPalmDate(packed);
+}
+
 void TDorvPalmField::SetAsDateTime(TDateTime value) {
   value_ = Variant(std::int32_t{0});
   if (data_type_ == pftDate) {
@@ -217,6 +230,19 @@ TDorvPalmField* TDorvPalmFields::Items(int index) const {
 
 void TDorvPalmFields::SetItem(int index, const TDorvPalmField& value) {
   Items(index)->Assign(value);
+}
+
+TDorvPalmField* TDorvPalmFields::FindField(std::string_view name) const {
+  for (int i = 0; i < Count(); ++i) {
+    TDorvPalmField* field = Items(i);
+    if (CompareText(field->FieldName(), name) == 0) return field;
+  }
+  return nullptr;
+}
+
+TDorvPalmField* TDorvPalmFields::FieldByName(const std::string& name) const {
+  if (TDorvPalmField* field = FindField(name)) return field;
+  throw EDorvConduitError("Field " + name + " does not exist");
 }
 
 }  // namespace fernwick

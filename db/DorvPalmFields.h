@@ -7,6 +7,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "framework/Classes.h"
 #include "framework/Collections.h"
@@ -54,6 +55,13 @@ int DorvPalmFieldTypeWidth(TDorvPalmFieldType type) noexcept;
 std::string_view DorvPalmFieldTypeName(TDorvPalmFieldType type) noexcept;
 // The type named `name` (exact spelling); false when there is none.
 bool DorvPalmFieldTypeFromName(std::string_view name, TDorvPalmFieldType& type) noexcept;
+
+// Whether the low 16 bits of `packed` are a handheld date that exists: month
+// 1 to 12 and day 1 to the last day of that month (every year 1904 to 2031
+// fits the bits). False for "no date" (FF FF, which a record reads back as
+// -1) and for dates such as 00 00 (month 0) that GetAsDateTime answers with
+// 0, the TDateTime of 30 December 1899.
+bool IsValidPalmDate(std::int32_t packed) noexcept;
 
 // One field of a record layout: name, data type, width (Size), number of
 // consecutive elements (ArraySize) and the current value or values.
@@ -136,6 +144,11 @@ class TDorvPalmField : public TCollectionItem {
   // time of day. 0 for an invalid packed date or time and for other types.
   // Raises EVariantError when the value does not convert to an integer.
   TDateTime GetAsDateTime() const;
+  // True when the field is a pftDate field whose value is a date that exists
+  // (IsValidPalmDate), so GetAsDateTime reads a real date and not the 0 of
+  // "no date" or of a damaged date. False for other types, an empty value
+  // and a value that does not convert to an integer; never raises.
+  bool IsValidDate() const;
   // Sets the value to the integer 0, then for pftDate to the packed date of
   // `value` (time of day ignored; EConvertError "Year outside Palm date range"
   // outside 1904 to 2031, the value staying 0) and for pftTime to the packed
@@ -196,6 +209,14 @@ class TDorvPalmFields : public TOwnedCollection {
   TDorvPalmField* GetItem(int index) const { return Items(index); }
   // Assigns `value` into the existing field at `index`; the object stays.
   void SetItem(int index, const TDorvPalmField& value);
+
+  // The first field whose name equals `name`, ignoring the case of A to Z;
+  // nullptr without a match.
+  TDorvPalmField* FindField(std::string_view name) const;
+  // As FindField, but raises EDorvConduitError "Field <name> does not exist"
+  // (ErrorCode 0) without a match, as TDorvConduitDb::FieldByName does. For
+  // the info block lists: AppInfoFields().FieldByName("SortOrder").
+  TDorvPalmField* FieldByName(const std::string& name) const;
 
   std::string ClassName() const override { return "TDorvPalmFields"; }
 };

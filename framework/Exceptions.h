@@ -56,4 +56,11 @@ class EDorvConduitError : public Exception {
   std::int32_t error_code_;
 };
 
+// The line to report for an exception that reached an entry point. The
+// library's own exceptions (Exception and its descendants) give their message
+// unchanged. Any other std::exception says what kind of failure it was
+// before its what(): std::invalid_argument("stoi") gives
+// "Unexpected exception std::invalid_argument: stoi".
+std::string ExceptionReport(const std::exception& e);
+
 }  // namespace fernwick

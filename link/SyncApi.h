@@ -56,6 +56,55 @@ constexpr std::int32_t SYNCERR_LIMIT_EXCEEDED = 0x4018;
 constexpr std::int32_t SYNCERR_UNKNOWN_REQUEST = 0x4019;
 constexpr std::int32_t SYNCERR_TOO_MANY_OPEN_FILES = 0x10004403;
 
+// The name of a status above ("SYNCERR_NOT_FOUND"); nullptr for any other
+// value.
+constexpr const char* SyncStatusName(std::int32_t status) noexcept {
+  switch (status) {
+    case SYNCERR_NONE:
+      return "SYNCERR_NONE";
+    case SYNCERR_UNKNOWN:
+      return "SYNCERR_UNKNOWN";
+    case SYNCERR_MORE:
+      return "SYNCERR_MORE";
+    case SYNCERR_NOT_FOUND:
+      return "SYNCERR_NOT_FOUND";
+    case SYNCERR_FILE_NOT_OPEN:
+      return "SYNCERR_FILE_NOT_OPEN";
+    case SYNCERR_RECORD_BUSY:
+      return "SYNCERR_RECORD_BUSY";
+    case SYNCERR_RECORD_DELETED:
+      return "SYNCERR_RECORD_DELETED";
+    case SYNCERR_READ_ONLY:
+      return "SYNCERR_READ_ONLY";
+    case SYNCERR_FILE_ALREADY_EXIST:
+      return "SYNCERR_FILE_ALREADY_EXIST";
+    case SYNCERR_FILE_ALREADY_OPEN:
+      return "SYNCERR_FILE_ALREADY_OPEN";
+    case SYNCERR_NO_FILES_OPEN:
+      return "SYNCERR_NO_FILES_OPEN";
+    case SYNCERR_BAD_OPERATION:
+      return "SYNCERR_BAD_OPERATION";
+    case SYNCERR_REMOTE_BAD_ARG:
+      return "SYNCERR_REMOTE_BAD_ARG";
+    case SYNCERR_LOCAL_BUFF_TOO_SMALL:
+      return "SYNCERR_LOCAL_BUFF_TOO_SMALL";
+    case SYNCERR_REMOTE_NO_SPACE:
+      return "SYNCERR_REMOTE_NO_SPACE";
+    case SYNCERR_LOCAL_MEM:
+      return "SYNCERR_LOCAL_MEM";
+    case SYNCERR_BAD_ARG:
+      return "SYNCERR_BAD_ARG";
+    case SYNCERR_LIMIT_EXCEEDED:
+      return "SYNCERR_LIMIT_EXCEEDED";
+    case SYNCERR_UNKNOWN_REQUEST:
+      return "SYNCERR_UNKNOWN_REQUEST";
+    case SYNCERR_TOO_MANY_OPEN_FILES:
+      return "SYNCERR_TOO_MANY_OPEN_FILES";
+    default:
+      return nullptr;
+  }
+}
+
 // Open-mode bits of SyncOpenDB.
 constexpr std::uint8_t eDbShowSecret = 0x10;
 constexpr std::uint8_t eDbExclusive = 0x20;

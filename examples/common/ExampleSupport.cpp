@@ -55,9 +55,7 @@ void AddCategoryFields(TDorvPalmFields& fields) {
 
 std::array<std::string, 16> CategoryNames(TDorvPalmFields& fields) {
   std::array<std::string, 16> names;
-  for (int f = 0; f < fields.Count(); ++f) {
-    TDorvPalmField* field = fields.Items(f);
-    if (field->FieldName() != "CategoryName") continue;
+  if (TDorvPalmField* field = fields.FindField("CategoryName")) {
     for (std::int32_t i = 0; i < 16; ++i) names[i] = PalmToUtf8(field->GetArrayValue(i).AsString());
   }
   return names;
@@ -339,17 +337,6 @@ void WriteFileAtomically(const fs::path& path, const std::string& text) {
   TDesktopWriter writer;
   writer.Write(path, text);
   writer.Commit();
-}
-
-bool ValidPackedDate(std::int32_t packed) {
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  if (packed < 0 || packed > 0xFFFF) return false;
-  const int year = ((packed >> 9) & 0x7F) + 1904;
-  const int month = (packed >> 5) & 0x0F;
-  const int day = packed & 0x1F;
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return false;
-  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-  return month != 2 || day <= 28 || leap;
 }
 
 }  // namespace fernwick::examples

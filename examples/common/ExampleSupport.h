@@ -81,11 +81,6 @@ class TDesktopWriter {
 // cannot.
 void WriteFileAtomically(const std::filesystem::path& path, const std::string& text);
 
-// Whether a packed date (year since 1904 in bits 15-9, month in 8-5, day
-// in 4-0) names a day of the calendar: month 1 to 12, day 1 to the month's
-// last. "No date" (0xFFFF) is not a day either.
-bool ValidPackedDate(std::int32_t packed);
-
 // Thrown by TExport::render for a record that cannot be written soundly:
 // RunExport logs "<name>: record <id> skipped: <what()>" and goes on with
 // the next record.

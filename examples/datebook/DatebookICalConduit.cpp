@@ -140,7 +140,7 @@ class TDatebookICalModule : public TComponent {
     const auto skip = [](const std::string& why) { throw ERecordSkipped(why); };
     const std::int32_t flags = flags_->GetAsInteger();
     const std::int32_t date = Int("Date") & 0xFFFF;
-    if (!ValidPackedDate(date)) skip("date " + Hex(date) + " is no day of the calendar");
+    if (!IsValidPalmDate(date)) skip("date " + Hex(date) + " is no day of the calendar");
     if (Int("StartHour") != 0xFF) {
       const std::int32_t start = Int("StartHour") * 60 + Int("StartMinute");
       const std::int32_t end = Int("EndHour") * 60 + Int("EndMinute");
@@ -153,7 +153,7 @@ class TDatebookICalModule : public TComponent {
     }
     if ((flags & kRepeatFlag) != 0) {
       const std::int32_t end = Int("RepeatEnd") & 0xFFFF;
-      if (end != 0xFFFF && !ValidPackedDate(end))
+      if (end != 0xFFFF && !IsValidPalmDate(end))
         skip("repeat end date " + Hex(end) + " is no day of the calendar");
     }
     // The exceptions follow the fixed part (8 bytes), the alarm (2), the
@@ -198,7 +198,7 @@ class TDatebookICalModule : public TComponent {
     if ((flags & kRepeatFlag) != 0) AddRepeat(event, untimed);
     for (std::int32_t i = 0; i < ExceptionCount(); ++i) {
       const std::int32_t packed = exceptions_->GetArrayValue(i).AsInteger() & 0xFFFF;
-      if (!ValidPackedDate(packed)) {
+      if (!IsValidPalmDate(packed)) {
         throw ERecordSkipped("exception " + std::to_string(i + 1) + ", " + Hex(packed) +
                              ", is no day of the calendar");
       }
@@ -244,7 +244,8 @@ class TDatebookICalModule : public TComponent {
       rule += ";BYDAY=" + std::string(week >= 4 ? "-1" : std::to_string(week + 1)) + kDays[on % 7];
     }
     const std::int32_t end = Int("RepeatEnd") & 0xFFFF;
-    if (end != 0xFFFF) rule += ";UNTIL=" + DateText(end) + (untimed ? "" : "T235959");
+    // "No date" (0xFFFF) repeats forever; so does a damaged end date.
+    if (IsValidPalmDate(end)) rule += ";UNTIL=" + DateText(end) + (untimed ? "" : "T235959");
     event.Add(rule);
   }
 

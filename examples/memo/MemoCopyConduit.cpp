@@ -184,7 +184,7 @@ class TMemoCopyModule : public TComponent {
     memos_->SetOpenMode(read_only ? eDbRead : eDbRead | eDbWrite | eDbExclusive);
     memos_->Open();
     memos_->ReadAppInfo();
-    TDorvPalmField* categories = memos_->AppInfoFields().Items(1);
+    TDorvPalmField* categories = memos_->AppInfoFields().FieldByName("Categories");
     std::string names;
     for (std::int32_t i = 0; i < 16; ++i) {
       const std::string name = categories->GetArrayValue(i).AsString();

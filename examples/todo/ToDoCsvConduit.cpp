@@ -78,7 +78,7 @@ class TToDoCsvModule : public TComponent {
     // is -1.
     if (due->GetAsInteger() != -1) {
       const std::int32_t packed = due->GetAsInteger() & 0xFFFF;
-      if (!ValidPackedDate(packed)) {
+      if (!IsValidPalmDate(packed)) {
         char why[64];
         std::snprintf(why, sizeof why, "due date 0x%04X is no day of the calendar", packed);
         throw ERecordSkipped(why);

@@ -242,7 +242,7 @@ int Sync(const RunnerOptions& options, Session& session, std::ostream& out, std:
     out << position << name << " (" << conduit.FileName() << "): ";
     if (result != 0 || aborted || left_open) {
       out << "FAILED";
-      if (result != 0) out << ", result " << result;
+      if (result != 0) out << ", result " << ResultName(result);
       out << ", " << Seconds(elapsed) << "\n";
       err << "fernwick-hotsync: conduit " << name << " failed"
           << (result != 0 ? WithNumber(" with result ", result) : std::string())

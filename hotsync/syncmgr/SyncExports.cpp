@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <bit>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -78,6 +79,14 @@ constexpr const char* kFunctionNames[] = {
 #undef FERNWICK_NAME
 };
 
+// "SYNCERR_NOT_FOUND, 0x4003" ("0x12345" for a status without a name).
+std::string StatusText(std::int32_t status) {
+  char number[16];
+  std::snprintf(number, sizeof number, "0x%X", static_cast<unsigned>(status));
+  const char* name = SyncStatusName(status);
+  return name != nullptr ? std::string(name) + ", " + number : std::string(number);
+}
+
 void SendToLog(const std::string& message) {
   if (g_log_sink == nullptr) return;
   try {
@@ -107,7 +116,7 @@ std::int32_t GuardedCall(const char* name, Body&& body) noexcept {
     } catch (const SyncStatusError& e) {
       g_last_message = std::string(name) + ": " + e.what();
       g_last_status = e.Status();
-      if (e.ToLog()) SendToLog(g_last_message);
+      if (e.ToLog()) SendToLog(g_last_message + " (" + StatusText(e.Status()) + ")");
       return e.Status();
     } catch (const std::bad_alloc&) {
       g_last_message = std::string(name) + ": out of memory";
@@ -603,8 +612,19 @@ std::int32_t SyncOpenDB(const char* name, std::int32_t card_num, std::uint8_t* h
                         std::uint8_t mode) {
   return Guarded(__func__, [&] {
     Require(name != nullptr && handle != nullptr, "null name or handle address");
-    if (card_num != 0) throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
-    *handle = Hh().Open(name, mode);
+    // The conduit logs only "SyncOpenDB failed": the reason, which names the
+    // database, goes to the HotSync log beside it.
+    try {
+      if (card_num != 0) {
+        throw SyncStatusError(SYNCERR_NOT_FOUND, std::string("cannot open \"") + name +
+                                                     "\" on card " + std::to_string(card_num) +
+                                                     ": the handheld has only card 0");
+      }
+      *handle = Hh().Open(name, mode);
+    } catch (const SyncStatusError& e) {
+      if (e.ToLog()) throw;
+      throw SyncStatusError(e.Status(), e.what(), true);
+    }
     return SYNCERR_NONE;
   });
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
 
 #include "ScriptedSyncManager.h"
 #include "conduit/ConduitModule.h"
@@ -182,12 +183,25 @@ TEST_F(EntryPointsTest, OpenConduitRunsTheConduit) {
 
 TEST_F(EntryPointsTest, NoExceptionCrossesOpenConduit) {
   TDorvConduit* conduit = MakeConduit("Memos");
-  conduit->SetOnOpenConduit([](std::int32_t&) { throw std::runtime_error("disk full"); });
+  // A handler's own std::stoi on text that is no number: the line says what
+  // kind of failure it was, not just "stoi".
+  conduit->SetOnOpenConduit([](std::int32_t&) { (void)std::stoi("x"); });
   TSyncProperties props{};
   EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrUnexpectedException);
-  EXPECT_THAT(Script().log,
-              ElementsAre(LogLine{"", 19}, LogLine{"disk full", -1}, LogLine{"Memos", 21}));
+  EXPECT_THAT(
+      Script().log,
+      ElementsAre(LogLine{"", 19}, LogLine{"Unexpected exception std::invalid_argument: stoi", -1},
+                  LogLine{"Memos", 21}));
   EXPECT_THAT(Script().calls, ElementsAre("SyncRegisterConduit", "SyncUnRegisterConduit 42"));
+
+  // The library's own exceptions keep their messages as they are.
+  Script().log.clear();
+  conduit->SetOnOpenConduit(
+      [](std::int32_t&) { throw EConvertError("Year outside Palm date range"); });
+  EXPECT_EQ(EntryOpenConduit(nullptr, &props), kErrUnexpectedException);
+  EXPECT_THAT(Script().log,
+              ElementsAre(LogLine{"", 19}, LogLine{"Year outside Palm date range", -1},
+                          LogLine{"Memos", 21}));
 
   Script().log.clear();
   conduit->SetOnOpenConduit([](std::int32_t&) { throw 17; });

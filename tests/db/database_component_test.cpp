@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -154,6 +155,42 @@ TEST_F(DatabaseComponent, ReadsByIdByCategoryAndByModification) {
   std::vector<std::string> modified_in_category;
   while (db_.NextModifiedInCategory()) modified_in_category.push_back(Text());
   EXPECT_EQ(modified_in_category, (std::vector<std::string>{"d"}));
+}
+
+TEST_F(DatabaseComponent, FindRecordByIdAnswersWithoutRaisingForAnIdNotHeld) {
+  Put({"a", "b", "c"});
+  EXPECT_FALSE(db_.FindRecordById(2));  // closed
+  db_.Open();
+  EXPECT_TRUE(db_.FindRecordById(2));
+  EXPECT_EQ(db_.CurrentRecordNum(), 1);
+  EXPECT_EQ(Text(), "b");
+  EXPECT_FALSE(db_.FindRecordById(999));
+  EXPECT_EQ(db_.CurrentRecordNum(), 1);
+  EXPECT_EQ(Text(), "b");
+  handheld_.InjectFault("SyncReadRecordById", SYNCERR_FILE_NOT_OPEN);
+  EXPECT_EQ(CatchDorv([&] { db_.FindRecordById(3); }).ErrorCode(), SYNCERR_FILE_NOT_OPEN);
+  db_.Edit();
+  EXPECT_FALSE(db_.FindRecordById(3));
+}
+
+TEST_F(DatabaseComponent, AnAppendedRecordIsModifiedAndComesBackThroughNextModified) {
+  // Post marks every record it writes as modified, a new one too: a walk of
+  // the modified records after appending meets the conduit's own appends,
+  // which it skips by the ids Post gave them.
+  Put({"a", "b"}, {0x40, 0x00});
+  db_.Open();
+  db_.Append();
+  db_.FieldByName("Text")->SetAsString("new");
+  db_.Post();
+  const std::set<std::uint32_t> appended = {db_.GetRecordId()};
+  std::vector<std::uint32_t> modified, others;
+  while (db_.NextModified()) {
+    modified.push_back(db_.GetRecordId());
+    EXPECT_NE(db_.GetAttributes() & eRecAttrDirty, 0);
+    if (appended.count(db_.GetRecordId()) == 0) others.push_back(db_.GetRecordId());
+  }
+  EXPECT_EQ(modified, (std::vector<std::uint32_t>{1, *appended.begin()}));
+  EXPECT_EQ(others, (std::vector<std::uint32_t>{1}));
 }
 
 TEST_F(DatabaseComponent, NextReadsEndOnAClosedDatabaseOrWhileEditing) {

@@ -106,6 +106,31 @@ TEST_F(PalmFieldTest, InvalidPackedDatesAndTimesReadAsZero) {
   EXPECT_THROW(t->GetAsDateTime(), EVariantError);
 }
 
+TEST_F(PalmFieldTest, IsValidDateTellsADamagedDateFromARealOne) {
+  TDorvPalmField* d = NewField(pftDate);
+  // Record bytes 00 00 (month 0): not "no date" (-1), yet it reads as 0,
+  // 30 December 1899, like every other date that does not exist.
+  for (std::int32_t packed : {0, -1, 65535, (99 << 9) | (13 << 5) | 1, (1 << 9) | (2 << 5) | 30,
+                              (106 << 9) | (4 << 5) | 0}) {
+    d->SetAsInteger(packed);
+    EXPECT_EQ(d->GetAsDateTime(), 0.0) << packed;
+    EXPECT_FALSE(d->IsValidDate()) << packed;
+    EXPECT_FALSE(IsValidPalmDate(packed)) << packed;
+  }
+  // 29 February of a leap year, and the ends of the range, also sign-extended.
+  for (std::int32_t packed : {(0 << 9) | (2 << 5) | 29, 33, 65439, -11172}) {
+    d->SetAsInteger(packed);
+    EXPECT_TRUE(d->IsValidDate()) << packed;
+    EXPECT_TRUE(IsValidPalmDate(packed)) << packed;
+  }
+  EXPECT_FALSE(NewField(pftDate)->IsValidDate());  // empty
+  d->SetAsString("not a number");
+  EXPECT_FALSE(d->IsValidDate());
+  TDorvPalmField* n = NewField(pftSmallint);
+  n->SetAsInteger(33);
+  EXPECT_FALSE(n->IsValidDate());
+}
+
 TEST_F(PalmFieldTest, TimeKeepsHourAndMinute) {
   TDorvPalmField* t = NewField(pftTime);
   t->SetAsDateTime(36540 + EncodeTime(13, 45, 59, 999));
@@ -206,6 +231,23 @@ TEST_F(PalmFieldTest, AssignCopiesDefinitionAndWholeValue) {
   EXPECT_EQ(src->GetArrayValue(1), Variant("kept"));
 }
 
+TEST_F(PalmFieldTest, FieldListsLookFieldsUpByName) {
+  TDorvPalmField* renamed = NewField(pftSmallint);
+  renamed->SetFieldName("Renamed");
+  TDorvPalmField* names = NewField(pftString);
+  names->SetFieldName("CategoryName");
+  EXPECT_EQ(fields_.FieldByName("categoryname"), names);
+  EXPECT_EQ(fields_.FindField("RENAMED"), renamed);
+  EXPECT_EQ(fields_.FindField("Missing"), nullptr);
+  try {
+    fields_.FieldByName("Missing");
+    ADD_FAILURE() << "no EDorvConduitError";
+  } catch (const EDorvConduitError& e) {
+    EXPECT_EQ(e.Message(), "Field Missing does not exist");
+    EXPECT_EQ(e.ErrorCode(), 0);
+  }
+}
+
 TEST_F(PalmFieldTest, PublishedPropertiesStreamInOrder) {
   const auto props = TDorvPalmField::PublishedProperties();
   ASSERT_EQ(props.size(), 4u);
@@ -231,6 +273,21 @@ TEST_F(PalmFieldTest, PublishedPropertiesStreamInOrder) {
   }
   EXPECT_THROW(props[1].Set(*src, "pftNothing"), EConvertError);
   EXPECT_THROW(props[2].Set(*src, "12x"), EConvertError);
+}
+
+TEST(PackedDates, OnlyDaysOfTheCalendarAreValid) {
+  const auto packed = [](int year, int month, int day) {
+    return ((year - 1904) << 9) | (month << 5) | day;
+  };
+  EXPECT_TRUE(IsValidPalmDate(packed(2006, 2, 28)));
+  EXPECT_TRUE(IsValidPalmDate(packed(2004, 2, 29)));
+  EXPECT_TRUE(IsValidPalmDate(packed(2031, 12, 31)));
+  EXPECT_FALSE(IsValidPalmDate(packed(2006, 2, 29)));
+  EXPECT_FALSE(IsValidPalmDate(packed(2006, 2, 31)));
+  EXPECT_FALSE(IsValidPalmDate(packed(2006, 14, 1)));
+  EXPECT_FALSE(IsValidPalmDate(packed(2006, 0, 0)));  // once 1899-12-30 in ToDo.csv
+  EXPECT_FALSE(IsValidPalmDate(0));
+  EXPECT_FALSE(IsValidPalmDate(0xFFFF));
 }
 
 }  // namespace

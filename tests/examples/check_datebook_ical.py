@@ -90,6 +90,19 @@ def compare(records, found):
         expect_equal(exdates(e), wanted, what + "exceptions")
 
 
+def repeat_end(pdb):
+    """Index of the first live repeating event of a Date Book file with an end
+    date, and the offset of that end date in the record."""
+    for index in range(int.from_bytes(pdb[76:78], "big")):
+        entry = pdb[78 + 8 * index:86 + 8 * index]
+        start = int.from_bytes(entry[0:4], "big")
+        flags = int.from_bytes(pdb[start + 6:start + 8], "big")
+        offset = 8 + (2 if flags & 0x4000 else 0) + 2
+        if entry[4] & 0x80 == 0 and flags & 0x2000 and pdb[start + offset:start + offset + 2] != b"\xff\xff":
+            return index, offset
+    raise AssertionError("no repeating event with an end date")
+
+
 def main(bin_dir, handheld):
     with Scratch(bin_dir, handheld) as s:
         dump = s.dump("DatebookDB.pdb")
@@ -139,6 +152,15 @@ def main(bin_dir, handheld):
         # The archived record is not on the desktop: the handheld keeps it.
         expect("Date Book: deleted records are not purged" in log, log)
         expect(2912272 in s.record_ids("DatebookDB.pdb"), "archived record kept")
+    # A repeating event whose end date is damaged (month 0) is left out with a
+    # log line: neither "repeats forever" nor a made-up end keeps its meaning.
+    with Scratch(bin_dir, handheld) as s:
+        index, offset = repeat_end(s.read_handheld("DatebookDB.pdb"))
+        rec_id = s.patch_record("DatebookDB.pdb", index, offset, b"\0\0")
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("Date Book: record {} skipped: repeat end date 0x0000 is no day of the calendar"
+               .format(rec_id) in log, log)
+        expect(rec_id not in events(s.read("DateBook", "DateBook.ics")), "event {} left out".format(rec_id))
     print("ok")
 
 

@@ -136,6 +136,21 @@ class Scratch:
                     return
         raise AssertionError("no record {} in {}".format(record_id, database))
 
+    def patch_record(self, database, index, offset, data):
+        """Overwrites bytes of record `index` of a handheld database file in
+        place, from `offset` into the record; returns the record's id."""
+        path = os.path.join(self.handheld, database)
+        with open(path, "r+b") as f:
+            f.seek(78 + 8 * index)
+            entry = f.read(8)
+            f.seek(int.from_bytes(entry[0:4], "big") + offset)
+            f.write(data)
+        return int.from_bytes(entry[5:8], "big")
+
+    def read_handheld(self, database):
+        with open(os.path.join(self.handheld, database), "rb") as f:
+            return f.read()
+
     def read(self, *parts):
         with open(os.path.join(self.desktop, *parts), "rb") as f:
             return f.read()

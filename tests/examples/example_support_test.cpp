@@ -133,20 +133,5 @@ TEST(DesktopFiles, NoPlantedLinkIsFollowedAndFilesArePrivate) {
 }
 #endif
 
-TEST(PackedDates, OnlyDaysOfTheCalendar) {
-  const auto packed = [](int year, int month, int day) {
-    return ((year - 1904) << 9) | (month << 5) | day;
-  };
-  EXPECT_TRUE(ValidPackedDate(packed(2006, 2, 28)));
-  EXPECT_TRUE(ValidPackedDate(packed(2004, 2, 29)));
-  EXPECT_TRUE(ValidPackedDate(packed(2031, 12, 31)));
-  EXPECT_FALSE(ValidPackedDate(packed(2006, 2, 29)));
-  EXPECT_FALSE(ValidPackedDate(packed(2006, 2, 31)));
-  EXPECT_FALSE(ValidPackedDate(packed(2006, 14, 1)));
-  EXPECT_FALSE(ValidPackedDate(packed(2006, 0, 0)));  // once 1899-12-30 in ToDo.csv
-  EXPECT_FALSE(ValidPackedDate(0));
-  EXPECT_FALSE(ValidPackedDate(0xFFFF));
-}
-
 }  // namespace
 }  // namespace fernwick::examples

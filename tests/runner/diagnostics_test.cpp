@@ -109,6 +109,13 @@ TEST_F(RunnerDiagnostics, TheEmulatorsReasonReachesTheLogAndStderr) {
   EXPECT_THAT(err_.str(), HasSubstr("[SYNCERR_UNKNOWN (0x4001)]"));
 }
 
+TEST_F(RunnerDiagnostics, AFailedOpenNamesTheDatabaseAndStatusBesideTheConduitsLine) {
+  fs::remove(handheld_ / "MemoDB.pdb");
+  EXPECT_EQ(RunOnFolders({"sync", "memo_conduit.dll"}), kExitConduitFailed);
+  EXPECT_THAT(out_.str(), HasSubstr("SyncOpenDB: no database named \"MemoDB\" on the handheld "
+                                    "(SYNCERR_NOT_FOUND, 0x4003)\nSyncOpenDB failed\n"));
+}
+
 TEST_F(RunnerDiagnostics, ADatabaseInTwoFilesIsServedFromTheFileNamedAfterIt) {
   // A stale copy that sorts first, with one memo fewer.
   pdb::PdbDatabase stale = pdb::ReadPdbFile(handheld_ / "MemoDB.pdb");
