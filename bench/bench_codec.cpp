@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "db/DorvConduitDb.h"
+#include <fernwick/db/DorvConduitDb.h>
 
 namespace {
 std::atomic<std::uint64_t> g_allocations{0};

@@ -13,10 +13,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "db/DorvConduitDb.h"
-#include "hotsync/pdb/PdbFile.h"
-#include "hotsync/syncmgr/Emulator.h"
-#include "link/DorvConduitSync.h"
+#include "standins/pdb/PdbFile.h"
+#include <fernwick/abi/Emulator.h>
+#include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/link/DorvConduitSync.h>
 
 namespace fernwick {
 namespace {

@@ -25,9 +25,9 @@
 #include <string>
 #include <vector>
 
-#include "hotsync/pdb/PdbFile.h"
-#include "hotsync/syncmgr/Emulator.h"
-#include "link/SyncApi.h"
+#include "standins/pdb/PdbFile.h"
+#include <fernwick/abi/Emulator.h>
+#include <fernwick/abi/SyncApi.h>
 
 #define FERNWICK_IMPORT_DECL(name, result, params) extern "C" result FW_CDECL name params;
 FERNWICK_SYNC_FUNCTIONS(FERNWICK_IMPORT_DECL)

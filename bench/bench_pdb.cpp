@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace {
 std::atomic<std::int64_t> g_live{0};

@@ -40,9 +40,9 @@
 #include <vector>
 
 #include "examples/common/ExampleSupport.h"
-#include "hotsync/pdb/AtomicFile.h"
-#include "hotsync/pdb/BuiltinRecords.h"
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/AtomicFile.h"
+#include "standins/pdb/BuiltinRecords.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace {
 

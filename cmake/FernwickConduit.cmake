@@ -28,7 +28,11 @@ function(fernwick_add_conduit target)
   if(NOT C_SOURCES)
     message(FATAL_ERROR "fernwick_add_conduit(${target}): SOURCES is required")
   endif()
-  set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../conduit/exports)
+  # src/conduit/exports in Fernwick's sources, conduit/exports installed.
+  set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../src/conduit/exports)
+  if(NOT EXISTS ${FERNWICK_CONDUIT_EXPORTS_DIR})
+    set(FERNWICK_CONDUIT_EXPORTS_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../conduit/exports)
+  endif()
   add_library(${target} SHARED ${C_SOURCES} ${FERNWICK_CONDUIT_EXPORTS_DIR}/ConduitExports.cpp)
   target_link_libraries(${target} PRIVATE Fernwick::fernwick ${C_LIBS})
   set_target_properties(${target} PROPERTIES

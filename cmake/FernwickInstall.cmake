@@ -1,7 +1,9 @@
 # Install rules and the CMake package (find_package(Fernwick)):
 #
-#   include/fernwick/   the public headers ("conduit/ConduitModule.h", ...)
-#                       and FernwickVersion.h
+#   include/fernwick/   the public headers (<fernwick/conduit/ConduitModule.h>,
+#                       ...: include/fernwick/ of the sources, the abi/
+#                       headers a conduit or tool uses) and the generated
+#                       <fernwick/FernwickVersion.h>; nothing else
 #   lib/                the four layer libraries (Fernwick::fernwick) and,
 #                       where forms are shown with FLTK, the window module
 #                       libfernwick_forms_fltk.so that they load
@@ -20,27 +22,34 @@ set(FERNWICK_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Fernwick)
 set(FERNWICK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/fernwick)
 
 install(TARGETS fernwick fernwick_framework fernwick_link fernwick_db fernwick_conduit
+  fernwick_abi fernwick_version
   EXPORT FernwickTargets
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick)
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 if(TARGET fernwick_forms_fltk)
   # Fernwick::forms_fltk in the package: fernwick_add_conduit puts a copy
   # beside each conduit it builds.
   install(TARGETS fernwick_forms_fltk EXPORT FernwickTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endif()
-# Only the headers of the four layers: what a conduit's sources include.
+# The public headers of the four layers, merged under include/fernwick/ (the
+# build gives each layer a root of its own, cmake/FernwickLayers.cmake). Of
+# the binary interfaces only those a conduit or a tool includes: the Sync
+# Manager's and HotSync Manager's records and functions; the emulator's
+# extra exports and the window module's are the stand-ins' and the
+# framework's own.
 foreach(layer framework link db conduit)
-  install(DIRECTORY ${PROJECT_SOURCE_DIR}/${layer}/
-    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick/${layer} COMPONENT development
-    FILES_MATCHING PATTERN "*.h" PATTERN "exports" EXCLUDE)
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/fernwick/${layer}
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick COMPONENT development)
 endforeach()
-install(FILES ${PROJECT_BINARY_DIR}/include/FernwickVersion.h
+install(FILES ${PROJECT_SOURCE_DIR}/include/fernwick/abi/SyncApi.h
+  ${PROJECT_SOURCE_DIR}/include/fernwick/abi/SyncProperties.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick/abi COMPONENT development)
+install(FILES ${PROJECT_BINARY_DIR}/include/fernwick/FernwickVersion.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick COMPONENT development)
 
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/FernwickConduit.cmake
   DESTINATION ${FERNWICK_INSTALL_DATADIR}/cmake COMPONENT development)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/conduit/exports
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/src/conduit/exports
   DESTINATION ${FERNWICK_INSTALL_DATADIR}/conduit COMPONENT development)
 if(EXISTS ${PROJECT_SOURCE_DIR}/resources)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/

@@ -1,4 +1,4 @@
-// Fuzz target of the record codec (db/RecordCodec.h): builds a field list from the input,
+// Fuzz target of the record codec (fernwick/db/RecordCodec.h): builds a field list from the input,
 // decodes the rest of the input with it, then encodes the values back, with
 // either alignment and with or without existence handlers.
 //
@@ -18,8 +18,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "db/RecordCodec.h"
-#include "framework/Exceptions.h"
+#include <fernwick/db/RecordCodec.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace {
 

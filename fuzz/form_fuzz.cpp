@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "conduit/ModuleText.h"
-#include "framework/Bitmaps.h"
-#include "framework/Forms.h"
-#include "framework/ObjectText.h"
+#include "ModuleText.h"
+#include <fernwick/framework/Bitmaps.h>
+#include <fernwick/framework/Forms.h>
+#include <fernwick/framework/ObjectText.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);

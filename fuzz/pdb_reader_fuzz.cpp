@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "hotsync/pdb/BuiltinRecords.h"
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/BuiltinRecords.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace {
 

@@ -18,9 +18,9 @@
 #include <cstdint>
 #include <string>
 
-#include "conduit/ConduitModule.h"
-#include "examples/common/ExampleSupport.h"
-#include "examples/common/TextFormats.h"
+#include <fernwick/conduit/ConduitModule.h>
+#include "common/ExampleSupport.h"
+#include "common/TextFormats.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "examples/common/ExampleSupport.h"
+#include "ExampleSupport.h"
 
 #include <algorithm>
 #include <atomic>
@@ -18,7 +18,7 @@
 #include <unistd.h>
 #endif
 
-#include "conduit/DorvPalmConduit.h"
+#include <fernwick/conduit/DorvPalmConduit.h>
 
 namespace fernwick::examples {
 

@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "conduit/DorvPalmConduit.h"
-#include "db/DorvConduitDb.h"
-#include "examples/common/PalmText.h"
+#include "PalmText.h"
+#include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/db/DorvConduitDb.h>
 
 namespace fernwick::examples {
 

@@ -1,4 +1,4 @@
-#include "examples/common/PalmText.h"
+#include "PalmText.h"
 
 #include <array>
 #include <cstddef>

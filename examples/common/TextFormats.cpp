@@ -1,4 +1,4 @@
-#include "examples/common/TextFormats.h"
+#include "TextFormats.h"
 
 #include <algorithm>
 

@@ -26,9 +26,9 @@
 #include <ctime>
 #include <string>
 
-#include "conduit/ConduitModule.h"
-#include "examples/common/ExampleSupport.h"
-#include "examples/common/TextFormats.h"
+#include <fernwick/conduit/ConduitModule.h>
+#include "common/ExampleSupport.h"
+#include "common/TextFormats.h"
 
 namespace {
 

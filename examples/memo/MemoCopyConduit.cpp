@@ -44,10 +44,10 @@
 #include <cerrno>
 #endif
 
-#include "conduit/ConduitModule.h"
-#include "conduit/DorvPalmConduit.h"
-#include "db/DorvConduitDb.h"
-#include "examples/common/ExampleSupport.h"
+#include "common/ExampleSupport.h"
+#include <fernwick/conduit/ConduitModule.h>
+#include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/db/DorvConduitDb.h>
 
 namespace {
 

@@ -3,8 +3,8 @@
 // synchronisation to the HotSync log.
 #include <string>
 
-#include "conduit/ConduitModule.h"
-#include "conduit/DorvPalmConduit.h"
+#include <fernwick/conduit/ConduitModule.h>
+#include <fernwick/conduit/DorvPalmConduit.h>
 
 namespace {
 

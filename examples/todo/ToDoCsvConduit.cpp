@@ -20,8 +20,8 @@
 #include <string>
 #include <string_view>
 
-#include "conduit/ConduitModule.h"
-#include "examples/common/ExampleSupport.h"
+#include "common/ExampleSupport.h"
+#include <fernwick/conduit/ConduitModule.h>
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <iostream>
 #include <string>
 
-#include "FernwickVersion.h"
 #include "samples/generator/SampleHandheld.h"
+#include <fernwick/FernwickVersion.h>
 
 namespace {
 

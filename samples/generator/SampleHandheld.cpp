@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "hotsync/pdb/BuiltinRecords.h"
+#include "standins/pdb/BuiltinRecords.h"
 
 namespace fernwick::samples {
 

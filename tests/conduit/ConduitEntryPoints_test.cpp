@@ -1,5 +1,3 @@
-#include "conduit/ConduitEntryPoints.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,12 +8,13 @@
 #include <string>
 
 #include "ScriptedSyncManager.h"
-#include "conduit/ConduitModule.h"
-#include "conduit/DorvPalmConduit.h"
-#include "framework/Dialogs.h"
-#include "framework/Exceptions.h"
-#include "framework/Forms.h"
-#include "link/DorvConduitApi.h"
+#include <fernwick/conduit/ConduitEntryPoints.h>
+#include <fernwick/conduit/ConduitModule.h>
+#include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/framework/Dialogs.h>
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/Forms.h>
+#include <fernwick/link/DorvConduitApi.h>
 
 namespace fernwick {
 namespace {

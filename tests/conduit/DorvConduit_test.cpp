@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "ScriptedSyncManager.h"
-#include "conduit/DorvPalmConduit.h"
-#include "db/DorvConduitDb.h"
-#include "framework/Bitmaps.h"
-#include "framework/Exceptions.h"
-#include "framework/Forms.h"
-#include "link/DorvConduitLog.h"
-#include "link/DorvConduitSync.h"
+#include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/framework/Bitmaps.h>
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/Forms.h>
+#include <fernwick/link/DorvConduitLog.h>
+#include <fernwick/link/DorvConduitSync.h>
 
 namespace fernwick {
 namespace {

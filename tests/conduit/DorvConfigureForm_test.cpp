@@ -1,4 +1,4 @@
-#include "conduit/DorvConfigureForm.h"
+#include "DorvConfigureForm.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,9 +7,9 @@
 #include <memory>
 #include <stdexcept>
 
-#include "conduit/LibraryResources.h"
-#include "framework/Dialogs.h"
-#include "framework/Exceptions.h"
+#include "LibraryResources.h"
+#include <fernwick/framework/Dialogs.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace fernwick {
 namespace {

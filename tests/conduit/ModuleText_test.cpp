@@ -1,4 +1,4 @@
-#include "conduit/ModuleText.h"
+#include "ModuleText.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -7,8 +7,8 @@
 #include <string>
 
 #include "ScriptedSyncManager.h"
-#include "conduit/DorvPalmConduit.h"
-#include "db/DorvConduitDb.h"
+#include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/db/DorvConduitDb.h>
 
 namespace fernwick {
 namespace {

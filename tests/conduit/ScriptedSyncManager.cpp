@@ -1,7 +1,7 @@
 #include "ScriptedSyncManager.h"
 
-#include "link/DorvConduitLog.h"
-#include "link/DorvConduitSync.h"
+#include <fernwick/link/DorvConduitLog.h>
+#include <fernwick/link/DorvConduitSync.h>
 
 namespace fernwick::testing {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "link/SyncApi.h"
+#include <fernwick/abi/SyncApi.h>
 
 namespace fernwick::testing {
 

@@ -2,9 +2,9 @@
 // line with Fernwick's version and the handheld's user to the HotSync log.
 #include <string>
 
-#include "FernwickVersion.h"
-#include "conduit/ConduitModule.h"
-#include "conduit/DorvPalmConduit.h"
+#include <fernwick/FernwickVersion.h>
+#include <fernwick/conduit/ConduitModule.h>
+#include <fernwick/conduit/DorvPalmConduit.h>
 
 static_assert(FERNWICK_VERSION_MAJOR >= 1, "Fernwick 1.x");
 

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "framework/DynLib.h"
-#include "hotsync/syncmgr/Emulator.h"
-#include "link/DorvConduitSync.h"
 #include "link/TestInstallation.h"
+#include <fernwick/abi/Emulator.h>
+#include <fernwick/framework/DynLib.h>
+#include <fernwick/link/DorvConduitSync.h>
 
 namespace fernwick::testing {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace fernwick::testing {
 

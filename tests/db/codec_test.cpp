@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "db/DorvConduitDb.h"
-#include "db/RecordCodec.h"
-#include "framework/Exceptions.h"
+#include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/db/RecordCodec.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace fernwick {
 namespace {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "EmulatedHandheld.h"
-#include "db/DorvConduitDb.h"
-#include "hotsync/pdb/BuiltinRecords.h"
-#include "link/DorvConduitLog.h"
+#include "standins/pdb/BuiltinRecords.h"
+#include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/link/DorvConduitLog.h>
 
 namespace fernwick {
 namespace {

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "db/DorvConduitDb.h"
-#include "framework/DateTime.h"
+#include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/framework/DateTime.h>
 
 namespace fernwick {
 namespace {

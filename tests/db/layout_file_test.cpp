@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "db/DorvLayoutFile.h"
+#include <fernwick/db/DorvLayoutFile.h>
 
 namespace fernwick {
 namespace {

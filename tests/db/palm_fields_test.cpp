@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "db/DorvPalmFields.h"
-#include "framework/Exceptions.h"
+#include <fernwick/db/DorvPalmFields.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace fernwick {
 namespace {

@@ -1,14 +1,14 @@
 // The layout files shipped in layouts/ for the four built-in databases,
 // decoding every record and application info block of the sample handheld
 // through the database component's codec, agree field by field with the
-// record formats of hotsync/pdb (which fernwick-pdbdump --decode prints).
+// record formats of standins/pdb (which fernwick-pdbdump --decode prints).
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "db/DorvLayoutFile.h"
-#include "hotsync/pdb/BuiltinRecords.h"
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/BuiltinRecords.h"
+#include "standins/pdb/PdbFile.h"
+#include <fernwick/db/DorvLayoutFile.h>
 
 namespace fernwick {
 namespace {

@@ -1,8 +1,7 @@
-#include "framework/Classes.h"
-
 #include <gtest/gtest.h>
 
-#include "framework/Exceptions.h"
+#include <fernwick/framework/Classes.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace fernwick {
 namespace {

@@ -1,6 +1,6 @@
-#include "framework/Collections.h"
-
 #include <gtest/gtest.h>
+
+#include <fernwick/framework/Collections.h>
 
 namespace fernwick {
 namespace {

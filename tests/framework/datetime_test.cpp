@@ -1,10 +1,9 @@
-#include "framework/DateTime.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "framework/Exceptions.h"
+#include <fernwick/framework/DateTime.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace fernwick {
 namespace {

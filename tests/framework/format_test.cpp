@@ -1,11 +1,10 @@
-#include "framework/Format.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "framework/Exceptions.h"
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/Format.h>
 
 namespace fernwick {
 namespace {

@@ -1,15 +1,14 @@
-#include "framework/Forms.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "framework/Bitmaps.h"
-#include "framework/Dialogs.h"
-#include "framework/Exceptions.h"
-#include "framework/ObjectText.h"
+#include <fernwick/framework/Bitmaps.h>
+#include <fernwick/framework/Dialogs.h>
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/Forms.h>
+#include <fernwick/framework/ObjectText.h>
 
 #if defined(_WIN32)
 #include <windows.h>

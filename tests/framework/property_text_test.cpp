@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "framework/Exceptions.h"
-#include "framework/PropertyText.h"
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/PropertyText.h>
 
 namespace fernwick {
 namespace {

@@ -1,12 +1,11 @@
-#include "framework/Registry.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
-#include "framework/Exceptions.h"
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/Registry.h>
 
 #if defined(_WIN32)
 #include <windows.h>

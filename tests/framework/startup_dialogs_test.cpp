@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "framework/Dialogs.h"
-#include "framework/DynLib.h"
-#include "framework/Startup.h"
+#include <fernwick/framework/Dialogs.h>
+#include <fernwick/framework/DynLib.h>
+#include <fernwick/framework/Startup.h>
 
 namespace fernwick {
 namespace {

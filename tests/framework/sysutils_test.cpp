@@ -1,6 +1,6 @@
-#include "framework/SysUtils.h"
-
 #include <gtest/gtest.h>
+
+#include <fernwick/framework/SysUtils.h>
 
 namespace fernwick {
 namespace {

@@ -1,12 +1,11 @@
-#include "framework/Variant.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "framework/Exceptions.h"
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/Variant.h>
 
 namespace fernwick {
 namespace {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "hotsync/hslog/HotSyncLog.h"
-#include "link/SyncApi.h"
+#include "standins/hslog/HotSyncLog.h"
 #include "tests/syncmgr/SyncLibrary.h"
+#include <fernwick/abi/SyncApi.h>
 
 namespace fernwick::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "framework/DynLib.h"
+#include <fernwick/framework/DynLib.h>
 
 namespace fernwick::testing {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/Dialogs.h"
+#include <fernwick/framework/Dialogs.h>
 
 namespace fernwick::testing {
 

@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "LinkTesting.h"
 #include "TestInstallation.h"
-#include "conduit/ConduitModule.h"
-#include "conduit/LibraryStartup.h"
-#include "framework/DynLib.h"
-#include "framework/Exceptions.h"
-#include "framework/SysUtils.h"
-#include "link/DorvConduitLog.h"
-#include "link/DorvConduitSync.h"
+#include <fernwick/conduit/ConduitModule.h>
+#include <fernwick/conduit/LibraryStartup.h>
+#include <fernwick/framework/DynLib.h>
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/framework/SysUtils.h>
+#include <fernwick/link/DorvConduitLog.h>
+#include <fernwick/link/DorvConduitSync.h>
 
 namespace fernwick {
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "link/DorvConduitApi.h"
+#include <fernwick/link/DorvConduitApi.h>
 
 namespace fernwick {
 namespace {

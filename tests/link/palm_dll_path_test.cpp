@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "TestInstallation.h"
-#include "framework/Exceptions.h"
-#include "link/DorvConduitApi.h"
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/link/DorvConduitApi.h>
 
 namespace fernwick {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "link/SyncApi.h"
+#include <fernwick/abi/SyncApi.h>
 
 namespace {
 std::string last_text;

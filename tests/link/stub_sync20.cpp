@@ -6,7 +6,7 @@
 // newest functions.
 #include <cstring>
 
-#include "link/SyncApi.h"
+#include <fernwick/abi/SyncApi.h>
 
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace fernwick::pdb::testing {
 

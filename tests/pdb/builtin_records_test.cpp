@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "hotsync/pdb/BuiltinRecords.h"
+#include "standins/pdb/BuiltinRecords.h"
 
 namespace fernwick::pdb {
 namespace {

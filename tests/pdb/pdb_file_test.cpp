@@ -13,7 +13,7 @@
 #endif
 
 #include "TestDatabases.h"
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace fernwick::pdb {
 namespace {

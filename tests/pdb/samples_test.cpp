@@ -5,8 +5,8 @@
 #include <iterator>
 #include <set>
 
-#include "hotsync/pdb/BuiltinRecords.h"
 #include "samples/generator/SampleHandheld.h"
+#include "standins/pdb/BuiltinRecords.h"
 
 namespace fernwick::pdb {
 namespace {

@@ -16,8 +16,8 @@
 #include <cstring>
 #include <string>
 
-#include "conduit/SyncProperties.h"
-#include "link/SyncApi.h"
+#include <fernwick/abi/SyncApi.h>
+#include <fernwick/abi/SyncProperties.h>
 
 #if RAW_CONDUIT_KIND == 5
 #ifdef _WIN32

@@ -9,9 +9,9 @@
 #include <sys/mount.h>
 #endif
 
-#include "hotsync/pdb/AtomicFile.h"
-#include "hotsync/runner/Runner.h"
-#include "hotsync/runner/RunnerOptions.h"
+#include "standins/pdb/AtomicFile.h"
+#include "standins/runner/Runner.h"
+#include "standins/runner/RunnerOptions.h"
 
 #ifndef FERNWICK_SAMPLE_HANDHELD
 #error "FERNWICK_SAMPLE_HANDHELD must name the sample handheld folder"

@@ -4,9 +4,9 @@
 //                               Configure" whose OnConfigureConduit raises.
 #include <stdexcept>
 
-#include "conduit/ConduitModule.h"
-#include "conduit/DorvPalmConduit.h"
-#include "framework/Exceptions.h"
+#include <fernwick/conduit/ConduitModule.h>
+#include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/framework/Exceptions.h>
 
 namespace {
 

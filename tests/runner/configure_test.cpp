@@ -14,10 +14,10 @@
 #endif
 
 #include "RunnerFixture.h"
-#include "hotsync/pdb/AtomicFile.h"
-#include "hotsync/runner/Runner.h"
-#include "hotsync/runner/RunnerOptions.h"
-#include "hotsync/runner/SyncChoices.h"
+#include "standins/pdb/AtomicFile.h"
+#include "standins/runner/Runner.h"
+#include "standins/runner/RunnerOptions.h"
+#include "standins/runner/SyncChoices.h"
 
 namespace fernwick::runner {
 namespace {

@@ -14,10 +14,10 @@
 #endif
 
 #include "RunnerFixture.h"
-#include "hotsync/pdb/BuiltinRecords.h"
-#include "hotsync/pdb/PdbFile.h"
-#include "hotsync/runner/Runner.h"
-#include "hotsync/runner/RunnerOptions.h"
+#include "standins/pdb/BuiltinRecords.h"
+#include "standins/pdb/PdbFile.h"
+#include "standins/runner/Runner.h"
+#include "standins/runner/RunnerOptions.h"
 
 namespace fernwick::runner {
 namespace {

@@ -2,7 +2,7 @@
 // installation, loads the emulator, the log library and the example conduit
 // from the test's own folder, and runs the conduit against a copy of the
 // sample handheld.
-#include "hotsync/runner/Runner.h"
+#include "standins/runner/Runner.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "RunnerFixture.h"
-#include "framework/DynLib.h"
-#include "framework/Registry.h"
-#include "hotsync/runner/RunnerOptions.h"
+#include "standins/runner/RunnerOptions.h"
+#include <fernwick/framework/DynLib.h>
+#include <fernwick/framework/Registry.h>
 
 namespace fernwick::runner {
 namespace {

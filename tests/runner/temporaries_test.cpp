@@ -15,9 +15,9 @@
 #include <fstream>
 
 #include "RunnerFixture.h"
-#include "hotsync/runner/Installation.h"
-#include "hotsync/runner/Runner.h"
-#include "hotsync/runner/Temporaries.h"
+#include "standins/runner/Installation.h"
+#include "standins/runner/Runner.h"
+#include "standins/runner/Temporaries.h"
 
 namespace fernwick::runner {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/PdbFile.h"
 
 #if defined(_WIN32)
 #include <process.h>

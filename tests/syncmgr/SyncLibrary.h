@@ -12,8 +12,8 @@
 #include <dlfcn.h>
 #endif
 
-#include "hotsync/syncmgr/Emulator.h"
-#include "link/SyncApi.h"
+#include <fernwick/abi/Emulator.h>
+#include <fernwick/abi/SyncApi.h>
 
 namespace fernwick::testing {
 

@@ -21,7 +21,7 @@
 
 #include "HandheldFolder.h"
 #include "SyncLibrary.h"
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/PdbFile.h"
 
 namespace fernwick::testing {
 namespace {

@@ -12,7 +12,7 @@
 #include <FL/Fl_Button.H>
 #include <FL/fl_draw.H>
 
-#include "framework/fltk/FltkLabel.h"
+#include "fltk/FltkLabel.h"
 
 namespace {
 

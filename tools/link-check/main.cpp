@@ -23,14 +23,14 @@
 #include <unistd.h>
 #endif
 
-#include "FernwickVersion.h"
-#include "conduit/LibraryStartup.h"
-#include "framework/Dialogs.h"
-#include "framework/DynLib.h"
-#include "framework/Registry.h"
-#include "link/DorvConduitApi.h"
-#include "link/DorvConduitLog.h"
-#include "link/DorvConduitSync.h"
+#include <fernwick/FernwickVersion.h>
+#include <fernwick/conduit/LibraryStartup.h>
+#include <fernwick/framework/Dialogs.h>
+#include <fernwick/framework/DynLib.h>
+#include <fernwick/framework/Registry.h>
+#include <fernwick/link/DorvConduitApi.h>
+#include <fernwick/link/DorvConduitLog.h>
+#include <fernwick/link/DorvConduitSync.h>
 
 namespace fs = std::filesystem;
 using namespace fernwick;

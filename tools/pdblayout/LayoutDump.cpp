@@ -1,6 +1,6 @@
 // The --layout option of fernwick-pdbdump: decodes the records, the
 // application info block and the sort info block of database files with a
-// field layout file (db/DorvLayoutFile.h), through the database component's
+// field layout file (fernwick/db/DorvLayoutFile.h), through the database component's
 // own codec, so that a conduit author sees what a conduit using that layout
 // would read, and where the layout does not fit the bytes.
 //
@@ -30,11 +30,11 @@
 #include <string>
 #include <vector>
 
-#include "db/DorvLayoutFile.h"
 #include "examples/common/PalmText.h"
-#include "hotsync/pdb/DumpText.h"
-#include "hotsync/pdb/PdbDumpHook.h"
-#include "hotsync/pdb/PdbFile.h"
+#include "standins/pdb/DumpText.h"
+#include "standins/pdb/PdbDumpHook.h"
+#include "standins/pdb/PdbFile.h"
+#include <fernwick/db/DorvLayoutFile.h>
 
 namespace fernwick {
 namespace {
