@@ -22,7 +22,7 @@ set(FERNWICK_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Fernwick)
 set(FERNWICK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/fernwick)
 
 install(TARGETS fernwick fernwick_framework fernwick_link fernwick_db fernwick_conduit
-  fernwick_abi fernwick_version
+  fernwick_dynlib fernwick_abi fernwick_version
   EXPORT FernwickTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 if(TARGET fernwick_forms_fltk)

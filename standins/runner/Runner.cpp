@@ -21,7 +21,7 @@
 #include "standins/runner/SyncChoices.h"
 #include "standins/runner/Temporaries.h"
 #include <fernwick/FernwickVersion.h>
-#include <fernwick/link/DorvConduitApi.h>
+#include <fernwick/abi/SyncProperties.h>
 
 namespace fernwick::runner {
 

@@ -4,8 +4,6 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include <fernwick/framework/SysUtils.h>
-
 namespace fernwick::runner {
 
 namespace {

@@ -3,21 +3,11 @@
 #include <sstream>
 #include <vector>
 
+#include <fernwick/abi/Emulator.h>
+
 namespace fernwick::runner {
 
 namespace {
-
-using TEmuAttachHandheld = std::int32_t(FW_CDECL*)(const char*);
-using TEmuDetachHandheld = std::int32_t(FW_CDECL*)();
-using TEmuInjectFault = std::int32_t(FW_CDECL*)(const char*, std::int32_t);
-using TEmuGetLastMessage = std::int32_t(FW_CDECL*)(char*, std::int32_t);
-using TEmuClearFaults = void(FW_CDECL*)();
-using TEmuSetLogSink = void(FW_CDECL*)(TLogAddEntry);
-using TEmuGetLastStatus = std::int32_t(FW_CDECL*)();
-using TEmuEndRegistration = std::uint32_t(FW_CDECL*)();
-using TEmuCloseLeftOpen = std::int32_t(FW_CDECL*)(char*, std::int32_t);
-using TEmuTimeCalls = void(FW_CDECL*)(std::int32_t);
-using TEmuGetCallTimes = std::int32_t(FW_CDECL*)(char*, std::int32_t);
 
 template <typename Fn>
 Fn Proc(TLibHandle handle, const char* name) {

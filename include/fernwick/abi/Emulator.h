@@ -85,3 +85,21 @@ FW_EXPORT void FW_CDECL EmuTimeCalls(std::int32_t on);
 FW_EXPORT std::int32_t FW_CDECL EmuGetCallTimes(char* buffer, std::int32_t size);
 
 }  // extern "C"
+
+namespace fernwick {
+
+// The function types of the extra exports, for a caller that looks them up
+// in the loaded library (the runner, the tests).
+using TEmuAttachHandheld = decltype(&::EmuAttachHandheld);
+using TEmuDetachHandheld = decltype(&::EmuDetachHandheld);
+using TEmuInjectFault = decltype(&::EmuInjectFault);
+using TEmuClearFaults = decltype(&::EmuClearFaults);
+using TEmuGetLastMessage = decltype(&::EmuGetLastMessage);
+using TEmuGetLastStatus = decltype(&::EmuGetLastStatus);
+using TEmuEndRegistration = decltype(&::EmuEndRegistration);
+using TEmuCloseLeftOpen = decltype(&::EmuCloseLeftOpen);
+using TEmuSetLogSink = decltype(&::EmuSetLogSink);
+using TEmuTimeCalls = decltype(&::EmuTimeCalls);
+using TEmuGetCallTimes = decltype(&::EmuGetCallTimes);
+
+}  // namespace fernwick

@@ -1,7 +1,8 @@
 // The records and enumerations that HotSync Manager passes to a conduit:
 // TSyncProperties (the description of one synchronisation, given to
 // OpenConduit) and TSyncPreference (the user's choice of action, given to
-// ConfigureConduit), with the enumerations they hold.
+// ConfigureConduit), with the enumerations they hold, and the enumerations
+// of GetConduitInfo.
 //
 // Both records are byte-packed and hold no addresses, so their layout is the
 // same in every build (32-bit and 64-bit). Every enumeration is stored as an
@@ -13,6 +14,18 @@
 #include <cstdint>
 
 namespace fernwick {
+
+// The two enumerations that the conduit information entry point
+// (GetConduitInfo) receives from HotSync Manager.
+enum TConduitInfoEnum : std::uint32_t {
+  cieConduitName = 0,
+  cieMfcVersion = 1,
+  cieDefaultAction = 2,
+};
+
+enum TConduitCfgEnum : std::uint32_t {
+  cceConfig1 = 0,
+};
 
 // The kind of synchronisation HotSync Manager asks of a conduit.
 enum TSyncTypes : std::uint32_t {

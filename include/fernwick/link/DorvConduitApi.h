@@ -1,21 +1,15 @@
 // The HotSync installation path, byte-order reversal between the desktop and
-// the handheld, and the conduit information enumerations.
+// the handheld, and the conduit information enumerations (TConduitInfoEnum,
+// TConduitCfgEnum, declared with the entry points' other records in
+// <fernwick/abi/SyncProperties.h>).
 #pragma once
 
 #include <cstdint>
 #include <string>
 
+#include <fernwick/abi/SyncProperties.h>
+
 namespace fernwick {
-
-enum TConduitInfoEnum : std::uint32_t {
-  cieConduitName = 0,
-  cieMfcVersion = 1,
-  cieDefaultAction = 2,
-};
-
-enum TConduitCfgEnum : std::uint32_t {
-  cceConfig1 = 0,
-};
 
 // The HotSync installation folder with a trailing delimiter, from the value
 // "HotSyncPath" under "Software\U.S. Robotics\Pilot Desktop\Core" of the
