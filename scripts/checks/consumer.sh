@@ -35,7 +35,7 @@ trap 'command -v wine_env_stop >/dev/null && wine_env_stop; rm -rf "$work"' EXIT
 status=0
 fail() { echo "FAIL: $*"; status=1; }
 
-installed_targets=(fernwick_framework fernwick_link fernwick_db fernwick_conduit sync20 PalmCmn
+installed_targets=(fernwick_dynlib fernwick_framework fernwick_link fernwick_db fernwick_conduit sync20 PalmCmn
   Cmds21 hslog20 fernwick-hotsync fernwick-pdbdump fernwick-emudump fernwick-make-samples
   link-check)
 
@@ -49,6 +49,23 @@ install_fernwick() {
     cmake --build --preset "$preset" -j"$(nproc)" --target "${installed_targets[@]}"
     cmake --install "build/$preset" --prefix "$work/$preset-prefix"
   } >"$log" 2>&1 || { cat "$log"; echo "FAIL: building or installing $preset"; return 1; }
+}
+
+# The installed include tree: fernwick/ alone, holding the layers' public
+# headers, the abi/ headers a conduit uses and the version header, and none
+# of the internal ones.
+check_installed_headers() {
+  local inc=$1/include top internal
+  top=$(cd "$inc" && ls -A | tr '\n' ' ')
+  [ "$top" = "fernwick " ] || fail "$inc holds more than fernwick/: $top"
+  top=$(cd "$inc/fernwick" && ls -A | tr '\n' ' ')
+  [ "$top" = "FernwickVersion.h abi conduit db framework link " ] ||
+    fail "$inc/fernwick holds: $top"
+  internal=$(cd "$inc/fernwick" && find . \( -name LinkTesting.h -o -name DorvConfigureForm.h \
+    -o -name ModuleText.h -o -name LibraryResources.h -o -name Emulator.h \
+    -o -name FormWindowModule.h -o -name FltkLabel.h \))
+  [ -z "$internal" ] || fail "internal headers installed: $internal"
+  [ "$status" != 0 ] || echo "ok: the installed include tree holds fernwick/ and its public headers"
 }
 
 # The names a conduit library exports, one per line, sorted.
@@ -188,6 +205,7 @@ for platform in "${platforms[@]}"; do
       echo "=== linux: install, then build the consumer three ways"
       install_fernwick linux
       prefix=$work/linux-prefix
+      check_installed_headers "$prefix"
       check_programs_start "$prefix"
       # The FetchContent build asks for the stand-ins and the runner too, and
       # runs its conduit with the runner where docs/conduit-guide.md says it

@@ -397,7 +397,7 @@ TEST_F(DorvConduitTest, RegisterListsBothClassesOnTheConduitPage) {
     EXPECT_EQ(bitmap.height, 24) << c->class_name;
     EXPECT_EQ(bitmap.bits_per_pixel, 4) << c->class_name;
   }
-  EXPECT_THAT(LibraryDescription(), ::testing::HasSubstr("1.4"));
+  EXPECT_THAT(LibraryDescription(), ::testing::HasSubstr("2.0"));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <fernwick/conduit/ConduitModule.h>
 #include <fernwick/conduit/DorvPalmConduit.h>
 
-static_assert(FERNWICK_VERSION_MAJOR >= 1, "Fernwick 1.x");
+static_assert(FERNWICK_VERSION_MAJOR >= 2, "Fernwick 2.x: the <fernwick/...> headers");
 
 namespace {
 
