@@ -27,8 +27,8 @@ constexpr int kRecords = 20000;  // for the edit; the walks take the count as ar
 
 struct Bench {
   fs::path folder;
-  decltype(&::EmuAttachHandheld) attach = nullptr;
-  decltype(&::EmuDetachHandheld) detach = nullptr;
+  fernwick::TEmuAttachHandheld attach = nullptr;
+  fernwick::TEmuDetachHandheld detach = nullptr;
 
   Bench() {
     const fs::path bin = fs::canonical("/proc/self/exe").parent_path();

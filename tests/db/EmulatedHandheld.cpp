@@ -15,10 +15,10 @@ namespace {
 // The emulator's extra exports, from the same loaded sync20 that the
 // component library bound.
 struct EmulatorControl {
-  decltype(&::EmuAttachHandheld) attach = nullptr;
-  decltype(&::EmuDetachHandheld) detach = nullptr;
-  decltype(&::EmuInjectFault) inject = nullptr;
-  decltype(&::EmuClearFaults) clear = nullptr;
+  fernwick::TEmuAttachHandheld attach = nullptr;
+  fernwick::TEmuDetachHandheld detach = nullptr;
+  fernwick::TEmuInjectFault inject = nullptr;
+  fernwick::TEmuClearFaults clear = nullptr;
 };
 
 const EmulatorControl& Control() {
@@ -35,10 +35,10 @@ const EmulatorControl& Control() {
     }
     TLibHandle handle = LoadLibraryHandle((bin / "sync20.dll").string());
     EmulatorControl c;
-    c.attach = ProcAs<decltype(&::EmuAttachHandheld)>(GetLibraryProc(handle, "EmuAttachHandheld"));
-    c.detach = ProcAs<decltype(&::EmuDetachHandheld)>(GetLibraryProc(handle, "EmuDetachHandheld"));
-    c.inject = ProcAs<decltype(&::EmuInjectFault)>(GetLibraryProc(handle, "EmuInjectFault"));
-    c.clear = ProcAs<decltype(&::EmuClearFaults)>(GetLibraryProc(handle, "EmuClearFaults"));
+    c.attach = ProcAs<fernwick::TEmuAttachHandheld>(GetLibraryProc(handle, "EmuAttachHandheld"));
+    c.detach = ProcAs<fernwick::TEmuDetachHandheld>(GetLibraryProc(handle, "EmuDetachHandheld"));
+    c.inject = ProcAs<fernwick::TEmuInjectFault>(GetLibraryProc(handle, "EmuInjectFault"));
+    c.clear = ProcAs<fernwick::TEmuClearFaults>(GetLibraryProc(handle, "EmuClearFaults"));
     if (!c.attach || !c.detach || !c.inject || !c.clear) {
       throw std::runtime_error("the emulator lacks its control exports");
     }

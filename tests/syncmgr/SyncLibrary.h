@@ -60,27 +60,27 @@ struct SyncLibrary {
 #define FERNWICK_BIND(name, result, params) name(lib.Bind<T##name>(#name)),
         FERNWICK_SYNC_FUNCTIONS(FERNWICK_BIND)
 #undef FERNWICK_BIND
-            EmuAttachHandheld(lib.Bind<decltype(&::EmuAttachHandheld)>("EmuAttachHandheld")),
-        EmuDetachHandheld(lib.Bind<decltype(&::EmuDetachHandheld)>("EmuDetachHandheld")),
-        EmuInjectFault(lib.Bind<decltype(&::EmuInjectFault)>("EmuInjectFault")),
-        EmuClearFaults(lib.Bind<decltype(&::EmuClearFaults)>("EmuClearFaults")),
-        EmuGetLastMessage(lib.Bind<decltype(&::EmuGetLastMessage)>("EmuGetLastMessage")),
-        EmuSetLogSink(lib.Bind<decltype(&::EmuSetLogSink)>("EmuSetLogSink")),
-        EmuTimeCalls(lib.Bind<decltype(&::EmuTimeCalls)>("EmuTimeCalls")),
-        EmuGetCallTimes(lib.Bind<decltype(&::EmuGetCallTimes)>("EmuGetCallTimes")) {
+            EmuAttachHandheld(lib.Bind<fernwick::TEmuAttachHandheld>("EmuAttachHandheld")),
+        EmuDetachHandheld(lib.Bind<fernwick::TEmuDetachHandheld>("EmuDetachHandheld")),
+        EmuInjectFault(lib.Bind<fernwick::TEmuInjectFault>("EmuInjectFault")),
+        EmuClearFaults(lib.Bind<fernwick::TEmuClearFaults>("EmuClearFaults")),
+        EmuGetLastMessage(lib.Bind<fernwick::TEmuGetLastMessage>("EmuGetLastMessage")),
+        EmuSetLogSink(lib.Bind<fernwick::TEmuSetLogSink>("EmuSetLogSink")),
+        EmuTimeCalls(lib.Bind<fernwick::TEmuTimeCalls>("EmuTimeCalls")),
+        EmuGetCallTimes(lib.Bind<fernwick::TEmuGetCallTimes>("EmuGetCallTimes")) {
   }
 
 #define FERNWICK_MEMBER(name, result, params) T##name name;
   FERNWICK_SYNC_FUNCTIONS(FERNWICK_MEMBER)
 #undef FERNWICK_MEMBER
-  decltype(&::EmuAttachHandheld) EmuAttachHandheld;
-  decltype(&::EmuDetachHandheld) EmuDetachHandheld;
-  decltype(&::EmuInjectFault) EmuInjectFault;
-  decltype(&::EmuClearFaults) EmuClearFaults;
-  decltype(&::EmuGetLastMessage) EmuGetLastMessage;
-  decltype(&::EmuSetLogSink) EmuSetLogSink;
-  decltype(&::EmuTimeCalls) EmuTimeCalls;
-  decltype(&::EmuGetCallTimes) EmuGetCallTimes;
+  fernwick::TEmuAttachHandheld EmuAttachHandheld;
+  fernwick::TEmuDetachHandheld EmuDetachHandheld;
+  fernwick::TEmuInjectFault EmuInjectFault;
+  fernwick::TEmuClearFaults EmuClearFaults;
+  fernwick::TEmuGetLastMessage EmuGetLastMessage;
+  fernwick::TEmuSetLogSink EmuSetLogSink;
+  fernwick::TEmuTimeCalls EmuTimeCalls;
+  fernwick::TEmuGetCallTimes EmuGetCallTimes;
 
   std::string LastMessage() const {
     char buffer[512];

@@ -1,8 +1,9 @@
 // Extra exports of the handheld emulator (sync20) that are not Sync Manager
 // functions: the runner attaches a handheld folder with them, tests inject
-// faults and read the emulator's messages. The Sync Manager functions
-// themselves are declared in fernwick/abi/SyncApi.h. Behaviour and status codes:
-// docs/handheld-emulator.md.
+// faults and read the emulator's messages; they look the functions up with
+// the types TEmu<Name> declared at the end. The Sync Manager functions
+// themselves are declared in <fernwick/abi/SyncApi.h>. Behaviour and status
+// codes: docs/handheld-emulator.md.
 //
 // Without EmuAttachHandheld, the first Sync Manager call that needs a
 // handheld attaches the folder named by the environment variable
