@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <sstream>
@@ -318,20 +319,344 @@ std::size_t OpenDatabase::AppendRecord(pdb::PdbRecord record) {
   return db_.records.size() - 1;
 }
 
-void OpenDatabase::ReplaceRecord(std::size_t index, std::uint8_t attributes,
-                                 std::vector<std::uint8_t> data) {
-  auto& record = db_.records.at(index);
-  record.attributes = attributes;
-  record.data = std::move(data);
+void OpenDatabase::RemoveRecord(std::size_t index) {
+  db_.records.erase(db_.records.begin() + static_cast<std::ptrdiff_t>(index));
+  if (category_position_ > index) --category_position_;
+  if (modified_position_ > index) --modified_position_;
+  index_valid_ = false;
   content_changed_ = true;
 }
 
-void OpenDatabase::RemoveRecord(std::size_t index) {
-  db_.records.erase(db_.records.begin() + static_cast<std::ptrdiff_t>(index));
-  if (category_position > index) --category_position;
-  if (modified_position > index) --modified_position;
+template <typename Pred>
+void OpenDatabase::RemoveRecordsIf(Pred remove) {
+  auto& records = db_.records;
+  std::size_t kept = 0;
+  std::size_t removed_before_category = 0;
+  std::size_t removed_before_modified = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (remove(records[i])) {
+      if (i < category_position_) ++removed_before_category;
+      if (i < modified_position_) ++removed_before_modified;
+      continue;
+    }
+    if (kept != i) records[kept] = std::move(records[i]);
+    ++kept;
+  }
+  if (kept == records.size()) return;
+  records.resize(kept);
+  category_position_ -= removed_before_category;
+  modified_position_ -= removed_before_modified;
   index_valid_ = false;
   content_changed_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Record rules
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// The record attribute byte of a file (pdb::kRec*) and the Sync Manager's
+// Attribs and CatId (eRecAttr*): the four flag bits are the same bits in
+// both. A file keeps the archived bit of a deleted record in its low nibble,
+// beside three bits of category; Attribs reports it as eRecAttrArchived.
+static_assert(pdb::kRecDeleted == eRecAttrDeleted && pdb::kRecDirty == eRecAttrDirty &&
+              pdb::kRecBusy == eRecAttrBusy && pdb::kRecSecret == eRecAttrSecret);
+bool IsDeleted(std::uint8_t attributes) { return (attributes & pdb::kRecDeleted) != 0; }
+bool IsArchived(std::uint8_t attributes) {
+  return IsDeleted(attributes) && (attributes & pdb::kRecArchived) != 0;
+}
+bool IsModified(std::uint8_t attributes) {
+  return (attributes & (pdb::kRecDirty | pdb::kRecDeleted)) != 0;
+}
+std::uint8_t ReportedAttribs(std::uint8_t attributes) {
+  return static_cast<std::uint8_t>((attributes & pdb::kRecFlagsMask) |
+                                   (IsArchived(attributes) ? eRecAttrArchived : 0));
+}
+std::int16_t ReportedCategory(std::uint8_t attributes) {
+  return static_cast<std::int16_t>(
+      attributes & (IsDeleted(attributes) ? pdb::kRecArchivedCategoryMask : pdb::kRecCategoryMask));
+}
+// The attribute byte stored for a record written with `attribs` and
+// `category`: every flag the caller sent (busy included: a conduit that
+// marks a record busy gets it back as it sent it), and the category.
+std::uint8_t StoredAttributes(std::uint8_t attribs, std::int16_t category) {
+  const auto flags = static_cast<std::uint8_t>(attribs & pdb::kRecFlagsMask);
+  if (IsDeleted(flags)) {
+    const std::uint8_t archived = (attribs & eRecAttrArchived) != 0 ? pdb::kRecArchived : 0;
+    return static_cast<std::uint8_t>(flags | archived | (category & pdb::kRecArchivedCategoryMask));
+  }
+  return static_cast<std::uint8_t>(flags | (category & pdb::kRecCategoryMask));
+}
+
+std::int16_t CheckedCategory(std::int32_t category) {
+  if (category < 0 || category > 15) {
+    throw SyncStatusError(SYNCERR_BAD_ARG,
+                          "category " + std::to_string(category) + " is not 0 to 15");
+  }
+  return static_cast<std::int16_t>(category);
+}
+
+// Copies `data` into the caller's buffer, cut to TotalBytes, and reports the
+// full size in RecSize. A record cut to fit answers SYNCERR_LOCAL_BUFF_TOO_SMALL.
+void Deliver(const std::vector<std::uint8_t>& data, TRawRecordInfo& rec) {
+  rec.RecSize = static_cast<std::uint32_t>(data.size());
+  const std::size_t fits = std::min<std::size_t>(data.size(), rec.TotalBytes);
+  if (fits > 0) std::memcpy(rec.Bytes, data.data(), fits);
+  if (fits < data.size()) {
+    throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL, "record of " + std::to_string(data.size()) +
+                                                            " bytes cut to the buffer's " +
+                                                            std::to_string(rec.TotalBytes));
+  }
+}
+
+}  // namespace
+
+void OpenDatabase::RequireRecordDatabase() const {
+  if (db_.IsResourceDatabase()) {
+    throw SyncStatusError(SYNCERR_BAD_OPERATION,
+                          "database \"" + db_.name + "\" holds resources, not records");
+  }
+}
+
+void OpenDatabase::RequireResourceDatabase() const {
+  if (!db_.IsResourceDatabase()) {
+    throw SyncStatusError(SYNCERR_BAD_OPERATION,
+                          "database \"" + db_.name + "\" holds records, not resources");
+  }
+}
+
+std::size_t OpenDatabase::EntryCount() const {
+  return db_.IsResourceDatabase() ? db_.resources.size() : db_.records.size();
+}
+
+void OpenDatabase::FillRecord(std::size_t index, TRawRecordInfo& rec) const {
+  static const std::vector<std::uint8_t> kNoData;
+  const pdb::PdbRecord& record = db_.records[index];
+  rec.RecId = record.unique_id;
+  rec.RecIndex = static_cast<std::uint16_t>(index);
+  rec.Attribs = ReportedAttribs(record.attributes);
+  rec.CatId = ReportedCategory(record.attributes);
+  const bool without_data = IsDeleted(record.attributes) && !IsArchived(record.attributes);
+  Deliver(without_data ? kNoData : record.data, rec);
+}
+
+void OpenDatabase::ReadRecordAt(std::size_t index, TRawRecordInfo& rec) const {
+  RequireRecordDatabase();
+  if (index >= db_.records.size()) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no record at index " + std::to_string(index));
+  }
+  FillRecord(index, rec);
+}
+
+void OpenDatabase::ReadRecordById(std::uint32_t id, TRawRecordInfo& rec) {
+  RequireRecordDatabase();
+  auto index = FindRecord(id);
+  if (id == 0 || !index) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no record with id " + std::to_string(id));
+  }
+  FillRecord(*index, rec);
+}
+
+void OpenDatabase::ReadNextInCategory(std::int32_t category, TRawRecordInfo& rec) {
+  RequireRecordDatabase();
+  const std::int16_t wanted = CheckedCategory(category);
+  const auto& records = db_.records;
+  for (std::size_t i = category_position_; i < records.size(); ++i) {
+    const std::uint8_t attributes = records[i].attributes;
+    if (IsDeleted(attributes) || ReportedCategory(attributes) != wanted) continue;
+    category_position_ = i + 1;
+    FillRecord(i, rec);
+    return;
+  }
+  category_position_ = records.size();
+  throw SyncStatusError(SYNCERR_NOT_FOUND,
+                        "no further record in category " + std::to_string(wanted));
+}
+
+void OpenDatabase::ReadNextModified(std::optional<std::int32_t> category, TRawRecordInfo& rec) {
+  RequireRecordDatabase();
+  const std::int16_t wanted = category ? CheckedCategory(*category) : 0;
+  const auto& records = db_.records;
+  for (std::size_t i = modified_position_; i < records.size(); ++i) {
+    const std::uint8_t attributes = records[i].attributes;
+    if (!IsModified(attributes)) continue;
+    if (category && ReportedCategory(attributes) != wanted) continue;
+    modified_position_ = i + 1;
+    FillRecord(i, rec);
+    return;
+  }
+  modified_position_ = records.size();
+  throw SyncStatusError(SYNCERR_NOT_FOUND, "no further modified record");
+}
+
+void OpenDatabase::ResetIterations() {
+  category_position_ = 0;
+  modified_position_ = 0;
+}
+
+std::uint32_t OpenDatabase::WriteRecord(std::uint32_t id, std::uint8_t attribs,
+                                        std::int32_t category, std::vector<std::uint8_t> data) {
+  if (id > 0xFFFFFF) throw SyncStatusError(SYNCERR_BAD_ARG, "record ids have 24 bits");
+  RequireWritable("SyncWriteRec");
+  RequireRecordDatabase();
+  const std::uint8_t attributes = StoredAttributes(attribs, CheckedCategory(category));
+  if (id != 0) {
+    if (const auto index = FindRecord(id)) {
+      pdb::PdbRecord& record = db_.records[*index];
+      record.attributes = attributes;
+      record.data = std::move(data);
+      content_changed_ = true;
+      return id;
+    }
+  }
+  pdb::PdbRecord record;
+  record.attributes = attributes;
+  record.unique_id = id != 0 ? id : NewUniqueId();
+  record.data = std::move(data);
+  AppendRecord(std::move(record));
+  return db_.records.back().unique_id;
+}
+
+void OpenDatabase::DeleteRecord(std::uint32_t id) {
+  RequireWritable("SyncDeleteRec");
+  RequireRecordDatabase();
+  auto index = FindRecord(id);
+  if (id == 0 || !index) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no record with id " + std::to_string(id));
+  }
+  RemoveRecord(*index);
+}
+
+void OpenDatabase::ChangeCategory(std::int32_t from, std::int32_t to) {
+  const std::int16_t from_category = CheckedCategory(from);
+  const std::int16_t to_category = CheckedCategory(to);
+  RequireWritable("SyncChangeCategory");
+  RequireRecordDatabase();
+  bool changed = false;
+  for (auto& record : db_.records) {
+    if (IsDeleted(record.attributes) || ReportedCategory(record.attributes) != from_category) {
+      continue;
+    }
+    record.attributes = static_cast<std::uint8_t>((record.attributes & pdb::kRecFlagsMask) |
+                                                  pdb::kRecDirty | to_category);
+    changed = true;
+  }
+  if (changed) content_changed_ = true;
+}
+
+void OpenDatabase::PurgeAllRecords() {
+  RequireWritable("SyncPurgeAllRecs");
+  RequireRecordDatabase();
+  RemoveRecordsIf([](const pdb::PdbRecord&) { return true; });
+}
+
+void OpenDatabase::PurgeCategory(std::int32_t category) {
+  const std::int16_t checked = CheckedCategory(category);
+  RequireWritable("SyncPurgeAllRecsInCategory");
+  RequireRecordDatabase();
+  RemoveRecordsIf(
+      [&](const pdb::PdbRecord& r) { return ReportedCategory(r.attributes) == checked; });
+}
+
+void OpenDatabase::PurgeDeletedRecords() {
+  RequireWritable("SyncPurgeDeletedRecs");
+  RequireRecordDatabase();
+  RemoveRecordsIf([](const pdb::PdbRecord& r) { return IsDeleted(r.attributes); });
+}
+
+void OpenDatabase::ResetSyncFlags() {
+  RequireWritable("SyncResetSyncFlags");
+  for (auto& record : db_.records) record.attributes &= static_cast<std::uint8_t>(~pdb::kRecDirty);
+  db_.backup_date = HandheldNow();
+  flags_changed_ = true;
+}
+
+void OpenDatabase::ReadInfoBlock(InfoBlock which, TDbGenInfo& info) const {
+  const bool app = which == InfoBlock::kApp;
+  const auto& block = app ? db_.app_info : db_.sort_info;
+  if (!block) {
+    info.BytesRead = 0;
+    throw SyncStatusError(SYNCERR_NOT_FOUND, std::string("database \"") + db_.name + "\" has no " +
+                                                 (app ? "application" : "sort") + " info block");
+  }
+  const std::size_t fits = std::min<std::size_t>(block->size(), info.TotalBytes);
+  if (fits > 0) std::memcpy(info.Bytes, block->data(), fits);
+  info.BytesRead = static_cast<std::uint16_t>(fits);
+  if (fits < block->size()) {
+    throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL,
+                          "info block of " + std::to_string(block->size()) +
+                              " bytes cut to the buffer's " + std::to_string(info.TotalBytes));
+  }
+}
+
+void OpenDatabase::WriteInfoBlock(InfoBlock which, std::vector<std::uint8_t> bytes) {
+  const bool app = which == InfoBlock::kApp;
+  RequireWritable(app ? "SyncWriteDBAppInfoBlock" : "SyncWriteDBSortInfoBlock");
+  auto& block = app ? db_.app_info : db_.sort_info;
+  if (bytes.empty()) {
+    block.reset();
+  } else {
+    block = std::move(bytes);
+  }
+  content_changed_ = true;
+}
+
+std::size_t OpenDatabase::FindResource(std::uint32_t type, std::uint16_t id) const {
+  std::size_t i = 0;
+  while (i < db_.resources.size() && !(db_.resources[i].type == type && db_.resources[i].id == id))
+    ++i;
+  return i;
+}
+
+void OpenDatabase::ReadResourceAt(std::size_t index, bool with_data, TRawRecordInfo& rec) const {
+  RequireResourceDatabase();
+  if (index >= db_.resources.size()) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no resource at index " + std::to_string(index));
+  }
+  const pdb::PdbResource& resource = db_.resources[index];
+  rec.RecId = resource.type;
+  rec.CatId = static_cast<std::int16_t>(resource.id);
+  rec.Attribs = 0;
+  if (with_data) {
+    Deliver(resource.data, rec);
+  } else {
+    rec.RecSize = static_cast<std::uint32_t>(resource.data.size());
+  }
+}
+
+void OpenDatabase::WriteResource(std::uint32_t type, std::uint16_t id,
+                                 std::vector<std::uint8_t> data) {
+  RequireWritable("SyncWriteResourceRec");
+  RequireResourceDatabase();
+  const std::size_t index = FindResource(type, id);
+  if (index < db_.resources.size()) {
+    db_.resources[index].data = std::move(data);
+  } else {
+    db_.resources.push_back(pdb::PdbResource{type, id, std::move(data)});
+  }
+  content_changed_ = true;
+}
+
+void OpenDatabase::DeleteResource(std::uint32_t type, std::uint16_t id) {
+  RequireWritable("SyncDeleteResourceRec");
+  RequireResourceDatabase();
+  const std::size_t index = FindResource(type, id);
+  if (index >= db_.resources.size()) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND,
+                          "no resource " + pdb::FourCCToString(type) + " " + std::to_string(id));
+  }
+  db_.resources.erase(db_.resources.begin() + static_cast<std::ptrdiff_t>(index));
+  content_changed_ = true;
+}
+
+void OpenDatabase::DeleteAllResources() {
+  RequireWritable("SyncDeleteAllResourceRec");
+  RequireResourceDatabase();
+  if (!db_.resources.empty()) {
+    db_.resources.clear();
+    content_changed_ = true;
+  }
 }
 
 FileStamp StampOf(const fs::path& path) {
@@ -678,6 +1003,118 @@ void Handheld::FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseIn
         pdb::PdbEntryListEnd(info.dwNumRecords, db.IsResourceDatabase()) + 2 + data;
     info.dwTotalBytes = static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFu));
   }
+}
+
+void Handheld::ReadUserId(TUserIDInfo& info) const {
+  info = TUserIDInfo{};
+  const std::size_t length =
+      std::min<std::size_t>(profile_.user_name.size(), sizeof info.m_pName - 1);
+  std::memcpy(info.m_pName, profile_.user_name.data(), length);
+  info.m_NameLength = static_cast<std::int32_t>(length + 1);
+  info.m_Id = profile_.user_id;
+  info.m_LastSyncPC = profile_.last_sync_pc;
+}
+
+void Handheld::ReadSystemInfo(CSystemInfo& info) const {
+  info.m_RomSoftVersion = profile_.RomVersion();
+  info.m_LocalId = 0;
+  info.m_ProdIdLength = 0;
+  info.m_dwReserved = 0;
+}
+
+void Handheld::ReadCardInfo(CCardInfo& info) {
+  if (info.m_CardNo != 0) throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
+  Rescan();
+  const std::uint8_t card = info.m_CardNo;
+  info = CCardInfo{};
+  info.m_CardNo = card;
+  info.m_CardVersion = 1;
+  static constexpr char kName[] = "Fernwick";
+  std::memcpy(info.m_CardName, kName, sizeof kName - 1);
+  std::memcpy(info.m_ManufName, kName, sizeof kName - 1);
+  info.m_CardNameLen = info.m_ManufNameLen = sizeof kName - 1;
+  info.m_RAMSize = 16u << 20;
+  std::uint64_t used = 0;
+  for (const auto& e : databases_) used += e.file_size;
+  info.m_FreeRam = used >= info.m_RAMSize ? 0 : info.m_RAMSize - static_cast<std::uint32_t>(used);
+  info.m_ramDbCount = static_cast<std::uint16_t>(std::min<std::size_t>(databases_.size(), 0xFFFF));
+}
+
+namespace {
+
+void CopyName(const std::string& name, char (&target)[SYNC_DB_NAMELEN]) {
+  std::memset(target, 0, SYNC_DB_NAMELEN);
+  std::memcpy(target, name.data(), std::min(name.size(), SYNC_DB_NAMELEN - 1));
+}
+
+}  // namespace
+
+std::size_t Handheld::ListDatabases(std::uint8_t card, std::uint16_t start_index, bool ram,
+                                    CDbList* list, std::size_t room) {
+  if (card != 0 || !ram) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no databases on that card or in ROM");
+  }
+  Rescan();
+  if (start_index >= databases_.size()) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no database at that index");
+  }
+  const std::size_t n = std::min(room, databases_.size() - start_index);
+  for (std::size_t i = 0; i < n; ++i) {
+    const DatabaseEntry& e = databases_[start_index + i];
+    CDbList& out = list[i];
+    out = CDbList{};
+    out.m_DbFlags = e.attributes;
+    out.m_DbType = e.type;
+    CopyName(e.name, out.m_Name);
+    out.m_Creator = e.creator;
+    out.m_Version = e.version;
+    out.m_ModNumber = e.modification_number;
+    out.m_Index = static_cast<std::uint16_t>(start_index + i);
+    out.m_CreateDate = static_cast<std::int32_t>(e.creation_date);
+    out.m_ModDate = static_cast<std::int32_t>(e.modification_date);
+    out.m_BackupDate = static_cast<std::int32_t>(e.backup_date);
+    out.m_RecCount = static_cast<std::int32_t>(e.entry_count);
+  }
+  return n;
+}
+
+Handheld::Found Handheld::FindDatabase(const std::string& name, std::uint32_t card, bool with_sizes,
+                                       SyncDatabaseInfoType* info) {
+  Rescan();
+  auto it = std::find_if(databases_.begin(), databases_.end(),
+                         [&](const DatabaseEntry& e) { return e.name == name; });
+  if (card != 0 || it == databases_.end()) {
+    throw SyncStatusError(SYNCERR_NOT_FOUND, "no database named \"" + name + "\" on the handheld");
+  }
+  Found found;
+  found.local_id = static_cast<std::uint32_t>(it - databases_.begin()) + 1;
+  found.handle = HandleOf(it->path);
+  if (info != nullptr) {
+    if (found.handle != 0) {
+      FillOpenInfo(found.handle, with_sizes, *info);
+    } else {
+      FillInfo(*it, with_sizes, *info);
+    }
+  }
+  return found;
+}
+
+void Handheld::FindNextByTypeCreator(std::uint32_t type, std::uint32_t creator, bool restart,
+                                     bool with_sizes, SyncDatabaseInfoType* info) {
+  if (restart) {
+    Rescan();
+    find_position_ = 0;
+  }
+  for (std::size_t i = find_position_; i < databases_.size(); ++i) {
+    const DatabaseEntry& e = databases_[i];
+    if ((type == 0 || type == e.type) && (creator == 0 || creator == e.creator)) {
+      find_position_ = i + 1;
+      if (info != nullptr) FillInfo(e, with_sizes, *info);
+      return;
+    }
+  }
+  find_position_ = databases_.size();
+  throw SyncStatusError(SYNCERR_NOT_FOUND, "no further database of that type and creator");
 }
 
 }  // namespace fernwick::emulator

@@ -1,7 +1,7 @@
 // The handheld emulator's model: a folder of database files served as the
 // handheld of a HotSync, with the open databases held in memory and written
 // back atomically when they are closed. The exported Sync Manager functions
-// (SyncExports.cpp) are thin wrappers around this class; everything here
+// (SyncExports.cpp) are thin wrappers around these classes; everything here
 // reports failures as SyncStatusError, which the wrappers turn into the
 // status they return. The behaviour is documented in docs/handheld-emulator.md.
 #pragma once
@@ -90,13 +90,32 @@ struct FileStamp {
 // The stamp of the file `path` names (following a symbolic link).
 FileStamp StampOf(const std::filesystem::path& path);
 
-// One database opened through SyncOpenDB or SyncCreateDB.
+// Which info block of a database.
+enum class InfoBlock { kApp, kSort };
+
+// One database opened through SyncOpenDB or SyncCreateDB, with the record
+// rules of the handheld: how the attribute byte of a file is reported and
+// stored, the category and modified-record iterations, purges and the reset
+// of the sync flags. Every change keeps the id index, the iteration
+// positions and the change flags up to date.
+//
+// The record functions work on a record database and answer
+// SYNCERR_BAD_OPERATION for a resource database; the resource functions the
+// reverse. Changes need a handle opened with the write bit
+// (SYNCERR_READ_ONLY). A category outside 0 to 15 is SYNCERR_BAD_ARG.
+//
+// Reads fill the caller's record structure as the Sync Manager reports a
+// record: RecId, RecIndex, Attribs (the four flags, and eRecAttrArchived
+// for a deleted record whose archived copy the file keeps), CatId (three
+// bits of category for a deleted record), RecSize (the full size) and the
+// data, cut to TotalBytes (then SYNCERR_LOCAL_BUFF_TOO_SMALL). A deleted
+// record without an archived copy travels without its data. Bytes must be
+// valid for TotalBytes bytes.
 class OpenDatabase {
  public:
   OpenDatabase(std::filesystem::path path, pdb::PdbDatabase db, std::uint8_t mode);
 
   const std::filesystem::path& Path() const { return path_; }
-  pdb::PdbDatabase& Db() { return db_; }
   const pdb::PdbDatabase& Db() const { return db_; }
   std::uint8_t Mode() const { return mode_; }
   bool Writable() const { return (mode_ & eDbWrite) != 0; }
@@ -107,12 +126,6 @@ class OpenDatabase {
   // with the write bit.
   void RequireWritable(const char* operation) const;
 
-  // The index of the record with `id`, or nothing. O(1) on average; the
-  // index is rebuilt lazily after records were removed.
-  std::optional<std::size_t> FindRecord(std::uint32_t id);
-  // A fresh 24-bit id from the seed, skipping ids in use; updates the seed.
-  std::uint32_t NewUniqueId();
-
   // Gives every record whose id an earlier record already holds (a damaged
   // file: the device never holds two records with one id) a fresh id, marks
   // it dirty so that the next synchronisation copies it under that id, and
@@ -120,21 +133,60 @@ class OpenDatabase {
   // "" when every id was unique. Resource databases are left alone.
   std::string RenumberRepeatedIds();
 
-  // Record changes. Each keeps the id index, the iteration positions and the
-  // change flags up to date.
-  std::size_t AppendRecord(pdb::PdbRecord record);
-  void ReplaceRecord(std::size_t index, std::uint8_t attributes, std::vector<std::uint8_t> data);
-  void RemoveRecord(std::size_t index);
-  // Removes every record for which `remove(record)` is true.
-  template <typename Pred>
-  void RemoveRecordsIf(Pred remove);
-  void MarkContentChanged() { content_changed_ = true; }
-  void MarkFlagsChanged() { flags_changed_ = true; }
+  // The number of records, or of resources in a resource database.
+  std::size_t EntryCount() const;
 
-  // Positions of the category and the modified-record iterations: the index
-  // of the next record to look at.
-  std::size_t category_position = 0;
-  std::size_t modified_position = 0;
+  // Records. Reads: by index, by id (0 is no id: SYNCERR_NOT_FOUND), and the
+  // iterations, each from its own position. The category iteration yields
+  // the records of `category` that are not deleted; the modified iteration
+  // the dirty and the deleted (archived or not) records, all of them or
+  // those of `category`. At the end they answer SYNCERR_NOT_FOUND and stay
+  // there until ResetIterations rewinds both.
+  void ReadRecordAt(std::size_t index, TRawRecordInfo& rec) const;
+  void ReadRecordById(std::uint32_t id, TRawRecordInfo& rec);
+  void ReadNextInCategory(std::int32_t category, TRawRecordInfo& rec);
+  void ReadNextModified(std::optional<std::int32_t> category, TRawRecordInfo& rec);
+  void ResetIterations();
+
+  // Writes a record: replaces the record with `id` or, when there is none
+  // (or `id` is 0), appends one under `id` or, for 0, a fresh id. The stored
+  // attributes are every flag of `attribs` as sent (busy included) and the
+  // category; eRecAttrArchived with eRecAttrDeleted keeps the record as an
+  // archived one. Returns the record's id. An id over 24 bits is
+  // SYNCERR_BAD_ARG.
+  std::uint32_t WriteRecord(std::uint32_t id, std::uint8_t attribs, std::int32_t category,
+                            std::vector<std::uint8_t> data);
+  // Removes the record with `id` (SYNCERR_NOT_FOUND when there is none).
+  void DeleteRecord(std::uint32_t id);
+  // Moves the records of category `from` that are not deleted to `to` and
+  // marks them dirty.
+  void ChangeCategory(std::int32_t from, std::int32_t to);
+  // Remove every record; those of one category (deleted ones included);
+  // the deleted and archived ones.
+  void PurgeAllRecords();
+  void PurgeCategory(std::int32_t category);
+  void PurgeDeletedRecords();
+  // Clears the dirty flag of every record (deleted records stay deleted,
+  // and so modified) and sets the backup date to now: a change of flags,
+  // not of content (the modification number stays).
+  void ResetSyncFlags();
+
+  // Info blocks. A read copies the block into the caller's buffer, cut to
+  // TotalBytes (SYNCERR_LOCAL_BUFF_TOO_SMALL), and sets BytesRead; a
+  // database without the block answers SYNCERR_NOT_FOUND with BytesRead 0.
+  // A write of no bytes removes the block.
+  void ReadInfoBlock(InfoBlock which, TDbGenInfo& info) const;
+  void WriteInfoBlock(InfoBlock which, std::vector<std::uint8_t> bytes);
+
+  // Resources of a resource database, identified by type and id. A read by
+  // index fills RecId (the type), CatId (the id as its 16-bit pattern),
+  // Attribs 0, RecSize and, `with_data`, the data as a record read does.
+  void ReadResourceAt(std::size_t index, bool with_data, TRawRecordInfo& rec) const;
+  // Replaces the data of resource (type, id) or appends one.
+  void WriteResource(std::uint32_t type, std::uint16_t id, std::vector<std::uint8_t> data);
+  // Removes resource (type, id) (SYNCERR_NOT_FOUND when there is none).
+  void DeleteResource(std::uint32_t type, std::uint16_t id);
+  void DeleteAllResources();
 
   // The stamp of the file as it was read; WriteBack compares it.
   void SetReadStamp(const FileStamp& stamp) { read_stamp_ = stamp; }
@@ -150,7 +202,25 @@ class OpenDatabase {
   void WriteBack();
 
  private:
+  void RequireRecordDatabase() const;
+  void RequireResourceDatabase() const;
+  // Fills `rec` with record `index` as described above.
+  void FillRecord(std::size_t index, TRawRecordInfo& rec) const;
+
+  // The index of the record with `id`, or nothing. O(1) on average; the
+  // index is rebuilt lazily after records were removed.
+  std::optional<std::size_t> FindRecord(std::uint32_t id);
+  // A fresh 24-bit id from the seed, skipping ids in use; updates the seed.
+  std::uint32_t NewUniqueId();
   void RebuildIndex();
+  std::size_t AppendRecord(pdb::PdbRecord record);
+  void RemoveRecord(std::size_t index);
+  // Removes every record for which `remove(record)` is true.
+  template <typename Pred>
+  void RemoveRecordsIf(Pred remove);
+  // The index of resource (type, id), or the count when there is none.
+  std::size_t FindResource(std::uint32_t type, std::uint16_t id) const;
+
   // Writes the database beside `target` and throws the conflict's error.
   [[noreturn]] void WriteConflictCopy(const std::filesystem::path& target, bool still_there);
 
@@ -162,30 +232,11 @@ class OpenDatabase {
   bool index_valid_ = false;
   FileStamp read_stamp_;
   std::unordered_map<std::uint32_t, std::size_t> index_;
+  // Positions of the category and the modified-record iterations: the index
+  // of the next record to look at.
+  std::size_t category_position_ = 0;
+  std::size_t modified_position_ = 0;
 };
-
-template <typename Pred>
-void OpenDatabase::RemoveRecordsIf(Pred remove) {
-  auto& records = db_.records;
-  std::size_t kept = 0;
-  std::size_t removed_before_category = 0;
-  std::size_t removed_before_modified = 0;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    if (remove(records[i])) {
-      if (i < category_position) ++removed_before_category;
-      if (i < modified_position) ++removed_before_modified;
-      continue;
-    }
-    if (kept != i) records[kept] = std::move(records[i]);
-    ++kept;
-  }
-  if (kept == records.size()) return;
-  records.resize(kept);
-  category_position -= removed_before_category;
-  modified_position -= removed_before_modified;
-  index_valid_ = false;
-  content_changed_ = true;
-}
 
 // The handheld: the attached folder, its databases, the open handles and the
 // registration of the running conduit.
@@ -227,8 +278,35 @@ class Handheld {
   void FillInfo(const DatabaseEntry& entry, bool with_sizes, SyncDatabaseInfoType& info) const;
   void FillOpenInfo(std::uint8_t handle, bool with_sizes, SyncDatabaseInfoType& info);
 
-  // The iteration of SyncFindDbByTypeCreator.
-  std::size_t find_position = 0;
+  // Fill `info` from the profile: the user's name, id and last sync PC;
+  // the ROM version.
+  void ReadUserId(TUserIDInfo& info) const;
+  void ReadSystemInfo(CSystemInfo& info) const;
+
+  // The handheld has one card, 0, and no databases in ROM: other cards
+  // answer SYNCERR_NOT_FOUND. The folder is read again first.
+
+  // Fills `info` for card 0: its name, 16 MiB of RAM less the files' sizes
+  // and the number of databases.
+  void ReadCardInfo(CCardInfo& info);
+  // Lists up to `room` databases from `start_index` (the folder's order)
+  // into `list`; returns how many. SYNCERR_NOT_FOUND when there is none.
+  std::size_t ListDatabases(std::uint8_t card, std::uint16_t start_index, bool ram, CDbList* list,
+                            std::size_t room);
+  // The database named `name`: its local id (its position in the folder,
+  // from 1), the handle it is open under or 0, and when `info` is given
+  // its info (with the sizes when `with_sizes`).
+  struct Found {
+    std::uint32_t local_id = 0;
+    std::uint8_t handle = 0;
+  };
+  Found FindDatabase(const std::string& name, std::uint32_t card, bool with_sizes,
+                     SyncDatabaseInfoType* info);
+  // The next database of `type` and `creator` (0 matches any), from the
+  // position of the previous search or, with `restart`, from the first;
+  // fills `info` when given. SYNCERR_NOT_FOUND at the end.
+  void FindNextByTypeCreator(std::uint32_t type, std::uint32_t creator, bool restart,
+                             bool with_sizes, SyncDatabaseInfoType* info);
 
  private:
   // Reports a message about the folder once per attach (the folder is
@@ -240,6 +318,8 @@ class Handheld {
   HandheldProfile profile_;
   std::vector<DatabaseEntry> databases_;
   std::map<std::uint8_t, std::unique_ptr<OpenDatabase>> open_;
+  // The position of FindNextByTypeCreator.
+  std::size_t find_position_ = 0;
 };
 
 // Current local time as handheld seconds since 1 January 1904.

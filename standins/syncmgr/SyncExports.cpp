@@ -186,58 +186,6 @@ void Require(bool condition, const char* what) {
   if (!condition) throw SyncStatusError(SYNCERR_BAD_ARG, what);
 }
 
-void RequireRecordDatabase(const OpenDatabase& db) {
-  if (db.Db().IsResourceDatabase()) {
-    throw SyncStatusError(SYNCERR_BAD_OPERATION,
-                          "database \"" + db.Db().name + "\" holds resources, not records");
-  }
-}
-
-void RequireResourceDatabase(const OpenDatabase& db) {
-  if (!db.Db().IsResourceDatabase()) {
-    throw SyncStatusError(SYNCERR_BAD_OPERATION,
-                          "database \"" + db.Db().name + "\" holds records, not resources");
-  }
-}
-
-std::int16_t CheckedCategory(std::int32_t category) {
-  if (category < 0 || category > 15) {
-    throw SyncStatusError(SYNCERR_BAD_ARG,
-                          "category " + std::to_string(category) + " is not 0 to 15");
-  }
-  return static_cast<std::int16_t>(category);
-}
-
-// The record attribute byte of a file (pdb::kRec*) and the Sync Manager's
-// Attribs and CatId (eRecAttr*): the four flag bits are the same bits in
-// both. A file keeps the archived bit of a deleted record in its low nibble,
-// beside three bits of category; Attribs reports it as eRecAttrArchived.
-static_assert(pdb::kRecDeleted == eRecAttrDeleted && pdb::kRecDirty == eRecAttrDirty &&
-              pdb::kRecBusy == eRecAttrBusy && pdb::kRecSecret == eRecAttrSecret);
-bool IsDeleted(std::uint8_t attributes) { return (attributes & pdb::kRecDeleted) != 0; }
-bool IsArchived(std::uint8_t attributes) {
-  return IsDeleted(attributes) && (attributes & pdb::kRecArchived) != 0;
-}
-std::uint8_t ReportedAttribs(std::uint8_t attributes) {
-  return static_cast<std::uint8_t>((attributes & pdb::kRecFlagsMask) |
-                                   (IsArchived(attributes) ? eRecAttrArchived : 0));
-}
-std::int16_t ReportedCategory(std::uint8_t attributes) {
-  return static_cast<std::int16_t>(
-      attributes & (IsDeleted(attributes) ? pdb::kRecArchivedCategoryMask : pdb::kRecCategoryMask));
-}
-// The attribute byte stored for a record written with `attribs` and
-// `category`: every flag the caller sent (busy included: a conduit that
-// marks a record busy gets it back as it sent it), and the category.
-std::uint8_t StoredAttributes(std::uint8_t attribs, std::int16_t category) {
-  const auto flags = static_cast<std::uint8_t>(attribs & pdb::kRecFlagsMask);
-  if (IsDeleted(flags)) {
-    const std::uint8_t archived = (attribs & eRecAttrArchived) != 0 ? pdb::kRecArchived : 0;
-    return static_cast<std::uint8_t>(flags | archived | (category & pdb::kRecArchivedCategoryMask));
-  }
-  return static_cast<std::uint8_t>(flags | (category & pdb::kRecCategoryMask));
-}
-
 // Checks the caller's record structure for a read: present, and a buffer
 // when it claims one.
 void CheckReadTarget(const TRawRecordInfo* rec) {
@@ -246,53 +194,14 @@ void CheckReadTarget(const TRawRecordInfo* rec) {
           "null record buffer with a non-zero TotalBytes");
 }
 
-// Copies `data` into the caller's buffer, cut to TotalBytes, and reports the
-// full size in RecSize. A record cut to fit answers SYNCERR_LOCAL_BUFF_TOO_SMALL.
-void Deliver(const std::vector<std::uint8_t>& data, TRawRecordInfo* rec) {
-  rec->RecSize = static_cast<std::uint32_t>(data.size());
-  const std::size_t fits = std::min<std::size_t>(data.size(), rec->TotalBytes);
-  if (fits > 0) std::memcpy(rec->Bytes, data.data(), fits);
-  if (fits < data.size()) {
-    throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL, "record of " + std::to_string(data.size()) +
-                                                            " bytes cut to the buffer's " +
-                                                            std::to_string(rec->TotalBytes));
-  }
-}
-
-// Fills the caller's record structure with record `index` of `db`. A
-// deleted record without an archived copy travels without its data.
-void FillRecord(OpenDatabase& db, std::size_t index, TRawRecordInfo* rec) {
-  static const std::vector<std::uint8_t> kNoData;
-  const pdb::PdbRecord& record = db.Db().records[index];
-  rec->RecId = record.unique_id;
-  rec->RecIndex = static_cast<std::uint16_t>(index);
-  rec->Attribs = ReportedAttribs(record.attributes);
-  rec->CatId = ReportedCategory(record.attributes);
-  const bool without_data = IsDeleted(record.attributes) && !IsArchived(record.attributes);
-  Deliver(without_data ? kNoData : record.data, rec);
-}
-
-bool IsModified(std::uint8_t attributes) {
-  return (attributes & (pdb::kRecDirty | pdb::kRecDeleted)) != 0;
-}
-
-// The modified-record iteration, optionally within one category.
-std::int32_t ReadNextModified(TRawRecordInfo* rec, bool in_category) {
-  CheckReadTarget(rec);
-  OpenDatabase& db = Db(rec->FileHandle);
-  RequireRecordDatabase(db);
-  const std::int16_t category = in_category ? CheckedCategory(rec->CatId) : 0;
-  const auto& records = db.Db().records;
-  for (std::size_t i = db.modified_position; i < records.size(); ++i) {
-    const std::uint8_t attributes = records[i].attributes;
-    if (!IsModified(attributes)) continue;
-    if (in_category && ReportedCategory(attributes) != category) continue;
-    db.modified_position = i + 1;
-    FillRecord(db, i, rec);
-    return SYNCERR_NONE;
-  }
-  db.modified_position = records.size();
-  throw SyncStatusError(SYNCERR_NOT_FOUND, "no further modified record");
+// Checks the caller's record structure for a write and copies its data.
+std::vector<std::uint8_t> WrittenData(const TRawRecordInfo* rec) {
+  Require(rec != nullptr, "null record structure");
+  Require(rec->RecSize <= rec->TotalBytes, "RecSize larger than the buffer's TotalBytes");
+  Require(rec->Bytes != nullptr || rec->RecSize == 0, "null record buffer");
+  // Copies of the packed record's fields: no reference may bind to them.
+  const std::uint8_t* bytes = rec->Bytes;
+  return std::vector<std::uint8_t>(bytes, bytes + std::size_t{rec->RecSize});
 }
 
 void CheckInfoBlockTarget(const TDbGenInfo* info) {
@@ -301,56 +210,19 @@ void CheckInfoBlockTarget(const TDbGenInfo* info) {
           "null info block buffer with a non-zero TotalBytes");
 }
 
-std::int32_t ReadInfoBlock(std::uint8_t handle, TDbGenInfo* info, bool app) {
+std::int32_t ReadInfoBlock(std::uint8_t handle, TDbGenInfo* info, emulator::InfoBlock which) {
   CheckInfoBlockTarget(info);
-  OpenDatabase& db = Db(handle);
-  const auto& block = app ? db.Db().app_info : db.Db().sort_info;
-  if (!block) {
-    info->BytesRead = 0;
-    throw SyncStatusError(SYNCERR_NOT_FOUND, std::string("database \"") + db.Db().name +
-                                                 "\" has no " + (app ? "application" : "sort") +
-                                                 " info block");
-  }
-  const std::size_t fits = std::min<std::size_t>(block->size(), info->TotalBytes);
-  if (fits > 0) std::memcpy(info->Bytes, block->data(), fits);
-  info->BytesRead = static_cast<std::uint16_t>(fits);
-  if (fits < block->size()) {
-    throw SyncStatusError(SYNCERR_LOCAL_BUFF_TOO_SMALL,
-                          "info block of " + std::to_string(block->size()) +
-                              " bytes cut to the buffer's " + std::to_string(info->TotalBytes));
-  }
+  Db(handle).ReadInfoBlock(which, *info);
   return SYNCERR_NONE;
 }
 
-std::int32_t WriteInfoBlock(std::uint8_t handle, TDbGenInfo* info, bool app) {
+std::int32_t WriteInfoBlock(std::uint8_t handle, TDbGenInfo* info, emulator::InfoBlock which) {
   CheckInfoBlockTarget(info);
   Require(info->BytesRead <= info->TotalBytes, "BytesRead larger than the buffer's TotalBytes");
   OpenDatabase& db = Db(handle);
-  db.RequireWritable(app ? "SyncWriteDBAppInfoBlock" : "SyncWriteDBSortInfoBlock");
-  auto& block = app ? db.Db().app_info : db.Db().sort_info;
-  if (info->BytesRead == 0) {
-    block.reset();
-  } else {
-    // Copies of the packed record's fields: no reference may bind to them.
-    const std::uint8_t* bytes = info->Bytes;
-    const std::size_t length = info->BytesRead;
-    block.emplace(bytes, bytes + length);
-  }
-  db.MarkContentChanged();
+  const std::uint8_t* bytes = info->Bytes;
+  db.WriteInfoBlock(which, std::vector<std::uint8_t>(bytes, bytes + std::size_t{info->BytesRead}));
   return SYNCERR_NONE;
-}
-
-void CopyName(const std::string& name, char (&target)[SYNC_DB_NAMELEN]) {
-  std::memset(target, 0, SYNC_DB_NAMELEN);
-  std::memcpy(target, name.data(), std::min(name.size(), SYNC_DB_NAMELEN - 1));
-}
-
-// The index of resource (type, id), or the count when there is none.
-std::size_t FindResource(const pdb::PdbDatabase& db, std::uint32_t type, std::uint16_t id) {
-  std::size_t i = 0;
-  while (i < db.resources.size() && !(db.resources[i].type == type && db.resources[i].id == id))
-    ++i;
-  return i;
 }
 
 template <typename T>
@@ -437,14 +309,7 @@ std::int32_t SyncYieldCycles(std::uint16_t) {
 std::int32_t SyncReadUserID(TUserIDInfo* info) {
   return Guarded(__func__, [&] {
     Require(info != nullptr, "null user info");
-    const auto& profile = Hh().Profile();
-    *info = TUserIDInfo{};
-    const std::size_t length =
-        std::min<std::size_t>(profile.user_name.size(), sizeof info->m_pName - 1);
-    std::memcpy(info->m_pName, profile.user_name.data(), length);
-    info->m_NameLength = static_cast<std::int32_t>(length + 1);
-    info->m_Id = profile.user_id;
-    info->m_LastSyncPC = profile.last_sync_pc;
+    Hh().ReadUserId(*info);
     return SYNCERR_NONE;
   });
 }
@@ -452,10 +317,7 @@ std::int32_t SyncReadUserID(TUserIDInfo* info) {
 std::int32_t SyncReadSystemInfo(CSystemInfo* info) {
   return Guarded(__func__, [&] {
     Require(info != nullptr, "null system info");
-    info->m_RomSoftVersion = Hh().Profile().RomVersion();
-    info->m_LocalId = 0;
-    info->m_ProdIdLength = 0;
-    info->m_dwReserved = 0;
+    Hh().ReadSystemInfo(*info);
     return SYNCERR_NONE;
   });
 }
@@ -487,25 +349,7 @@ std::int32_t SyncMaxRemoteRecSize(std::uint32_t* max_size) {
 std::int32_t SyncReadSingleCardInfo(CCardInfo* info) {
   return Guarded(__func__, [&] {
     Require(info != nullptr, "null card info");
-    if (info->m_CardNo != 0)
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "the handheld has only card 0");
-    Handheld& hh = Hh();
-    hh.Rescan();
-    const std::uint8_t card = info->m_CardNo;
-    *info = CCardInfo{};
-    info->m_CardNo = card;
-    info->m_CardVersion = 1;
-    static constexpr char kName[] = "Fernwick";
-    std::memcpy(info->m_CardName, kName, sizeof kName - 1);
-    std::memcpy(info->m_ManufName, kName, sizeof kName - 1);
-    info->m_CardNameLen = info->m_ManufNameLen = sizeof kName - 1;
-    info->m_RAMSize = 16u << 20;
-    std::uint64_t used = 0;
-    for (const auto& e : hh.Databases()) used += e.file_size;
-    info->m_FreeRam =
-        used >= info->m_RAMSize ? 0 : info->m_RAMSize - static_cast<std::uint32_t>(used);
-    info->m_ramDbCount =
-        static_cast<std::uint16_t>(std::min<std::size_t>(hh.Databases().size(), 0xFFFF));
+    Hh().ReadCardInfo(*info);
     return SYNCERR_NONE;
   });
 }
@@ -514,34 +358,10 @@ std::int32_t SyncReadDBList(std::uint8_t card_num, std::uint16_t start_index, st
                             CDbList* list, std::int32_t* count) {
   return Guarded(__func__, [&] {
     Require(list != nullptr && count != nullptr && *count > 0, "null list or no room in it");
-    const std::int32_t room = *count;
+    const auto room = static_cast<std::size_t>(*count);
     *count = 0;
-    Handheld& hh = Hh();
-    if (card_num != 0 || ram == 0)
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no databases on that card or in ROM");
-    hh.Rescan();
-    const auto& dbs = hh.Databases();
-    if (start_index >= dbs.size())
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no database at that index");
-    const std::size_t n =
-        std::min<std::size_t>(static_cast<std::size_t>(room), dbs.size() - start_index);
-    for (std::size_t i = 0; i < n; ++i) {
-      const auto& e = dbs[start_index + i];
-      CDbList& out = list[i];
-      out = CDbList{};
-      out.m_DbFlags = e.attributes;
-      out.m_DbType = e.type;
-      CopyName(e.name, out.m_Name);
-      out.m_Creator = e.creator;
-      out.m_Version = e.version;
-      out.m_ModNumber = e.modification_number;
-      out.m_Index = static_cast<std::uint16_t>(start_index + i);
-      out.m_CreateDate = static_cast<std::int32_t>(e.creation_date);
-      out.m_ModDate = static_cast<std::int32_t>(e.modification_date);
-      out.m_BackupDate = static_cast<std::int32_t>(e.backup_date);
-      out.m_RecCount = static_cast<std::int32_t>(e.entry_count);
-    }
-    *count = static_cast<std::int32_t>(n);
+    *count =
+        static_cast<std::int32_t>(Hh().ListDatabases(card_num, start_index, ram != 0, list, room));
     return SYNCERR_NONE;
   });
 }
@@ -551,27 +371,11 @@ std::int32_t SyncFindDbByName(SyncFindDbByNameParams* params, std::uint32_t* car
                               SyncDatabaseInfoType* info) {
   return Guarded(__func__, [&] {
     Require(params != nullptr && params->pcDatabaseName != nullptr, "null parameters or name");
-    Handheld& hh = Hh();
-    hh.Rescan();
-    const auto& dbs = hh.Databases();
-    const std::string name = params->pcDatabaseName;
-    auto it = std::find_if(dbs.begin(), dbs.end(), [&](const auto& e) { return e.name == name; });
-    if (params->dwCardNum != 0 || it == dbs.end()) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND,
-                            "no database named \"" + name + "\" on the handheld");
-    }
-    const std::uint8_t handle = hh.HandleOf(it->path);
+    const Handheld::Found found = Hh().FindDatabase(params->pcDatabaseName, params->dwCardNum,
+                                                    (params->bOptFlags & 0x80) != 0, info);
     if (card_num != nullptr) *card_num = 0;
-    if (local_id != nullptr) *local_id = static_cast<std::uint32_t>(it - dbs.begin()) + 1;
-    if (open_ref != nullptr) *open_ref = handle;
-    if (info != nullptr) {
-      const bool sizes = (params->bOptFlags & 0x80) != 0;
-      if (handle != 0) {
-        hh.FillOpenInfo(handle, sizes, *info);
-      } else {
-        hh.FillInfo(*it, sizes, *info);
-      }
-    }
+    if (local_id != nullptr) *local_id = found.local_id;
+    if (open_ref != nullptr) *open_ref = found.handle;
     return SYNCERR_NONE;
   });
 }
@@ -580,23 +384,9 @@ std::int32_t SyncFindDbByTypeCreator(SyncFindDbByTypeCreatorParams* params,
                                      SyncDatabaseInfoType* info) {
   return Guarded(__func__, [&] {
     Require(params != nullptr, "null parameters");
-    Handheld& hh = Hh();
-    if ((params->bSrchFlags & 0x80) != 0) {
-      hh.Rescan();
-      hh.find_position = 0;
-    }
-    const auto& dbs = hh.Databases();
-    for (std::size_t i = hh.find_position; i < dbs.size(); ++i) {
-      const auto& e = dbs[i];
-      if ((params->dwType == 0 || params->dwType == e.type) &&
-          (params->dwCreator == 0 || params->dwCreator == e.creator)) {
-        hh.find_position = i + 1;
-        if (info != nullptr) hh.FillInfo(e, (params->bOptFlags & 0x80) != 0, *info);
-        return SYNCERR_NONE;
-      }
-    }
-    hh.find_position = dbs.size();
-    throw SyncStatusError(SYNCERR_NOT_FOUND, "no further database of that type and creator");
+    Hh().FindNextByTypeCreator(params->dwType, params->dwCreator, (params->bSrchFlags & 0x80) != 0,
+                               (params->bOptFlags & 0x80) != 0, info);
+    return SYNCERR_NONE;
   });
 }
 
@@ -665,9 +455,7 @@ std::int32_t SyncCloseDBEx(std::uint8_t handle, std::uint8_t) {
 std::int32_t SyncGetDBRecordCount(std::uint8_t handle, std::uint16_t* count) {
   return Guarded(__func__, [&] {
     Require(count != nullptr, "null count address");
-    const pdb::PdbDatabase& db = Db(handle).Db();
-    const std::size_t n = db.IsResourceDatabase() ? db.resources.size() : db.records.size();
-    *count = static_cast<std::uint16_t>(std::min<std::size_t>(n, 0xFFFF));
+    *count = static_cast<std::uint16_t>(std::min<std::size_t>(Db(handle).EntryCount(), 0xFFFF));
     return SYNCERR_NONE;
   });
 }
@@ -679,13 +467,7 @@ std::int32_t SyncGetDBRecordCount(std::uint8_t handle, std::uint16_t* count) {
 std::int32_t SyncReadRecordByIndex(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
     CheckReadTarget(rec);
-    OpenDatabase& db = Db(rec->FileHandle);
-    RequireRecordDatabase(db);
-    const std::size_t index = rec->RecIndex;
-    if (index >= db.Db().records.size()) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no record at index " + std::to_string(index));
-    }
-    FillRecord(db, index, rec);
+    Db(rec->FileHandle).ReadRecordAt(rec->RecIndex, *rec);
     return SYNCERR_NONE;
   });
 }
@@ -693,13 +475,7 @@ std::int32_t SyncReadRecordByIndex(TRawRecordInfo* rec) {
 std::int32_t SyncReadRecordById(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
     CheckReadTarget(rec);
-    OpenDatabase& db = Db(rec->FileHandle);
-    RequireRecordDatabase(db);
-    auto index = db.FindRecord(rec->RecId);
-    if (rec->RecId == 0 || !index) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no record with id " + std::to_string(rec->RecId));
-    }
-    FillRecord(db, *index, rec);
+    Db(rec->FileHandle).ReadRecordById(rec->RecId, *rec);
     return SYNCERR_NONE;
   });
 }
@@ -707,65 +483,39 @@ std::int32_t SyncReadRecordById(TRawRecordInfo* rec) {
 std::int32_t SyncReadNextRecInCategory(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
     CheckReadTarget(rec);
-    OpenDatabase& db = Db(rec->FileHandle);
-    RequireRecordDatabase(db);
-    const std::int16_t category = CheckedCategory(rec->CatId);
-    const auto& records = db.Db().records;
-    for (std::size_t i = db.category_position; i < records.size(); ++i) {
-      const std::uint8_t attributes = records[i].attributes;
-      if (IsDeleted(attributes) || ReportedCategory(attributes) != category) continue;
-      db.category_position = i + 1;
-      FillRecord(db, i, rec);
-      return SYNCERR_NONE;
-    }
-    db.category_position = records.size();
-    throw SyncStatusError(SYNCERR_NOT_FOUND,
-                          "no further record in category " + std::to_string(category));
+    Db(rec->FileHandle).ReadNextInCategory(rec->CatId, *rec);
+    return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncReadNextModifiedRec(TRawRecordInfo* rec) {
-  return Guarded(__func__, [&] { return ReadNextModified(rec, false); });
+  return Guarded(__func__, [&] {
+    CheckReadTarget(rec);
+    Db(rec->FileHandle).ReadNextModified(std::nullopt, *rec);
+    return SYNCERR_NONE;
+  });
 }
 
 std::int32_t SyncReadNextModifiedRecInCategory(TRawRecordInfo* rec) {
-  return Guarded(__func__, [&] { return ReadNextModified(rec, true); });
+  return Guarded(__func__, [&] {
+    CheckReadTarget(rec);
+    Db(rec->FileHandle).ReadNextModified(rec->CatId, *rec);
+    return SYNCERR_NONE;
+  });
 }
 
 std::int32_t SyncResetRecordIndex(std::uint8_t handle) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    db.category_position = 0;
-    db.modified_position = 0;
+    Db(handle).ResetIterations();
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncWriteRec(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
-    Require(rec != nullptr, "null record structure");
-    Require(rec->RecSize <= rec->TotalBytes, "RecSize larger than the buffer's TotalBytes");
-    Require(rec->Bytes != nullptr || rec->RecSize == 0, "null record buffer");
-    Require(rec->RecId <= 0xFFFFFF, "record ids have 24 bits");
-    OpenDatabase& db = Db(rec->FileHandle);
-    db.RequireWritable("SyncWriteRec");
-    RequireRecordDatabase(db);
-    const std::int16_t category = CheckedCategory(rec->CatId);
-    const std::uint8_t attributes = StoredAttributes(rec->Attribs, category);
-    const std::uint8_t* bytes = rec->Bytes;
-    std::vector<std::uint8_t> data(bytes, bytes + std::size_t{rec->RecSize});
-    std::optional<std::size_t> index;
-    if (rec->RecId != 0) index = db.FindRecord(rec->RecId);
-    if (index) {
-      db.ReplaceRecord(*index, attributes, std::move(data));
-    } else {
-      pdb::PdbRecord record;
-      record.attributes = attributes;
-      record.unique_id = rec->RecId != 0 ? rec->RecId : db.NewUniqueId();
-      record.data = std::move(data);
-      rec->RecId = record.unique_id;
-      db.AppendRecord(std::move(record));
-    }
+    std::vector<std::uint8_t> data = WrittenData(rec);
+    rec->RecId =
+        Db(rec->FileHandle).WriteRecord(rec->RecId, rec->Attribs, rec->CatId, std::move(data));
     return SYNCERR_NONE;
   });
 }
@@ -773,14 +523,7 @@ std::int32_t SyncWriteRec(TRawRecordInfo* rec) {
 std::int32_t SyncDeleteRec(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
     Require(rec != nullptr, "null record structure");
-    OpenDatabase& db = Db(rec->FileHandle);
-    db.RequireWritable("SyncDeleteRec");
-    RequireRecordDatabase(db);
-    auto index = db.FindRecord(rec->RecId);
-    if (rec->RecId == 0 || !index) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no record with id " + std::to_string(rec->RecId));
-    }
-    db.RemoveRecord(*index);
+    Db(rec->FileHandle).DeleteRecord(rec->RecId);
     return SYNCERR_NONE;
   });
 }
@@ -788,63 +531,35 @@ std::int32_t SyncDeleteRec(TRawRecordInfo* rec) {
 std::int32_t SyncChangeCategory(std::uint8_t handle, std::uint8_t from_category,
                                 std::uint8_t to_category) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    const std::int16_t from = CheckedCategory(from_category);
-    const std::int16_t to = CheckedCategory(to_category);
-    db.RequireWritable("SyncChangeCategory");
-    RequireRecordDatabase(db);
-    bool changed = false;
-    for (auto& record : db.Db().records) {
-      if (IsDeleted(record.attributes) || ReportedCategory(record.attributes) != from) continue;
-      record.attributes =
-          static_cast<std::uint8_t>((record.attributes & pdb::kRecFlagsMask) | pdb::kRecDirty | to);
-      changed = true;
-    }
-    if (changed) db.MarkContentChanged();
+    Db(handle).ChangeCategory(from_category, to_category);
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncPurgeAllRecs(std::uint8_t handle) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    db.RequireWritable("SyncPurgeAllRecs");
-    RequireRecordDatabase(db);
-    db.RemoveRecordsIf([](const pdb::PdbRecord&) { return true; });
+    Db(handle).PurgeAllRecords();
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncPurgeAllRecsInCategory(std::uint8_t handle, std::int16_t category) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    const std::int16_t checked = CheckedCategory(category);
-    db.RequireWritable("SyncPurgeAllRecsInCategory");
-    RequireRecordDatabase(db);
-    db.RemoveRecordsIf(
-        [&](const pdb::PdbRecord& r) { return ReportedCategory(r.attributes) == checked; });
+    Db(handle).PurgeCategory(category);
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncPurgeDeletedRecs(std::uint8_t handle) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    db.RequireWritable("SyncPurgeDeletedRecs");
-    RequireRecordDatabase(db);
-    db.RemoveRecordsIf([](const pdb::PdbRecord& r) { return IsDeleted(r.attributes); });
+    Db(handle).PurgeDeletedRecords();
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncResetSyncFlags(std::uint8_t handle) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    db.RequireWritable("SyncResetSyncFlags");
-    for (auto& record : db.Db().records)
-      record.attributes &= static_cast<std::uint8_t>(~pdb::kRecDirty);
-    db.Db().backup_date = emulator::HandheldNow();
-    db.MarkFlagsChanged();
+    Db(handle).ResetSyncFlags();
     return SYNCERR_NONE;
   });
 }
@@ -854,19 +569,20 @@ std::int32_t SyncResetSyncFlags(std::uint8_t handle) {
 // ---------------------------------------------------------------------------
 
 std::int32_t SyncReadDBAppInfoBlock(std::uint8_t handle, TDbGenInfo* info) {
-  return Guarded(__func__, [&] { return ReadInfoBlock(handle, info, true); });
+  return Guarded(__func__, [&] { return ReadInfoBlock(handle, info, emulator::InfoBlock::kApp); });
 }
 
 std::int32_t SyncWriteDBAppInfoBlock(std::uint8_t handle, TDbGenInfo* info) {
-  return Guarded(__func__, [&] { return WriteInfoBlock(handle, info, true); });
+  return Guarded(__func__, [&] { return WriteInfoBlock(handle, info, emulator::InfoBlock::kApp); });
 }
 
 std::int32_t SyncReadDBSortInfoBlock(std::uint8_t handle, TDbGenInfo* info) {
-  return Guarded(__func__, [&] { return ReadInfoBlock(handle, info, false); });
+  return Guarded(__func__, [&] { return ReadInfoBlock(handle, info, emulator::InfoBlock::kSort); });
 }
 
 std::int32_t SyncWriteDBSortInfoBlock(std::uint8_t handle, TDbGenInfo* info) {
-  return Guarded(__func__, [&] { return WriteInfoBlock(handle, info, false); });
+  return Guarded(__func__,
+                 [&] { return WriteInfoBlock(handle, info, emulator::InfoBlock::kSort); });
 }
 
 // ---------------------------------------------------------------------------
@@ -877,45 +593,16 @@ std::int32_t SyncWriteDBSortInfoBlock(std::uint8_t handle, TDbGenInfo* info) {
 std::int32_t SyncReadResRecordByIndex(TRawRecordInfo* rec, std::int32_t body) {
   return Guarded(__func__, [&] {
     CheckReadTarget(rec);
-    OpenDatabase& db = Db(rec->FileHandle);
-    RequireResourceDatabase(db);
-    const std::size_t index = rec->RecIndex;
-    const auto& resources = db.Db().resources;
-    if (index >= resources.size()) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND, "no resource at index " + std::to_string(index));
-    }
-    const pdb::PdbResource& resource = resources[index];
-    rec->RecId = resource.type;
-    rec->CatId = static_cast<std::int16_t>(resource.id);
-    rec->Attribs = 0;
-    if (body != 0) {
-      Deliver(resource.data, rec);
-    } else {
-      rec->RecSize = static_cast<std::uint32_t>(resource.data.size());
-    }
+    Db(rec->FileHandle).ReadResourceAt(rec->RecIndex, body != 0, *rec);
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncWriteResourceRec(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
-    Require(rec != nullptr, "null record structure");
-    Require(rec->RecSize <= rec->TotalBytes, "RecSize larger than the buffer's TotalBytes");
-    Require(rec->Bytes != nullptr || rec->RecSize == 0, "null record buffer");
-    OpenDatabase& db = Db(rec->FileHandle);
-    db.RequireWritable("SyncWriteResourceRec");
-    RequireResourceDatabase(db);
-    auto& resources = db.Db().resources;
-    const auto id = static_cast<std::uint16_t>(rec->CatId);
-    const std::size_t index = FindResource(db.Db(), rec->RecId, id);
-    const std::uint8_t* bytes = rec->Bytes;
-    std::vector<std::uint8_t> data(bytes, bytes + std::size_t{rec->RecSize});
-    if (index < resources.size()) {
-      resources[index].data = std::move(data);
-    } else {
-      resources.push_back(pdb::PdbResource{rec->RecId, id, std::move(data)});
-    }
-    db.MarkContentChanged();
+    std::vector<std::uint8_t> data = WrittenData(rec);
+    Db(rec->FileHandle)
+        .WriteResource(rec->RecId, static_cast<std::uint16_t>(rec->CatId), std::move(data));
     return SYNCERR_NONE;
   });
 }
@@ -923,32 +610,14 @@ std::int32_t SyncWriteResourceRec(TRawRecordInfo* rec) {
 std::int32_t SyncDeleteResourceRec(TRawRecordInfo* rec) {
   return Guarded(__func__, [&] {
     Require(rec != nullptr, "null record structure");
-    OpenDatabase& db = Db(rec->FileHandle);
-    db.RequireWritable("SyncDeleteResourceRec");
-    RequireResourceDatabase(db);
-    auto& resources = db.Db().resources;
-    const std::size_t index =
-        FindResource(db.Db(), rec->RecId, static_cast<std::uint16_t>(rec->CatId));
-    if (index >= resources.size()) {
-      throw SyncStatusError(SYNCERR_NOT_FOUND,
-                            "no resource " + pdb::FourCCToString(rec->RecId) + " " +
-                                std::to_string(static_cast<std::uint16_t>(rec->CatId)));
-    }
-    resources.erase(resources.begin() + static_cast<std::ptrdiff_t>(index));
-    db.MarkContentChanged();
+    Db(rec->FileHandle).DeleteResource(rec->RecId, static_cast<std::uint16_t>(rec->CatId));
     return SYNCERR_NONE;
   });
 }
 
 std::int32_t SyncDeleteAllResourceRec(std::uint8_t handle) {
   return Guarded(__func__, [&] {
-    OpenDatabase& db = Db(handle);
-    db.RequireWritable("SyncDeleteAllResourceRec");
-    RequireResourceDatabase(db);
-    if (!db.Db().resources.empty()) {
-      db.Db().resources.clear();
-      db.MarkContentChanged();
-    }
+    Db(handle).DeleteAllResources();
     return SYNCERR_NONE;
   });
 }
