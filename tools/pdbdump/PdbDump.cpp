@@ -2,7 +2,7 @@
 //
 //   fernwick-pdbdump [--decode | --canonical] FILE...
 //   fernwick-pdbdump --layout LAYOUT [--json] [--strict] FILE...
-//                                                       (see PdbDumpHook.h)
+//                                                       (see LayoutDump.h)
 //
 // Without --decode: the header, the info blocks and every record or resource
 // with its data in hex. With --decode, the records and application info of
@@ -24,9 +24,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "LayoutDump.h"
 #include "standins/pdb/BuiltinRecords.h"
 #include "standins/pdb/DumpText.h"
-#include "standins/pdb/PdbDumpHook.h"
 #include "standins/pdb/PdbFile.h"
 #include <fernwick/FernwickVersion.h>
 
@@ -280,7 +280,10 @@ int CheckCommandLine(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace fernwick::pdb;
   if (const int status = CheckCommandLine(argc, argv); status >= 0) return status;
-  if (const int status = RunLayoutOption(argc, argv); status >= 0) return status;
+  for (int i = 1; i < argc; ++i) {
+    // The layout option reads its own arguments.
+    if (std::string(argv[i]) == "--layout") return fernwick::RunLayoutDump(argc, argv);
+  }
   bool decode = false;
   bool canonical = false;
   int status = 0;

@@ -24,6 +24,8 @@
 // when a file cannot be read or decoded, or with --strict when a record or
 // block does not fit; 2 for a usage error or a layout file that cannot be
 // read (its message names the line and the fault).
+#include "LayoutDump.h"
+
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -32,7 +34,6 @@
 
 #include "examples/common/PalmText.h"
 #include "standins/pdb/DumpText.h"
-#include "standins/pdb/PdbDumpHook.h"
 #include "standins/pdb/PdbFile.h"
 #include <fernwick/db/DorvLayoutFile.h>
 
@@ -238,6 +239,8 @@ std::string DumpFile(const TDorvLayout& layout, const std::string& file, bool js
   return summary;
 }
 
+}  // namespace
+
 int RunLayoutDump(int argc, char** argv) {
   std::string layout_file;
   bool json = false;
@@ -292,7 +295,4 @@ int RunLayoutDump(int argc, char** argv) {
   return status;
 }
 
-[[maybe_unused]] const bool kRegistered = (pdb::LayoutOptionHandler() = &RunLayoutDump, true);
-
-}  // namespace
 }  // namespace fernwick
