@@ -43,20 +43,20 @@ constexpr std::int32_t kDescriptionFlag = 0x0400;
 
 constexpr std::array<const char*, 7> kDays = {"SU", "MO", "TU", "WE", "TH", "FR", "SA"};
 
-// "YYYYMMDD" of a packed date.
+// "YYYYMMDD" of a valid packed date (IsValidPalmDate).
 std::string DateText(std::int32_t packed) {
+  int year = 0, month = 0, day = 0;
+  DecodePalmDate(packed, year, month, day);
   char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", ((packed >> 9) & 0x7F) + 1904,
-                (packed >> 5) & 0x0F, packed & 0x1F);
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d", year, month, day);
   return buf;
 }
 
-// The day after a packed date, as "YYYYMMDD".
+// The day after a valid packed date, as "YYYYMMDD".
 std::string NextDayText(std::int32_t packed) {
-  const TDateTime next =
-      EncodeDate(((packed >> 9) & 0x7F) + 1904, (packed >> 5) & 0x0F, packed & 0x1F) + 1;
   int year = 0, month = 0, day = 0;
-  DecodeDate(next, year, month, day);
+  DecodePalmDate(packed, year, month, day);
+  DecodeDate(EncodeDate(year, month, day) + 1, year, month, day);
   char buf[16];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", year, month, day);
   return buf;

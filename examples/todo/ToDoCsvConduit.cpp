@@ -78,13 +78,12 @@ class TToDoCsvModule : public TComponent {
     // is -1.
     if (due->GetAsInteger() != -1) {
       const std::int32_t packed = due->GetAsInteger() & 0xFFFF;
-      if (!IsValidPalmDate(packed)) {
+      int year = 0, month = 0, day = 0;
+      if (!DecodePalmDate(packed, year, month, day)) {
         char why[64];
         std::snprintf(why, sizeof why, "due date 0x%04X is no day of the calendar", packed);
         throw ERecordSkipped(why);
       }
-      int year = 0, month = 0, day = 0;
-      DecodeDate(due->GetAsDateTime(), year, month, day);
       char buf[16];
       std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
       due_text = buf;

@@ -255,7 +255,7 @@ for platform in "${platforms[@]}"; do
       install_fernwick "$platform"
       prefix=$work/$platform-prefix
       consumer "$platform-package" -DFERNWICK_FROM=package \
-        -DCMAKE_TOOLCHAIN_FILE="$root/package/mingw-$triple.cmake" \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchains/mingw-$triple.cmake" \
         -DFernwick_DIR="$prefix/lib/cmake/Fernwick" -DCMAKE_BUILD_TYPE=Release || continue
       check_exports "$work/$platform-package/hello_conduit.dll"
       if [ "$platform" = win64 ] && . scripts/wine-env.sh "build/win64" >/dev/null; then

@@ -7,6 +7,7 @@
 #include "DorvConfigureForm.h"
 #include "LibraryResources.h"
 #include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/framework/ComponentRegistry.h>
 #include <fernwick/framework/Exceptions.h>
 #include <fernwick/framework/PropertyText.h>
 #include <fernwick/framework/SysUtils.h>

@@ -6,7 +6,7 @@
 #include <fernwick/conduit/DorvPalmConduit.h>
 #include <fernwick/conduit/LibraryStartup.h>
 #include <fernwick/framework/Dialogs.h>
-#include <fernwick/link/LibraryStartup.h>
+#include <fernwick/link/LinkUnits.h>
 
 namespace fernwick {
 

@@ -85,11 +85,18 @@ bool DorvPalmFieldTypeFromName(std::string_view name, TDorvPalmFieldType& type) 
   return false;
 }
 
+bool DecodePalmDate(std::int32_t packed, int& year, int& month, int& day) noexcept {
+  year = ((packed >> 9) & 0x7F) + 1904;
+  month = (packed >> 5) & 0x0F;
+  day = packed & 0x1F;
+  if (month >= 1 && month <= 12 && day >= 1 && day <= DaysInMonth(year, month)) return true;
+  year = month = day = 0;
+  return false;
+}
+
 bool IsValidPalmDate(std::int32_t packed) noexcept {
-  const int month = (packed >> 5) & 0x0F;
-  const int day = packed & 0x1F;
-  return month >= 1 && month <= 12 && day >= 1 &&
-         day <= DaysInMonth(((packed >> 9) & 0x7F) + 1904, month);
+  int year = 0, month = 0, day = 0;
+  return DecodePalmDate(packed, year, month, day);
 }
 
 // ---------------------------------------------------------------------------
@@ -169,9 +176,11 @@ void TDorvPalmField::SetAsString(const std::string& value) { value_ = Variant(va
 TDateTime TDorvPalmField::GetAsDateTime() const {
   if (data_type_ != pftDate && data_type_ != pftTime) return 0;
   const auto packed = static_cast<std::uint16_t>(value_.AsInteger());
+  if (data_type_ == pftDate) {
+    int year = 0, month = 0, day = 0;
+    return DecodePalmDate(packed, year, month, day) ? EncodeDate(year, month, day) : 0;
+  }
   try {
-    if (data_type_ == pftDate)
-      return EncodeDate((packed >> 9) + 1904, (packed >> 5) & 0x0F, packed & 0x1F);
     return EncodeTime(packed >> 8, packed & 0xFF, 0, 0);
   } catch (const EConvertError&) {
     return 0;

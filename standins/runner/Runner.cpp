@@ -14,7 +14,7 @@
 #include "standins/runner/ConduitLibraryFile.h"
 #include "standins/runner/Diagnostics.h"
 #include "standins/runner/DialogScript.h"
-#include "standins/runner/HotSyncLog.h"
+#include "standins/runner/RunLog.h"
 #include "standins/runner/Installation.h"
 #include "standins/runner/Isolate.h"
 #include "standins/runner/StandIns.h"
@@ -111,7 +111,7 @@ struct Session {
   std::chrono::steady_clock::time_point started = std::chrono::steady_clock::now();
   std::unique_ptr<HotSyncInstallation> installation;
   HandheldEmulator emulator;
-  HotSyncLog log;
+  RunLog log;
   // The emulator's sink is the log library's function: cut before the log
   // library is unloaded.
   ~Session() {

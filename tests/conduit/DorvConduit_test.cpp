@@ -11,6 +11,7 @@
 #include <fernwick/conduit/DorvPalmConduit.h>
 #include <fernwick/db/DorvConduitDb.h>
 #include <fernwick/framework/Bitmaps.h>
+#include <fernwick/framework/ComponentRegistry.h>
 #include <fernwick/framework/Exceptions.h>
 #include <fernwick/framework/Forms.h>
 #include <fernwick/link/DorvConduitLog.h>

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+
 #include <fernwick/db/DorvPalmFields.h>
 #include <fernwick/framework/Exceptions.h>
 
@@ -275,19 +278,32 @@ TEST_F(PalmFieldTest, PublishedPropertiesStreamInOrder) {
   EXPECT_THROW(props[2].Set(*src, "12x"), EConvertError);
 }
 
+std::int32_t PackedDate(int year, int month, int day) {
+  return ((year - 1904) << 9) | (month << 5) | day;
+}
+
 TEST(PackedDates, OnlyDaysOfTheCalendarAreValid) {
-  const auto packed = [](int year, int month, int day) {
-    return ((year - 1904) << 9) | (month << 5) | day;
-  };
-  EXPECT_TRUE(IsValidPalmDate(packed(2006, 2, 28)));
-  EXPECT_TRUE(IsValidPalmDate(packed(2004, 2, 29)));
-  EXPECT_TRUE(IsValidPalmDate(packed(2031, 12, 31)));
-  EXPECT_FALSE(IsValidPalmDate(packed(2006, 2, 29)));
-  EXPECT_FALSE(IsValidPalmDate(packed(2006, 2, 31)));
-  EXPECT_FALSE(IsValidPalmDate(packed(2006, 14, 1)));
-  EXPECT_FALSE(IsValidPalmDate(packed(2006, 0, 0)));  // once 1899-12-30 in ToDo.csv
+  EXPECT_TRUE(IsValidPalmDate(PackedDate(2006, 2, 28)));
+  EXPECT_TRUE(IsValidPalmDate(PackedDate(2004, 2, 29)));
+  EXPECT_TRUE(IsValidPalmDate(PackedDate(2031, 12, 31)));
+  EXPECT_FALSE(IsValidPalmDate(PackedDate(2006, 2, 29)));
+  EXPECT_FALSE(IsValidPalmDate(PackedDate(2006, 2, 31)));
+  EXPECT_FALSE(IsValidPalmDate(PackedDate(2006, 14, 1)));
+  EXPECT_FALSE(IsValidPalmDate(PackedDate(2006, 0, 0)));  // once 1899-12-30 in ToDo.csv
   EXPECT_FALSE(IsValidPalmDate(0));
   EXPECT_FALSE(IsValidPalmDate(0xFFFF));
+}
+
+TEST(PackedDates, DecodeGivesTheDayOrZeroes) {
+  int year = 1, month = 1, day = 1;
+  EXPECT_TRUE(DecodePalmDate(PackedDate(2000, 2, 29), year, month, day));
+  EXPECT_EQ((std::array{year, month, day}), (std::array{2000, 2, 29}));
+  // Read back from a record, a date of 1968 or later is negative.
+  EXPECT_TRUE(DecodePalmDate(static_cast<std::int16_t>(PackedDate(2031, 12, 31)), year, month, day));
+  EXPECT_EQ((std::array{year, month, day}), (std::array{2031, 12, 31}));
+  EXPECT_FALSE(DecodePalmDate(-1, year, month, day));  // "no date", FF FF
+  EXPECT_EQ((std::array{year, month, day}), (std::array{0, 0, 0}));
+  EXPECT_FALSE(DecodePalmDate(PackedDate(2006, 2, 29), year, month, day));
 }
 
 }  // namespace

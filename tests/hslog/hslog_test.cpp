@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "standins/hslog/HotSyncLog.h"
+#include "standins/hslog/HotSyncLogLibrary.h"
 #include "tests/syncmgr/SyncLibrary.h"
 #include <fernwick/abi/SyncApi.h>
 

@@ -10,8 +10,9 @@
 // Windows only --current is offered: the program never writes the registry.
 //
 // Prints the installation folder, each library asked for and whether it
-// loaded, any message the start-up showed, and every entry of the two
-// function tables. Exits with 0 when both tables were bound, 1 otherwise.
+// loaded, any message the start-up showed, and per function table how many
+// of its functions were bound, naming only those that were not. Exits with
+// 0 when both tables were bound, 1 otherwise.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -68,10 +69,14 @@ void PrintLibrary(const TLibraryLoadState& state) {
   std::printf("\n");
 }
 
+// Names `entry` when it is not bound; a bound one is only counted.
 template <typename Entry>
 void PrintEntry(const Entry& entry, int& bound) {
-  std::printf("    %-36s %s\n", entry.Name(), entry.IsBound() ? "bound" : "empty");
-  bound += entry.IsBound() ? 1 : 0;
+  if (entry.IsBound()) {
+    ++bound;
+  } else {
+    std::printf("    %-36s not bound\n", entry.Name());
+  }
 }
 
 // The registry file written for this run, removed when the program ends.
@@ -81,8 +86,8 @@ constexpr const char* kUsage = R"(usage: link-check FOLDER | --current
        link-check --help | -h | --version
 
 Runs the library's start-up against a HotSync installation and prints the
-libraries loaded and every function of the Sync Manager and HotSync log
-tables, bound or empty. FOLDER is the installation's folder (POSIX; such as
+libraries loaded and how many functions of the Sync Manager and HotSync log
+tables were bound, naming those that were not. FOLDER is the installation's folder (POSIX; such as
 the folder of the stand-ins, beside fernwick-hotsync); --current binds the
 installation that the registry names.
 

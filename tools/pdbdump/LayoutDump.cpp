@@ -63,15 +63,12 @@ std::string JsonString(const std::string& text) {
 // day cannot be.
 std::string DateText(std::uint16_t packed) {
   if (packed == 0xFFFF) return "none";
-  const int year = (packed >> 9) + 1904, month = (packed >> 5) & 0x0F, day = packed & 0x1F;
-  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+  int year = 0, month = 0, day = 0;
   char buf[16];
-  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
-      (month == 2 && day == 29 && !leap)) {
-    std::snprintf(buf, sizeof buf, "0x%04x", packed);
-  } else {
+  if (DecodePalmDate(packed, year, month, day)) {
     std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
+  } else {
+    std::snprintf(buf, sizeof buf, "0x%04x", packed);
   }
   return buf;
 }

@@ -15,7 +15,6 @@
 
 #include <fernwick/abi/SyncProperties.h>
 #include <fernwick/framework/Classes.h>
-#include <fernwick/framework/ComponentRegistry.h>
 
 namespace fernwick {
 
@@ -169,8 +168,8 @@ class TDorvConduit : public TComponent {
 };
 
 // The conduit reference: the most recently constructed TDorvConduit that is
-// still alive, or nullptr. The exported entry points and the database
-// components reach the conduit through it.
+// still alive, or nullptr. The exported entry points reach the conduit
+// through it.
 TDorvConduit* ConduitReference();
 
 // The number of TDorvConduit objects constructed and not yet destroyed.

@@ -2,20 +2,20 @@
 // when a conduit library starts, and finalised in the reverse order when it
 // is unloaded:
 //
-//   DorvPalmFields     (src/db/: no start-up work)
-//   DorvConduitSync    (src/link/, see fernwick/link/LibraryStartup.h)
+//   DorvConduitSync    (src/link/, listed in fernwick/link/LinkUnits.h)
 //   DorvConduitApi     (src/link/)
 //   DorvConduitLog     (src/link/)
 //   DorvConfigureForm  (src/conduit/: no start-up work)
 //   DorvPalmConduit    (src/conduit/)
 //
-// Each layer lists its own units; this top layer puts the lists in order,
-// so no layer below needs to know the ones above it. The start-up is called
-// explicitly (a conduit library's ConduitLibrary runs it at the first entry
-// point call, see fernwick/conduit/ConduitModule.h), never by static initialisers
-// that a linker could drop from a static library. A program that links the
-// library directly may call InitializeLibraryUnits and FinalizeLibraryUnits
-// itself, or hold a TLibraryStartup.
+// Each layer with units lists its own (the database layer has none); this top
+// layer puts the lists in order, so no layer below needs to know the ones
+// above it. The start-up is called explicitly (a conduit library's
+// ConduitLibrary runs it at the first entry point call, see
+// fernwick/conduit/ConduitModule.h), never by static initialisers that a
+// linker could drop from a static library. A program that links the library
+// directly may call InitializeLibraryUnits and FinalizeLibraryUnits itself,
+// or hold a TLibraryStartup.
 #pragma once
 
 #include <span>

@@ -3,7 +3,8 @@
 // cursor or the Sync Manager's iterations (by category, by modification),
 // reads and changes typed field values, appends, edits, posts and deletes
 // records, reads and writes the application and sort info blocks, and closes
-// it again. The record buffer codec maps the handheld's packed record bytes
+// it again. Records and info blocks go through the record codec
+// (fernwick/db/RecordCodec.h), which maps the handheld's packed record bytes
 // onto a field list and back.
 //
 // All Sync Manager traffic goes through the function table of
@@ -111,43 +112,15 @@ class TDorvConduitDb : public TComponent {
     on_test_field_exists_for_write_ = std::move(handler);
   }
 
-  // The record codec (fernwick/db/RecordCodec.h) with this component's AlignOnWord
-  // and, with `TestExists`, its existence events.
-  //
-  // Sets every element of every field of `FieldList` from the record bytes
-  // `Buffer[0 .. BufferLength)`. With `TestExists`, TestFieldExistsForRead is
-  // asked for each element just before it is decoded (after the earlier
-  // elements were stored), and an absent element becomes empty and takes no
-  // bytes.
-  //
-  // Never reads at or past BufferLength (negative counts as 0, above 65535 as
-  // 65535): a number or blob that does not fit entirely becomes empty, a
-  // string stops at the end of the buffer. A blob element's value is the
-  // location of its first byte inside `Buffer` (see DorvBlobBytes), valid while
-  // the buffer holds these bytes.
-  //
-  // Raises EDorvConduitError, before changing any value, when a string or blob
-  // field has a negative Size. An exception from the handler propagates; the
-  // elements decoded before it keep their new values.
+  // The record codec with this component's AlignOnWord: DorvDecodeRecord
+  // and DorvEncodeRecord in fernwick/db/RecordCodec.h, whose contract (what
+  // is read and written, the limits, the errors) holds for these two as
+  // written there. With `TestExists`, the codec's element test is the
+  // component's existence event: TestFieldExistsForRead for the decoder,
+  // TestFieldExistsForWrite for the encoder; without it every element is
+  // present.
   void GetFieldValuesFromBuffer(const std::uint8_t* Buffer, std::int32_t BufferLength,
                                 TDorvPalmFields& FieldList, bool TestExists);
-
-  // Lays the values of `FieldList` out into `Buffer[0 .. BufferLength)` and
-  // sets `UsedLength` to the number of bytes the layout takes (at most
-  // BufferLength). With `TestExists`, TestFieldExistsForWrite is asked for
-  // every element before any byte is written; absent elements take no bytes.
-  // Bytes the layout skips (padding, blob regions, the tail of a fixed-size
-  // string) are left as they are.
-  //
-  // Never writes at or past BufferLength (negative counts as 0, above 65535 as
-  // 65535). A string that does not fit (all its Size bytes, for a fixed-size
-  // string) is dropped without an error and takes no bytes. A number or blob
-  // region that does not fit raises EDorvConduitError "Attempting to write
-  // past end of record buffer". A value that does not convert to its field's
-  // type raises EVariantError. A string or blob field with a negative Size
-  // raises EDorvConduitError before anything is written. On any exception the
-  // bytes of earlier elements are already in the buffer and UsedLength is not
-  // assigned.
   void SetBufferFromFieldValues(std::uint8_t* Buffer, std::int32_t BufferLength,
                                 TDorvPalmFields& FieldList, std::uint32_t& UsedLength,
                                 bool TestExists);

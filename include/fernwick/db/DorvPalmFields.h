@@ -63,6 +63,12 @@ bool DorvPalmFieldTypeFromName(std::string_view name, TDorvPalmFieldType& type) 
 // 0, the TDateTime of 30 December 1899.
 bool IsValidPalmDate(std::int32_t packed) noexcept;
 
+// Splits the low 16 bits of `packed` into the calendar date it holds (bits
+// 15-9 the year since 1904, 8-5 the month, 4-0 the day) and returns true;
+// when they are no valid date (IsValidPalmDate), sets all three to 0 and
+// returns false.
+bool DecodePalmDate(std::int32_t packed, int& year, int& month, int& day) noexcept;
+
 // One field of a record layout: name, data type, width (Size), number of
 // consecutive elements (ArraySize) and the current value or values.
 //

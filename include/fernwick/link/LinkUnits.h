@@ -4,9 +4,10 @@
 //
 // The Sync Manager side binds first, the log side last, so that finalisation
 // (which runs the list backwards) releases the log's handle of hslog20
-// before the Sync Manager side releases its own. The library's whole
-// start-up sequence, which places these units between those of the other
-// layers, is kept by the top layer in fernwick/conduit/LibraryStartup.h.
+// before the Sync Manager side releases its own. This is the link layer's
+// part of the library's start-up sequence; the whole sequence, which puts
+// these units before those of the conduit layer, is kept by the top layer in
+// fernwick/conduit/LibraryStartup.h.
 #pragma once
 
 #include <array>

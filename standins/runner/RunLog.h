@@ -1,6 +1,7 @@
-// The runner's view of the HotSync log: it loads the log library (hslog20)
-// from the HotSync folder, names the file the run's log goes to, starts the
-// run, and reads the log back to print it.
+// The runner's side of the HotSync log of one run (the log itself is kept
+// by the log library, hslog20, in standins/hslog/): RunLog loads hslog20 from
+// the HotSync folder, names the file the run's log goes to, starts the run,
+// adds the runner's own lines and reads the log back to print it.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +14,13 @@
 
 namespace fernwick::runner {
 
-class HotSyncLog {
+class RunLog {
  public:
-  HotSyncLog() = default;
-  HotSyncLog(const HotSyncLog&) = delete;
-  HotSyncLog& operator=(const HotSyncLog&) = delete;
+  RunLog() = default;
+  RunLog(const RunLog&) = delete;
+  RunLog& operator=(const RunLog&) = delete;
   // Closes the run, removes a temporary log file and unloads the library.
-  ~HotSyncLog();
+  ~RunLog();
 
   // Loads hslog20 from `folder` (with a trailing delimiter) and starts a
   // run whose log goes to `file` (default: a temporary file, removed at the

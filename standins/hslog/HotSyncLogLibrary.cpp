@@ -1,7 +1,7 @@
 // The HotSync log library: writes the log of one synchronisation to a text
 // file, one line per entry, headed by the date and time the run started.
 // Every line is flushed as it is written, so a run that crashes keeps its log.
-#include "standins/hslog/HotSyncLog.h"
+#include "standins/hslog/HotSyncLogLibrary.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "standins/runner/HotSyncLog.h"
+#include "standins/runner/RunLog.h"
 
 #include <chrono>
 #include <filesystem>
@@ -28,7 +28,7 @@ bool IsAbortLine(const std::string& line) {
 
 }  // namespace
 
-HotSyncLog::~HotSyncLog() {
+RunLog::~RunLog() {
   if (auto close = ProcAs<TLogCloseLog>(GetLibraryProc(handle_, "LogCloseLog"))) close();
   FreeLibraryHandle(handle_);
   if (temporary_) {
@@ -37,7 +37,7 @@ HotSyncLog::~HotSyncLog() {
   }
 }
 
-std::string HotSyncLog::Load(const std::string& folder, const std::optional<std::string>& file) {
+std::string RunLog::Load(const std::string& folder, const std::optional<std::string>& file) {
   std::string library = folder + "hslog20.dll";
   handle_ = LoadLibraryHandle(library);
   if (handle_ == nullptr) {
@@ -68,14 +68,14 @@ std::string HotSyncLog::Load(const std::string& folder, const std::optional<std:
   return "";
 }
 
-void HotSyncLog::BeginConduit() {
+void RunLog::BeginConduit() {
   if (auto counters = ProcAs<TLogTestCounters>(GetLibraryProc(handle_, "LogTestCounters"))) {
     alerts_at_begin_ = counters();
   }
   size_at_begin_ = Text().size();
 }
 
-bool HotSyncLog::ConduitAborted() {
+bool RunLog::ConduitAborted() {
   // The counter counts warnings too; an abort also shows its own line.
   auto counters = ProcAs<TLogTestCounters>(GetLibraryProc(handle_, "LogTestCounters"));
   if (counters != nullptr && counters() == alerts_at_begin_) return false;
@@ -87,17 +87,17 @@ bool HotSyncLog::ConduitAborted() {
   return false;
 }
 
-TLogAddEntry HotSyncLog::AddEntry() const {
+TLogAddEntry RunLog::AddEntry() const {
   return ProcAs<TLogAddEntry>(GetLibraryProc(handle_, "LogAddEntry"));
 }
 
-void HotSyncLog::AddWarning(const std::string& text) const {
+void RunLog::AddWarning(const std::string& text) const {
   if (auto add = AddEntry()) add(text.c_str(), slWarning, 0);
 }
 
-bool HotSyncLog::ConduitWroteNothing() const { return Text().size() <= size_at_begin_; }
+bool RunLog::ConduitWroteNothing() const { return Text().size() <= size_at_begin_; }
 
-std::vector<std::string> HotSyncLog::ConduitLines() const {
+std::vector<std::string> RunLog::ConduitLines() const {
   std::string text = Text();
   std::istringstream in(text.size() > size_at_begin_ ? text.substr(size_at_begin_) : "");
   std::vector<std::string> lines;
@@ -108,7 +108,7 @@ std::vector<std::string> HotSyncLog::ConduitLines() const {
   return lines;
 }
 
-std::string HotSyncLog::Text() const {
+std::string RunLog::Text() const {
   std::ifstream in(file_, std::ios::binary);
   std::ostringstream text;
   text << in.rdbuf();
