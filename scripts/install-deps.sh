@@ -6,7 +6,8 @@ packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64
   libpalm-perl imgvtopgm
   libfltk1.3-dev fluid xvfb xauth xdotool imagemagick
-  python3 python3-icalendar python3-vobject)
+  python3 python3-icalendar python3-vobject
+  doxygen)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
