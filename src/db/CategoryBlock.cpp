@@ -1,5 +1,4 @@
 #include <fernwick/db/CategoryBlock.h>
-
 #include <fernwick/db/PalmText.h>
 
 namespace fernwick {
@@ -83,7 +82,8 @@ int TDorvCategories::FindOrCreate(const std::string& name) {
     std::uint8_t id = 128;
     for (bool taken = true; taken;) {
       taken = false;
-      for (int k = 0; k < kCount; ++k) taken = taken || (k != i && !names[k].empty() && ids[k] == id);
+      for (int k = 0; k < kCount; ++k)
+        taken = taken || (k != i && !names[k].empty() && ids[k] == id);
       if (taken) ++id;
     }
     ids[i] = id;

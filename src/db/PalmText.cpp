@@ -1,7 +1,7 @@
-#include <fernwick/db/PalmText.h>
-
 #include <array>
 #include <cstddef>
+
+#include <fernwick/db/PalmText.h>
 
 namespace fernwick {
 

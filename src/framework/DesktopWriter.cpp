@@ -1,11 +1,11 @@
-#include <fernwick/framework/DesktopWriter.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <random>
 #include <system_error>
+
+#include <fernwick/framework/DesktopWriter.h>
 
 #ifdef _WIN32
 #include <windows.h>

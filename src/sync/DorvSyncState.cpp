@@ -1,11 +1,10 @@
-#include <fernwick/sync/DorvSyncState.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <system_error>
 
 #include <fernwick/framework/Exceptions.h>
+#include <fernwick/sync/DorvSyncState.h>
 
 namespace fernwick {
 
@@ -114,7 +113,8 @@ TDorvSyncState TDorvSyncState::Decode(const std::string& bytes, Kind kind,
     TDorvSyncRecord record;
     record.id = in.Number(4, "a record id");
     const std::uint32_t attributes = in.Number(1, "a record's attributes");
-    if (attributes > 0x1F) in.Damaged("record " + std::to_string(record.id) + " has unknown attributes");
+    if (attributes > 0x1F)
+      in.Damaged("record " + std::to_string(record.id) + " has unknown attributes");
     record.category = static_cast<std::uint8_t>(attributes & 0x0F);
     record.secret = (attributes & 0x10) != 0;
     record.bytes = in.Block(in.Number(2, "a record's length"), "a record's bytes");
@@ -150,8 +150,9 @@ void TDorvSyncState::Save(TDesktopWriter& writer, const std::filesystem::path& p
 }
 
 const TDorvSyncRecord* TDorvSyncState::Find(std::uint32_t id) const {
-  const auto at = std::lower_bound(records.begin(), records.end(), id,
-                                   [](const TDorvSyncRecord& r, std::uint32_t v) { return r.id < v; });
+  const auto at =
+      std::lower_bound(records.begin(), records.end(), id,
+                       [](const TDorvSyncRecord& r, std::uint32_t v) { return r.id < v; });
   return at != records.end() && at->id == id ? &*at : nullptr;
 }
 
