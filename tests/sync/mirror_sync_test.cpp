@@ -1,4 +1,9 @@
-// The mirror-sync engine against the handheld emulator.
+// The mirror-sync engine against the handheld emulator: random rounds of
+// edits on both sides, each followed by a synchronisation of a random type,
+// checked against what the rules promise: both sides converge, no version
+// made in the round is lost, a conflict keeps both versions, nothing is
+// duplicated, an item deleted on one side and untouched on the other is
+// gone, and a second synchronisation changes nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -146,6 +151,183 @@ class MirrorSync : public ::testing::Test {
   std::filesystem::path folder_;
   std::vector<std::string> log_;
 };
+
+TEST_F(MirrorSync, RandomEditsOnBothSidesConvergeByTheRules) {
+  PutEmpty();
+  std::mt19937 random(20261208);
+  auto chance = [&](int percent) { return static_cast<int>(random() % 100) < percent; };
+  auto pick = [&](std::size_t n) { return static_cast<std::size_t>(random() % n); };
+  int serial = 0;
+  auto fresh = [&](const char* side) { return std::string(side) + std::to_string(++serial); };
+  TSyncTypes last_type = stFast;
+
+  for (int round = 0; round < 1000; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    pdb::PdbDatabase hh = handheld_.Get("SyncDB");
+    TDorvCategories names = DecodeCategories(*hh.app_info);
+    std::set<std::string> made;  // versions made in this round
+    std::set<std::string> gone;  // deleted on one side, untouched on the other
+    std::set<std::uint32_t> hh_touched, desk_touched, hh_changed, desk_changed;
+    std::map<std::uint32_t, std::string> hh_deleted, desk_deleted;
+
+    auto live = [&] {
+      std::vector<std::size_t> at;
+      for (std::size_t i = 0; i < hh.records.size(); ++i)
+        if ((hh.records[i].attributes & kDeleted) == 0 &&
+            hh_touched.count(hh.records[i].unique_id) == 0)
+          at.push_back(i);
+      return at;
+    };
+    auto named_slot = [&](int below) {
+      std::vector<int> slots;
+      for (int i = 0; i < below; ++i)
+        if (!names.names[i].empty()) slots.push_back(i);
+      return slots[pick(slots.size())];
+    };
+
+    // Same change on both sides, sometimes.
+    if (chance(10) && !desk_.items.empty()) {
+      Desk& d = desk_.items[pick(desk_.items.size())];
+      for (pdb::PdbRecord& r : hh.records) {
+        if (r.unique_id != d.id || d.id == 0 || (r.attributes & kDeleted) != 0) continue;
+        const std::string text = fresh("s");
+        SetText(r, text);
+        r.attributes |= kDirty;
+        d.text = text;
+        made.insert(text);
+        hh_touched.insert(d.id);
+        desk_touched.insert(d.id);
+      }
+    }
+    // The handheld's edits.
+    for (int n = static_cast<int>(pick(4)); n > 0; --n) {
+      const int what = static_cast<int>(pick(100));
+      const std::vector<std::size_t> can = live();
+      if (what < 30 || can.empty()) {
+        pdb::PdbRecord r;
+        r.unique_id = ++hh.unique_id_seed;
+        r.attributes = static_cast<std::uint8_t>(kDirty | named_slot(8));
+        const std::string text = fresh("h");
+        SetText(r, text);
+        made.insert(text);
+        hh_touched.insert(r.unique_id);
+        hh.records.push_back(r);
+      } else if (what < 60) {
+        pdb::PdbRecord& r = hh.records[can[pick(can.size())]];
+        const std::string text = fresh("h");
+        SetText(r, text);
+        r.attributes = static_cast<std::uint8_t>(
+            (r.attributes & 0xF0) | kDirty | (chance(30) ? named_slot(8) : r.attributes & 0x0F));
+        made.insert(text);
+        hh_touched.insert(r.unique_id);
+        hh_changed.insert(r.unique_id);
+      } else if (what < 75) {
+        pdb::PdbRecord& r = hh.records[can[pick(can.size())]];
+        hh_deleted[r.unique_id] = Text(r);
+        r.attributes = kDeleted | kDirty;
+        hh_touched.insert(r.unique_id);
+      } else if (what < 85) {
+        pdb::PdbRecord& r = hh.records[can[pick(can.size())]];
+        if ((r.attributes & 0x0F) >= 8) continue;  // the file keeps three bits
+        made.insert(Text(r));                      // to the archive
+        r.attributes =
+            static_cast<std::uint8_t>(kDeleted | kDirty | kArchived | (r.attributes & 7));
+        hh_touched.insert(r.unique_id);
+      } else if (what < 93) {
+        const int slot = named_slot(8);
+        if (slot == 0) continue;
+        names.Rename(slot, fresh("R"));
+      } else {
+        for (int slot = 1; slot < 8; ++slot) {
+          if (!names.names[slot].empty()) continue;
+          names.names[slot] = fresh("H");
+          names.ids[slot] = ++names.last_unique_id;
+          names.renamed |= static_cast<std::uint16_t>(1 << slot);
+          break;
+        }
+      }
+    }
+    hh.app_info = EncodeCategories(names);
+    // The desktop's edits.
+    for (int n = static_cast<int>(pick(4)); n > 0; --n) {
+      const int what = static_cast<int>(pick(100));
+      std::vector<std::size_t> can;
+      for (std::size_t i = 0; i < desk_.items.size(); ++i)
+        if (desk_.items[i].id != 0 && desk_touched.count(desk_.items[i].id) == 0) can.push_back(i);
+      auto category = [&] { return chance(15) ? fresh("D") : names.names[named_slot(16)]; };
+      if (what < 35 || can.empty()) {
+        const std::string text = fresh("d");
+        desk_.items.push_back({0, text, category()});
+        made.insert(text);
+      } else if (what < 75) {
+        Desk& d = desk_.items[can[pick(can.size())]];
+        d.text = fresh("d");
+        if (chance(30)) d.category = category();
+        made.insert(d.text);
+        desk_touched.insert(d.id);
+        desk_changed.insert(d.id);
+      } else {
+        const std::size_t at = can[pick(can.size())];
+        desk_deleted[desk_.items[at].id] = desk_.items[at].text;
+        desk_touched.insert(desk_.items[at].id);
+        desk_.items.erase(desk_.items.begin() + static_cast<std::ptrdiff_t>(at));
+      }
+    }
+    for (const auto& [id, text] : hh_deleted)
+      if (desk_touched.count(id) == 0) gone.insert(text);
+    for (const auto& [id, text] : desk_deleted)
+      if (hh_touched.count(id) == 0) gone.insert(text);
+    int conflicts = 0;
+    for (const std::uint32_t id : hh_changed) conflicts += static_cast<int>(desk_changed.count(id));
+    handheld_.Put(hh);
+
+    const int kind = static_cast<int>(pick(100));
+    const TSyncTypes type = kind < 45   ? stFast
+                            : kind < 80 ? stSlow
+                            : kind < 90 ? stPCtoHH
+                                        : stHHtoPC;
+    const Shown hh_before = HandheldShown(hh);
+    std::multiset<std::string> desk_texts_before;
+    for (const Desk& d : desk_.items) desk_texts_before.insert(d.text);
+    const TDorvSyncCounts counts = Sync(type);
+
+    const pdb::PdbDatabase after = handheld_.Get("SyncDB");
+    const Shown shown = HandheldShown(after);
+    ASSERT_EQ(shown, DesktopShown(desk_)) << "the two sides differ after " << SyncTypeName(type);
+    std::multiset<std::string> texts;
+    for (const auto& [id, text, category] : shown) texts.insert(text);
+    std::set<std::string> archive;
+    for (const auto& [id, text] : desk_.archive) archive.insert(text);
+    if (type == stFast || type == stSlow) {
+      for (const std::string& text : made) {
+        ASSERT_TRUE(texts.count(text) + archive.count(text) > 0) << text << " was lost";
+      }
+      for (const std::string& text : gone) {
+        ASSERT_EQ(texts.count(text), 0u) << text << " is back";
+      }
+      for (const std::string& text : texts) {
+        ASSERT_EQ(texts.count(text), 1u) << text << " twice";
+      }
+      if (last_type != stHHtoPC) {
+        ASSERT_EQ(counts.conflicts, conflicts);
+      }
+    } else if (type == stPCtoHH) {
+      ASSERT_EQ(texts, desk_texts_before);
+    } else {
+      std::multiset<std::string> hh_texts;
+      for (const auto& [id, text, category] : hh_before) hh_texts.insert(text);
+      ASSERT_EQ(texts, hh_texts);
+    }
+
+    // A second synchronisation finds nothing to do.
+    const TDorvSyncCounts again = Sync(chance(50) ? stFast : stSlow);
+    ASSERT_EQ(again.to_desktop + again.to_handheld + again.deleted + again.conflicts, 0)
+        << "a second sync after " << SyncTypeName(type) << " changed something";
+    ASSERT_EQ(HandheldShown(handheld_.Get("SyncDB")), shown);
+    ASSERT_EQ(DesktopShown(desk_), shown);
+    last_type = type;
+  }
+}
 
 // Records a synchronisation appended before it failed stay on the handheld
 // (the emulator writes back what it was given): the next one adopts them
