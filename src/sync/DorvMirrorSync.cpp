@@ -42,7 +42,9 @@ class TSyncRun {
       : db_(db), adapter_(adapter), type_(type), log_(log), buffer_(kDorvBufferSize, 0) {}
 
   void Read(const std::optional<TDorvSyncState>& state);
-  void Plan();
+  // Plans the synchronisation; `journal` is the one a synchronisation cut
+  // short left, if any.
+  void Plan(const std::optional<TDorvSyncState>& journal);
   // The appends planned (the journal's records).
   TDorvSyncState Journal() const;
   void WriteHandheld();
@@ -70,11 +72,18 @@ class TSyncRun {
   std::string CategoryName(std::uint8_t index) const {
     return has_categories_ ? current_.names[index & 0x0F] : std::string();
   }
+  // The category and secret attribute a desktop item gives its record.
+  void Attributes(const TDorvSyncItem& item, const TRecord* base, TRecord& image) {
+    image.category = item.category ? Category(*item.category, base) : base ? base->category : 0;
+    image.secret = item.secret.value_or(base != nullptr && base->secret);
+  }
   // The desktop item of handheld record `record`.
   TDorvSyncItem FromHandheld(const TRecord& record, const TDorvSyncItem* previous);
-  // Adds a live item.
-  std::size_t AddLive(TDorvSyncItem item, std::uint8_t category) {
-    item.category = CategoryName(category);
+  // Adds a live item: that of `record`, whose category (under its current
+  // name) and secret attribute it takes.
+  std::size_t AddLive(TDorvSyncItem item, const TRecord& record) {
+    item.category = CategoryName(record.category);
+    item.secret = record.secret;
     live_.push_back(std::move(item));
     return live_.size() - 1;
   }
@@ -199,8 +208,7 @@ TRecord TSyncRun::Image(const TDorvSyncItem& item, const TRecord* base) {
   Load(base ? base->bytes : std::string());
   adapter_.ToRecord(item, db_.Fields());
   image.bytes = Encode();
-  image.category = Category(item.category, base);
-  image.secret = item.secret;
+  Attributes(item, base, image);
   return image;
 }
 
@@ -219,22 +227,28 @@ void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
     if (found.category != record.category || found.secret != record.secret) continue;
     item.id = found.id;
     next_state_[found.id] = found;
-    AddLive(std::move(item), found.category);
+    AddLive(std::move(item), found);
     unknown_.erase(at);
     return;
   }
   item.id = 0;
-  const std::uint8_t category = record.category;
-  writes_.push_back({TWrite::kAppend, 0, record, AddLive(std::move(item), category)});
+  writes_.push_back({TWrite::kAppend, 0, record, AddLive(std::move(item), record)});
   ++counts_.to_handheld;
 }
 
-void TSyncRun::Plan() {
+void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // Handheld records the state does not know: new there, or appended by a
   // synchronisation cut short. Live ones may be adopted by an append.
   for (const auto& [id, found] : handheld_) {
     if (found.deleted || state_.count(id) != 0) continue;
     unknown_.emplace(Canonical(found.record.bytes), id);
+  }
+  if (journal) {
+    std::size_t there = 0;
+    for (const TRecord& pending : journal->records) there += unknown_.count(pending.bytes) != 0;
+    log_(db_.FileName() + ": the last synchronisation was cut short; " + std::to_string(there) +
+         " of its " + std::to_string(journal->records.size()) +
+         " appends are on the handheld and are taken over, not made again");
   }
   if (type_ == stPCtoHH) {
     PlanDesktopToHandheld();
@@ -298,7 +312,7 @@ void TSyncRun::PlanTwoWay() {
     if (!item) {  // deleted on the desktop
       if (handheld_changed) {
         next_state_[id] = handheld;
-        AddLive(FromHandheld(handheld, nullptr), handheld.category);
+        AddLive(FromHandheld(handheld, nullptr), handheld);
         ++counts_.to_desktop;
       } else {
         writes_.push_back({TWrite::kDelete, id, {}, 0});
@@ -308,19 +322,19 @@ void TSyncRun::PlanTwoWay() {
     }
     if (!handheld_changed && !desktop_changed) {
       next_state_[id] = last;
-      AddLive(*item, last.category);
+      AddLive(*item, last);
     } else if (!desktop_changed) {
       next_state_[id] = handheld;
-      AddLive(FromHandheld(handheld, item), handheld.category);
+      AddLive(FromHandheld(handheld, item), handheld);
       ++counts_.to_desktop;
     } else if (!handheld_changed) {
       next_state_[id] = *image;
       writes_.push_back({TWrite::kEdit, id, *image, 0});
-      AddLive(*item, image->category);
+      AddLive(*item, *image);
       ++counts_.to_handheld;
     } else {
       next_state_[id] = handheld;
-      AddLive(FromHandheld(handheld, item), handheld.category);
+      AddLive(FromHandheld(handheld, item), handheld);
       TRecord canonical = handheld;
       canonical.bytes = Canonical(handheld.bytes);
       canonical.id = id;
@@ -346,7 +360,7 @@ void TSyncRun::PlanTwoWay() {
   for (const auto& [canonical, id] : unknown_) {
     const TRecord& record = handheld_.at(id).record;
     next_state_[id] = record;
-    AddLive(FromHandheld(record, nullptr), record.category);
+    AddLive(FromHandheld(record, nullptr), record);
     ++counts_.to_desktop;
   }
   unknown_.clear();
@@ -377,7 +391,7 @@ void TSyncRun::PlanDesktopToHandheld() {
       ++counts_.to_handheld;
     }
     next_state_[item.id] = image;
-    AddLive(item, image.category);
+    AddLive(item, image);
     // An adopted record is one of these only when the item's id is not.
     for (auto at = unknown_.begin(); at != unknown_.end(); ++at) {
       if (at->second == item.id) {
@@ -409,7 +423,7 @@ void TSyncRun::PlanHandheldToDesktop() {
       ++counts_.archived;
     } else if (!found.deleted) {
       next_state_[id] = found.record;
-      AddLive(FromHandheld(found.record, item), found.record.category);
+      AddLive(FromHandheld(found.record, item), found.record);
       ++counts_.to_desktop;
     }
   }
@@ -486,11 +500,14 @@ std::filesystem::path TDorvMirrorSync::JournalPath() const {
 }
 
 TDorvSyncCounts TDorvMirrorSync::Run(TDorvConduit& conduit) {
-  return Run(conduit.SyncType(), [&](const std::string& line) { conduit.AddLogEntry(line); });
+  return Run(
+      conduit.SyncType(), [&](const std::string& line) { conduit.AddLogEntry(line); },
+      conduit.FirstDevice() != fsNeither);
 }
 
 TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
-                                     const std::function<void(const std::string&)>& log) {
+                                     const std::function<void(const std::string&)>& log,
+                                     bool first_sync) {
   const char* type_name = SyncTypeName(type);
   const std::string shown = type_name ? type_name : std::to_string(static_cast<int>(type));
   if (type != stFast && type != stSlow && type != stHHtoPC && type != stPCtoHH) {
@@ -504,20 +521,17 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
   try {
     // (1) Read everything and plan. A damaged state or journal stops the
     // synchronisation before anything is written.
-    const std::optional<TDorvSyncState> state = TDorvSyncState::Load(StatePath(), Kind::kState);
-    if (const auto journal = TDorvSyncState::Load(JournalPath(), Kind::kJournal)) {
-      log(db_.FileName() + ": the last synchronisation was cut short; " +
-          std::to_string(journal->records.size()) +
-          " pending appends are taken over where the handheld holds them");
-    }
+    std::optional<TDorvSyncState> state = TDorvSyncState::Load(StatePath(), Kind::kState);
+    if (first_sync) state.reset();
+    const auto journal = TDorvSyncState::Load(JournalPath(), Kind::kJournal);
     run.Read(state);
-    run.Plan();
+    run.Plan(journal);
     TDesktopWriter writer;
     if (!read_only) {
       // (2) The journal of the appends, durable before the first one.
-      const TDorvSyncState journal = run.Journal();
-      if (!journal.records.empty()) {
-        journal.Save(writer, JournalPath(), Kind::kJournal);
+      const TDorvSyncState appends = run.Journal();
+      if (!appends.records.empty()) {
+        appends.Save(writer, JournalPath(), Kind::kJournal);
         writer.Commit();
       }
       // (3) The handheld.
@@ -541,9 +555,12 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
       db_.Close();
     } catch (const EDorvConduitError&) {
     }
+    // Said in the HotSync log like the library's own errors.
     try {
       throw;
-    } catch (const std::filesystem::filesystem_error& e) {
+    } catch (const EDorvConduitError&) {
+      throw;
+    } catch (const std::exception& e) {
       throw EDorvConduitError(db_.FileName() + ": " + e.what());
     }
   }

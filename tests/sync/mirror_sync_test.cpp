@@ -43,7 +43,10 @@ class MapAdapter : public TDorvSyncAdapter {
  public:
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> read;
-    for (const Desk& d : items) read.push_back({d.id, d.category, false, d.text});
+    for (const Desk& d : items) {
+      read.push_back({d.id, d.category, std::nullopt, d.text});
+      if (!holds_categories) read.back().category.reset();
+    }
     return read;
   }
   void ToRecord(const TDorvSyncItem& item, TDorvPalmFields& fields) override {
@@ -59,13 +62,14 @@ class MapAdapter : public TDorvSyncAdapter {
     if (fail_write) throw EDorvConduitError("Cannot write the desktop (the disk is full)");
     items.clear();
     for (const TDorvSyncItem& i : live)
-      items.push_back({i.id, std::any_cast<std::string>(i.value), i.category});
+      items.push_back({i.id, std::any_cast<std::string>(i.value), i.category.value_or("")});
     for (const TDorvSyncItem& i : archived) archive[i.id] = std::any_cast<std::string>(i.value);
   }
 
   std::vector<Desk> items;
   std::map<std::uint32_t, std::string> archive;
   bool fail_write = false;
+  bool holds_categories = true;
 };
 
 // The category block of `app_info`, and back.
@@ -127,8 +131,10 @@ class MirrorSync : public ::testing::Test {
     std::filesystem::remove_all(folder_, ignored);
   }
 
-  void PutEmpty() {
-    pdb::PdbDatabase db = testing::TextDatabase("SyncDB", {});
+  // SyncDB with categories Business (1) and Personal (2) and `texts`.
+  void PutEmpty(const std::vector<std::string>& texts = {},
+                const std::vector<std::uint8_t>& attributes = {}) {
+    pdb::PdbDatabase db = testing::TextDatabase("SyncDB", texts, attributes);
     TDorvCategories block;
     block.names[0] = "Unfiled";
     block.names[1] = "Business";
@@ -384,6 +390,40 @@ TEST_F(MirrorSync, CategoryRenamedOnTheHandheldReachesEveryItem) {
   EXPECT_EQ(after.Find("Outdoors"), 3);
   EXPECT_EQ(after.renamed, 0);
   EXPECT_EQ(HandheldShown(handheld_.Get("SyncDB")), DesktopShown(desk_));
+}
+
+// A desktop that holds neither categories nor the secret attribute (one
+// text file per memo) changes neither when it changes a text.
+TEST_F(MirrorSync, WhatTheDesktopCannotHoldIsKeptFromTheRecord) {
+  PutEmpty({"call Jo"}, {0x10 | 1});
+  desk_.holds_categories = false;
+  Sync(stSlow);
+  ASSERT_EQ(desk_.items.size(), 1u);
+  desk_.items[0].text = "call Jo at nine";
+  EXPECT_EQ(Sync(stFast).to_handheld, 1);
+  const pdb::PdbRecord record = handheld_.Get("SyncDB").records.at(0);
+  EXPECT_EQ(Text(record), "call Jo at nine");
+  EXPECT_EQ(record.attributes & 0x1F, 0x10 | 1);  // secret, Business
+}
+
+// A damaged state file stops the synchronisation before anything is
+// written, with the file named.
+TEST_F(MirrorSync, ADamagedStateFileWritesNothing) {
+  PutEmpty();
+  desk_.items = {{0, "milk", "Business"}};
+  Sync(stSlow);
+  const std::filesystem::path state = folder_ / "SyncDB.sync-state";
+  std::filesystem::resize_file(state, std::filesystem::file_size(state) - 1);
+  desk_.items.push_back({0, "eggs", ""});
+  try {
+    Sync(stFast);
+    ADD_FAILURE() << "synchronised over a damaged state";
+  } catch (const EDorvConduitError& e) {
+    EXPECT_NE(std::string(e.what()).find("SyncDB.sync-state is damaged"), std::string::npos)
+        << e.what();
+  }
+  EXPECT_EQ(handheld_.Get("SyncDB").records.size(), 1u);
+  EXPECT_EQ(desk_.items.size(), 2u);
 }
 
 }  // namespace

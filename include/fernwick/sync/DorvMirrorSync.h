@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,10 +54,13 @@ struct TDorvSyncItem {
   /// makes it new. The engine sets it to the id the handheld assigned before
   /// WriteDesktop.
   std::uint32_t id = 0;
-  /// Its category name, UTF-8; empty for Unfiled.
-  std::string category;
-  /// The record's secret (private) attribute.
-  bool secret = false;
+  /// Its category name, UTF-8; empty for Unfiled. No value: the desktop
+  /// does not hold categories, the record keeps its own (a new one is
+  /// Unfiled).
+  std::optional<std::string> category;
+  /// The record's secret (private) attribute. No value: the desktop does not
+  /// hold it, the record keeps its own (a new one is not secret).
+  std::optional<bool> secret;
   /// The author's own value (a row, a file name and text, ...): the engine
   /// only carries it.
   std::any value;
@@ -73,7 +77,7 @@ class TDorvSyncAdapter {
   /// Sets the record fields from `item`. `fields` hold the last synchronised
   /// record (or empty values for a new one) on entry: set only what the
   /// desktop holds, so fields it cannot hold survive. The category and the
-  /// secret attribute come from the item itself.
+  /// secret attribute come from the item's members, not from here.
   virtual void ToRecord(const TDorvSyncItem& item, TDorvPalmFields& fields) = 0;
   /// The desktop item of the handheld record decoded in `fields`.
   /// `previous` is the desktop item of that id as read, or null: keep from
@@ -132,16 +136,23 @@ class TDorvMirrorSync {
                   std::filesystem::path desktop_folder, std::string state_name);
 
   /// Runs the synchronisation `conduit.SyncType()` asks for, logging to its
-  /// HotSync log.
+  /// HotSync log; as a first synchronisation when `conduit.FirstDevice()`
+  /// says that the handheld or the desktop is new to the other.
   TDorvSyncCounts Run(TDorvConduit& conduit);
-  /// Runs a synchronisation of `type`, giving each log line to `log`: one
+  /// Runs a synchronisation of `type`, giving each log line to `log`. With
+  /// `first_sync` the state of the last synchronisation is set aside (it
+  /// may describe another handheld): nothing counts as deleted, and every
+  /// item is new on its side, the same content on both sides being one. One
   /// summary line "<database>: N to the desktop, N to the handheld, N
   /// deleted, N archived, N conflicts (<type>)", one line per conflict and
   /// per category that could not be made. Opens and closes the database.
-  /// Raises EDorvConduitError when a side cannot be read or written (a
-  /// damaged state file among them: nothing is written then); what was
-  /// written before stays consistent for the next run.
-  TDorvSyncCounts Run(TSyncTypes type, const std::function<void(const std::string&)>& log);
+  /// Raises EDorvConduitError when a side cannot be read or written, or the
+  /// adapter raises (any std::exception becomes an EDorvConduitError naming
+  /// the database); a damaged state file among them, and then nothing is
+  /// written. What was written before a failure stays consistent for the
+  /// next run.
+  TDorvSyncCounts Run(TSyncTypes type, const std::function<void(const std::string&)>& log,
+                      bool first_sync = false);
 
   /// The state file's and the journal's paths.
   std::filesystem::path StatePath() const;
