@@ -184,10 +184,11 @@ void TSyncRun::Read(const std::optional<TDorvSyncState>& state) {
 }
 
 std::uint8_t TSyncRun::Category(const std::string& name, const TRecord* base) {
-  if (!has_categories_ || name.empty()) return 0;
+  if (!has_categories_) return 0;
   // The name the item had at the last synchronisation: its category,
-  // renamed on the handheld or not.
+  // renamed on the handheld or not (or a slot without a name).
   if (base && last_.names[base->category & 0x0F] == name) return base->category;
+  if (name.empty()) return 0;
   if (const int found = current_.Find(name); found >= 0) return static_cast<std::uint8_t>(found);
   // A category renamed on the handheld since: still the same slot.
   if (const int old = last_.Find(name);
@@ -373,12 +374,15 @@ void TSyncRun::PlanTwoWay() {
 }
 
 void TSyncRun::PlanDesktopToHandheld() {
+  // First the items whose record the handheld holds, then the others, so
+  // that no append adopts a record an item names.
   std::map<std::uint32_t, bool> kept;
+  std::vector<const TDorvSyncItem*> others;
   for (const TDorvSyncItem& item : desktop_) {
     const auto found = handheld_.find(item.id);
     if (item.id == 0 || found == handheld_.end() || found->second.deleted ||
         kept.count(item.id) != 0) {
-      AppendOrAdopt(item, Image(item, nullptr));
+      others.push_back(&item);
       continue;
     }
     kept[item.id] = true;
@@ -392,7 +396,6 @@ void TSyncRun::PlanDesktopToHandheld() {
     }
     next_state_[item.id] = image;
     AddLive(item, image);
-    // An adopted record is one of these only when the item's id is not.
     for (auto at = unknown_.begin(); at != unknown_.end(); ++at) {
       if (at->second == item.id) {
         unknown_.erase(at);
@@ -400,6 +403,7 @@ void TSyncRun::PlanDesktopToHandheld() {
       }
     }
   }
+  for (const TDorvSyncItem* item : others) AppendOrAdopt(*item, Image(*item, nullptr));
   for (const auto& [id, found] : handheld_) {
     if (found.archived) {
       archived_.push_back(FromHandheld(found.record, nullptr));

@@ -406,6 +406,19 @@ TEST_F(MirrorSync, WhatTheDesktopCannotHoldIsKeptFromTheRecord) {
   EXPECT_EQ(record.attributes & 0x1F, 0x10 | 1);  // secret, Business
 }
 
+// stPCtoHH makes the handheld equal to the desktop: an item that names a
+// record keeps it, even when a new item with the same text comes first.
+TEST_F(MirrorSync, DesktopToHandheldKeepsEveryItemOnce) {
+  PutEmpty({"milk", "stale"});
+  desk_.items = {{0, "milk", ""}, {1, "milk", ""}};
+  const TDorvSyncCounts counts = Sync(stPCtoHH);
+  EXPECT_EQ(counts.to_handheld, 1);
+  EXPECT_EQ(counts.deleted, 1);
+  const Shown shown = HandheldShown(handheld_.Get("SyncDB"));
+  EXPECT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown, DesktopShown(desk_));
+}
+
 // A damaged state file stops the synchronisation before anything is
 // written, with the file named.
 TEST_F(MirrorSync, ADamagedStateFileWritesNothing) {
