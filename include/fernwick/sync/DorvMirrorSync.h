@@ -24,6 +24,15 @@
 ///   item; a category name used on D that H lacks is made in a free slot,
 ///   else the item goes to Unfiled with a log line.
 ///
+/// A conduit drives it from OnOpenConduit:
+///
+///     class TMemoFiles : public TDorvSyncAdapter { ... };  // the desktop side
+///
+///     conduit_->SetOnOpenConduit([this](std::int32_t&) {
+///       TMemoFiles files(folder);
+///       TDorvMirrorSync(*memos_, files, folder, "MemoDB").Run(*conduit_);
+///     });
+///
 /// stPCtoHH makes the handheld equal to the desktop, stHHtoPC the desktop
 /// equal to the handheld (the handheld is opened read-only), stDoNothing and
 /// the other types change nothing. A fast synchronisation trusts the
