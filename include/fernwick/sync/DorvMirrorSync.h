@@ -163,14 +163,19 @@ class TDorvMirrorSync {
   TDorvSyncCounts Run(TSyncTypes type, const std::function<void(const std::string&)>& log,
                       bool first_sync = false);
 
-  /// The state file's and the journal's paths.
+  /// The state file's path: `<desktop folder>/<state name>.sync-state`.
   std::filesystem::path StatePath() const;
+  /// The journal's path: `<desktop folder>/<state name>.sync-journal`.
   std::filesystem::path JournalPath() const;
 
  private:
+  /// The database synchronised.
   TDorvConduitDb& db_;
+  /// The desktop side.
   TDorvSyncAdapter& adapter_;
+  /// The desktop folder of the state and journal.
   std::filesystem::path folder_;
+  /// The file name stem of the state and journal.
   std::string name_;
 };
 

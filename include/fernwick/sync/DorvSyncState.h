@@ -50,7 +50,10 @@ struct TDorvSyncRecord {
 /// checksum is refused whole.
 struct TDorvSyncState {
   /// Which file: the state of the last synchronisation, or the journal.
-  enum class Kind { kState, kJournal };
+  enum class Kind {
+    kState,   ///< `<name>.sync-state`
+    kJournal  ///< `<name>.sync-journal`
+  };
 
   /// The application info block as synchronised (may be empty).
   std::string app_info;
