@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <utility>
 
 #include <fernwick/abi/SyncApi.h>
@@ -114,6 +115,8 @@ class TSyncRun {
 
   // Handheld records the state does not know, by their canonical bytes.
   std::multimap<std::string, std::uint32_t> unknown_;
+  // Of those, the ones a desktop item names (stPCtoHH): never adopted.
+  std::set<std::uint32_t> named_;
   std::map<std::uint32_t, TRecord> next_state_;
   std::vector<TDorvSyncItem> live_;
   std::vector<TDorvSyncItem> archived_;
@@ -225,7 +228,9 @@ TDorvSyncItem TSyncRun::FromHandheld(const TRecord& record, const TDorvSyncItem*
 void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
   for (auto [at, end] = unknown_.equal_range(record.bytes); at != end; ++at) {
     const TRecord& found = handheld_.at(at->second).record;
-    if (found.category != record.category || found.secret != record.secret) continue;
+    if (found.category != record.category || found.secret != record.secret ||
+        named_.count(found.id) != 0)
+      continue;
     item.id = found.id;
     next_state_[found.id] = found;
     AddLive(std::move(item), found);
@@ -396,12 +401,7 @@ void TSyncRun::PlanDesktopToHandheld() {
     }
     next_state_[item.id] = image;
     AddLive(item, image);
-    for (auto at = unknown_.begin(); at != unknown_.end(); ++at) {
-      if (at->second == item.id) {
-        unknown_.erase(at);
-        break;
-      }
-    }
+    named_.insert(item.id);
   }
   for (const TDorvSyncItem* item : others) AppendOrAdopt(*item, Image(*item, nullptr));
   for (const auto& [id, found] : handheld_) {
