@@ -9,7 +9,7 @@
 //       modified record's bytes to DESKTOP/<id>.txt, clear the dirty bits and
 //       write the database once (temporary file, fsync, rename). Desktop
 //       files are written plainly; with "atomic" each through the examples'
-//       writer (examples::TDesktopWriter: a temporary file renamed over it),
+//       writer (TDesktopWriter: a temporary file renamed over it),
 //       not yet on disk; the three durable orders then make them durable
 //       before the database is written:
 //         durable  the examples' order: all files written and renamed,
@@ -39,7 +39,7 @@
 #include <utility>
 #include <vector>
 
-#include "examples/common/ExampleSupport.h"
+#include <fernwick/framework/DesktopWriter.h>
 #include "standins/pdb/AtomicFile.h"
 #include "standins/pdb/BuiltinRecords.h"
 #include "standins/pdb/PdbFile.h"
@@ -123,7 +123,7 @@ int Floor(const fs::path& file, const fs::path& desktop, DesktopWrites how) {
 
   start = Clock::now();
   fs::create_directories(desktop);
-  fernwick::examples::TDesktopWriter writer;
+  fernwick::TDesktopWriter writer;
   int files = 0;
   for (std::size_t i = 0; i < index.db.records.size(); ++i) {
     const PdbRecord& r = index.db.records[i];

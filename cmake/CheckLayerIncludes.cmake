@@ -3,7 +3,7 @@
 #
 #   cmake -DROOT=<source dir> -P CheckLayerIncludes.cmake
 #
-# The layers, lowest first: framework, link, db, conduit; a layer's files are
+# The layers, lowest first: framework, link, db, conduit, sync; a layer's files are
 # its sources and internal headers (src/<layer>/, src/conduit/exports
 # belongs to conduit) and its public headers (include/fernwick/<layer>/). A
 # file may include <fernwick/abi/...> and the headers of its own layer and of
@@ -11,7 +11,7 @@
 # layer's include path shows only those, see cmake/FernwickLayers.cmake);
 # this check also covers a public header that no file of its own layer
 # includes, and an include kept out of the build by #if.
-set(layers framework link db conduit)
+set(layers framework link db conduit sync)
 set(failures "")
 foreach(layer IN LISTS layers)
   list(FIND layers ${layer} rank)
@@ -37,6 +37,6 @@ foreach(layer IN LISTS layers)
 endforeach()
 if(failures)
   list(JOIN failures "\n  " text)
-  message(FATAL_ERROR "Includes against the layers (framework <- link <- db <- conduit):\n  ${text}")
+  message(FATAL_ERROR "Includes against the layers (framework <- link <- db <- conduit <- sync):\n  ${text}")
 endif()
 message(STATUS "Layer includes: none against the flow")

@@ -4,7 +4,7 @@
 #                       ...: include/fernwick/ of the sources, the abi/
 #                       headers a conduit or tool uses) and the generated
 #                       <fernwick/FernwickVersion.h>; nothing else
-#   lib/                the four layer libraries (Fernwick::fernwick) and,
+#   lib/                the five layer libraries (Fernwick::fernwick) and,
 #                       where forms are shown with FLTK, the window module
 #                       libfernwick_forms_fltk.so that they load
 #   lib/cmake/Fernwick/ FernwickConfig.cmake, FernwickConfigVersion.cmake,
@@ -22,7 +22,7 @@ set(FERNWICK_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Fernwick)
 set(FERNWICK_INSTALL_DATADIR ${CMAKE_INSTALL_DATADIR}/fernwick)
 
 install(TARGETS fernwick fernwick_framework fernwick_link fernwick_db fernwick_conduit
-  fernwick_dynlib fernwick_abi fernwick_version
+  fernwick_sync   fernwick_dynlib fernwick_abi fernwick_version
   EXPORT FernwickTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 if(TARGET fernwick_forms_fltk)
@@ -31,13 +31,13 @@ if(TARGET fernwick_forms_fltk)
   install(TARGETS fernwick_forms_fltk EXPORT FernwickTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endif()
-# The public headers of the four layers, merged under include/fernwick/ (the
+# The public headers of the five layers, merged under include/fernwick/ (the
 # build gives each layer a root of its own, cmake/FernwickLayers.cmake). Of
 # the binary interfaces only those a conduit or a tool includes: the Sync
 # Manager's and HotSync Manager's records and functions; the emulator's
 # extra exports and the window module's are the stand-ins' and the
 # framework's own.
-foreach(layer framework link db conduit)
+foreach(layer framework link db conduit sync)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/fernwick/${layer}
     DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/fernwick COMPONENT development)
 endforeach()

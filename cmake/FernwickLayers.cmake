@@ -1,7 +1,8 @@
-# The component library is built as four layers, each its own static
+# The component library is built as five layers, each its own static
 # library, each linking only the one below it:
 #
 #   fernwick_framework <- fernwick_link <- fernwick_db <- fernwick_conduit
+#     <- fernwick_sync
 #
 # and `fernwick` (Fernwick::fernwick) is the whole library: what conduits,
 # tools and tests link. See docs/layers.md.

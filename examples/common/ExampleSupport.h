@@ -1,7 +1,8 @@
-// What the exporting example conduits share: the handheld's character set
-// (examples/common/PalmText.h), the standard category block of an
-// application info block, and a desktop store that keeps one exported piece
-// per record and assembles the file a desktop program reads.
+// What the exporting example conduits share: a desktop store that keeps one
+// exported piece per record and assembles the file a desktop program reads.
+// The handheld's character set, the category block and the desktop writer
+// are the library's (<fernwick/db/PalmText.h>, <fernwick/db/CategoryBlock.h>,
+// <fernwick/framework/DesktopWriter.h>).
 #pragma once
 
 #include <array>
@@ -14,72 +15,13 @@
 #include <utility>
 #include <vector>
 
-#include "PalmText.h"
 #include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/db/CategoryBlock.h>
 #include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/db/PalmText.h>
+#include <fernwick/framework/DesktopWriter.h>
 
 namespace fernwick::examples {
-
-// Appends the fields of the standard category block (276 bytes) and the two
-// reserved bytes after it to `fields`: Renamed, CategoryName[16],
-// CategoryId[16], LastUniqueId, CategoryPad, Reserved.
-void AddCategoryFields(TDorvPalmFields& fields);
-// The 16 category names of an application info block decoded with the
-// fields of AddCategoryFields, in UTF-8.
-std::array<std::string, 16> CategoryNames(TDorvPalmFields& fields);
-
-// Desktop files written whole, kept private and made durable together.
-//
-// Each file is written to a temporary file of a unique name in its own
-// folder, created afresh (never an existing file, never through a symbolic
-// link) with mode 0600, and renamed over the file, so a reader never sees
-// half a file and nobody else can plant or read the temporary. Folders that
-// are missing are made with mode 0700. (The modes hold on POSIX systems; on
-// Windows the files take their folder's permissions.)
-//
-// Durability is gathered up: Write and Remove leave the flush to disk to
-// Commit, and whatever on the handheld depends on the desktop files (a
-// purge, a reset of the change flags) must wait for Commit to return. On
-// Linux Commit is one syncfs per file system written to, the cheapest
-// durable order that bench/whole-sync.sh found for thousands of small files;
-// on other POSIX systems an fsync of every file written, then of every
-// folder touched. On Windows each file is flushed before its rename, which
-// is written through, and Commit has nothing left to do.
-class TDesktopWriter {
- public:
-  TDesktopWriter() = default;
-  ~TDesktopWriter();
-  TDesktopWriter(const TDesktopWriter&) = delete;
-  TDesktopWriter& operator=(const TDesktopWriter&) = delete;
-
-  // Writes `text` to `path` as above; durable after the next Commit.
-  // Raises EDorvConduitError naming `path` when it cannot (the temporary
-  // file is removed then).
-  void Write(const std::filesystem::path& path, const std::string& text);
-  // Removes the file `path` if there is one; durable after the next Commit.
-  void Remove(const std::filesystem::path& path);
-  // Makes every folder of `folder` that is missing, mode 0700; durable
-  // after the next Commit.
-  void MakeFolders(const std::filesystem::path& folder);
-  // Flushes to disk every file written since the last Commit, then every
-  // folder written, made or removed from. Raises EDorvConduitError naming
-  // the file or folder that cannot be flushed.
-  void Commit();
-
- private:
-  // Notes a folder whose entries changed.
-  void Touched(const std::filesystem::path& folder);
-
-  std::vector<std::filesystem::path> files_;
-  std::set<std::filesystem::path> folders_;
-  // Linux: per file system written to, its device and an open folder on it.
-  std::vector<std::pair<std::uint64_t, int>> file_systems_;
-};
-
-// Writes `text` to `path` through a TDesktopWriter and commits it: on
-// return the file is whole and on disk. Raises EDorvConduitError when it
-// cannot.
-void WriteFileAtomically(const std::filesystem::path& path, const std::string& text);
 
 // Thrown by TExport::render for a record that cannot be written soundly:
 // RunExport logs "<name>: record <id> skipped: <what()>" and goes on with

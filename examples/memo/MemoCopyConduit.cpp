@@ -19,7 +19,7 @@
 //    NewMemo.txt.done so that it is added once.
 // Every desktop file is written whole through a temporary file, readable by
 // the user alone, and flushed to disk before anything on the handheld is
-// purged or reset (see examples::TDesktopWriter); when one cannot be
+// purged or reset (see TDesktopWriter); when one cannot be
 // written, the conduit fails before that.
 // A slow one (stSlow) does the same with every memo, since the change flags
 // cannot be trusted; a handheld-to-desktop copy (stHHtoPC) copies every memo
@@ -81,7 +81,7 @@ class TMemoCopyModule : public TComponent {
     field->SetArraySize(count);
   }
 
-  std::string Text() { return examples::PalmToUtf8(memos_->FieldByName("Text")->GetAsString()); }
+  std::string Text() { return PalmToUtf8(memos_->FieldByName("Text")->GetAsString()); }
 
   // The text of the dropped memo `path` in the handheld's character set;
   // false with `why` said when it cannot be a memo.
@@ -143,7 +143,7 @@ class TMemoCopyModule : public TComponent {
       why = "it holds a NUL, which ends a memo";
       return false;
     }
-    text = examples::Utf8ToPalm(utf8);
+    text = Utf8ToPalm(utf8);
     if (text.size() > kMaxText) {
       why = "it is longer than a memo holds (" + std::to_string(text.size()) +
             " bytes on the handheld, at most " + std::to_string(kMaxText) + ")";
@@ -171,7 +171,7 @@ class TMemoCopyModule : public TComponent {
   void Copy() {
     const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
     const fs::path memo_folder = folder / "Memos";
-    examples::TDesktopWriter desktop;
+    TDesktopWriter desktop;
     desktop.MakeFolders(memo_folder);
 
     const TSyncTypes type = conduit_->SyncType();

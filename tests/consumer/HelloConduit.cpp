@@ -5,8 +5,11 @@
 #include <fernwick/FernwickVersion.h>
 #include <fernwick/conduit/ConduitModule.h>
 #include <fernwick/conduit/DorvPalmConduit.h>
+#include <fernwick/sync/DorvMirrorSync.h>
 
 static_assert(FERNWICK_VERSION_MAJOR >= 2, "Fernwick 2.x: the <fernwick/...> headers");
+// The sync layer comes with Fernwick::fernwick.
+static_assert(sizeof(fernwick::TDorvSyncCounts) > 0, "<fernwick/sync/...> is found");
 
 namespace {
 

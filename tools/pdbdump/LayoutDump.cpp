@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "examples/common/PalmText.h"
+#include <fernwick/db/PalmText.h>
 #include "standins/pdb/DumpText.h"
 #include "standins/pdb/PdbFile.h"
 #include <fernwick/db/DorvLayoutFile.h>
@@ -90,7 +90,7 @@ std::string Element(const TDorvPalmField& field, const Variant& value, bool json
   char buf[32];
   switch (field.DataType()) {
     case pftString:
-      return json ? JsonString(examples::PalmToUtf8(value.AsString()))
+      return json ? JsonString(PalmToUtf8(value.AsString()))
                   : pdb::QuoteText(value.AsString());
     case pftBlob: {
       const std::uint8_t* bytes = DorvBlobBytes(value);
@@ -195,7 +195,7 @@ std::string DumpFile(const TDorvLayout& layout, const std::string& file, bool js
   };
 
   std::string out = json ? "{\"file\":" + JsonString(file) +
-                               ",\"name\":" + JsonString(examples::PalmToUtf8(db.name))
+                               ",\"name\":" + JsonString(PalmToUtf8(db.name))
                          : "name " + pdb::QuoteText(db.name) + "\n";
   out += block(lbAppInfo, "appinfo", db.app_info);
   out += block(lbSortInfo, "sortinfo", db.sort_info);

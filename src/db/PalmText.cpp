@@ -1,9 +1,9 @@
-#include "PalmText.h"
-
 #include <array>
 #include <cstddef>
 
-namespace fernwick::examples {
+#include <fernwick/db/PalmText.h>
+
+namespace fernwick {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::string Utf8ToPalm(const std::string& utf8) {
   return out;
 }
 
-}  // namespace fernwick::examples
+}  // namespace fernwick

@@ -1,0 +1,579 @@
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include <fernwick/abi/SyncApi.h>
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/sync/DorvMirrorSync.h>
+#include <fernwick/sync/DorvSyncState.h>
+
+namespace fernwick {
+
+namespace {
+
+using TRecord = TDorvSyncRecord;
+using Kind = TDorvSyncState::Kind;
+
+// A record as the handheld holds it now.
+struct THandheldRecord {
+  TRecord record;
+  bool deleted = false;
+  bool archived = false;
+};
+
+bool SameRecord(const TRecord& a, const TRecord& b) {
+  return a.bytes == b.bytes && a.category == b.category && a.secret == b.secret;
+}
+
+// One write to the handheld, planned before any is made.
+struct TWrite {
+  enum Kind { kEdit, kAppend, kDelete } kind;
+  std::uint32_t id = 0;  // edit, delete
+  TRecord record;        // edit, append
+  std::size_t item = 0;  // append: the live item that takes the new id
+};
+
+class TSyncRun {
+ public:
+  TSyncRun(TDorvConduitDb& db, TDorvSyncAdapter& adapter, TSyncTypes type,
+           const std::function<void(const std::string&)>& log)
+      : db_(db), adapter_(adapter), type_(type), log_(log), buffer_(kDorvBufferSize, 0) {}
+
+  void Read(const std::optional<TDorvSyncState>& state);
+  // Plans the synchronisation; `journal` is the one a synchronisation cut
+  // short left, if any.
+  void Plan(const std::optional<TDorvSyncState>& journal);
+  // The appends planned (the journal's records).
+  TDorvSyncState Journal() const;
+  void WriteHandheld();
+  std::vector<TDorvSyncItem>& Live() { return live_; }
+  std::vector<TDorvSyncItem>& Archived() { return archived_; }
+  TDorvSyncState NewState() const;
+  const TDorvSyncCounts& Counts() const { return counts_; }
+
+ private:
+  // Decodes `bytes` into the record fields.
+  void Load(const std::string& bytes);
+  // Encodes the record fields.
+  std::string Encode();
+  // `bytes` decoded and encoded again: the form a record written from the
+  // fields has, so that records of either side compare.
+  std::string Canonical(const std::string& bytes) {
+    Load(bytes);
+    return Encode();
+  }
+  // The record image of desktop item `item` merged onto `base`.
+  TRecord Image(const TDorvSyncItem& item, const TRecord* base);
+  // The category index of desktop category `name` for a record whose last
+  // synchronised version is `base`.
+  std::uint8_t Category(const std::string& name, const TRecord* base);
+  std::string CategoryName(std::uint8_t index) const {
+    return has_categories_ ? current_.names[index & 0x0F] : std::string();
+  }
+  // The category and secret attribute a desktop item gives its record.
+  void Attributes(const TDorvSyncItem& item, const TRecord* base, TRecord& image) {
+    image.category = item.category ? Category(*item.category, base) : base ? base->category : 0;
+    image.secret = item.secret.value_or(base != nullptr && base->secret);
+  }
+  // The desktop item of handheld record `record`.
+  TDorvSyncItem FromHandheld(const TRecord& record, const TDorvSyncItem* previous);
+  // Adds a live item: that of `record`, whose category (under its current
+  // name) and secret attribute it takes.
+  std::size_t AddLive(TDorvSyncItem item, const TRecord& record) {
+    item.category = CategoryName(record.category);
+    item.secret = record.secret;
+    live_.push_back(std::move(item));
+    return live_.size() - 1;
+  }
+  // Makes `record` a new record of both sides for live item `item`: adopts
+  // a handheld record the state does not know holding the same, else
+  // appends it.
+  void AppendOrAdopt(TDorvSyncItem item, const TRecord& record);
+  void PlanTwoWay();
+  void PlanDesktopToHandheld();
+  void PlanHandheldToDesktop();
+
+  TDorvConduitDb& db_;
+  TDorvSyncAdapter& adapter_;
+  TSyncTypes type_;
+  const std::function<void(const std::string&)>& log_;
+  std::vector<std::uint8_t> buffer_;
+
+  bool has_state_ = false;
+  std::map<std::uint32_t, TRecord> state_;
+  bool full_read_ = false;
+  std::map<std::uint32_t, THandheldRecord> handheld_;
+  std::vector<TDorvSyncItem> desktop_;
+  bool has_categories_ = false;
+  TDorvCategories current_;
+  TDorvCategories last_;
+  bool categories_changed_ = false;
+  std::string app_info_;
+
+  // Handheld records the state does not know, by their canonical bytes.
+  std::multimap<std::string, std::uint32_t> unknown_;
+  // Of those, the ones a desktop item names (stPCtoHH): never adopted.
+  std::set<std::uint32_t> named_;
+  std::map<std::uint32_t, TRecord> next_state_;
+  std::vector<TDorvSyncItem> live_;
+  std::vector<TDorvSyncItem> archived_;
+  std::vector<TWrite> writes_;
+  TDorvSyncCounts counts_;
+};
+
+void TSyncRun::Load(const std::string& bytes) {
+  db_.GetFieldValuesFromBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                               static_cast<std::int32_t>(bytes.size()), db_.Fields(), true);
+}
+
+std::string TSyncRun::Encode() {
+  std::uint32_t used = 0;
+  db_.SetBufferFromFieldValues(buffer_.data(), static_cast<std::int32_t>(buffer_.size()),
+                               db_.Fields(), used, true);
+  std::string bytes(reinterpret_cast<const char*>(buffer_.data()), used);
+  // Bytes the layout skips must read as zero next time.
+  std::memset(buffer_.data(), 0, used);
+  return bytes;
+}
+
+void TSyncRun::Read(const std::optional<TDorvSyncState>& state) {
+  has_state_ = state.has_value();
+  has_categories_ = db_.AppInfoFields().FindField("CategoryName") != nullptr;
+  db_.ReadAppInfo();
+  app_info_.assign(reinterpret_cast<const char*>(db_.GetAppInfoBlock()), db_.AppInfoSize());
+  if (has_categories_) {
+    current_ = TDorvCategories::Read(db_.AppInfoFields());
+    last_ = current_;
+    if (has_state_ && !state->app_info.empty()) {
+      db_.GetFieldValuesFromBuffer(reinterpret_cast<const std::uint8_t*>(state->app_info.data()),
+                                   static_cast<std::int32_t>(state->app_info.size()),
+                                   db_.AppInfoFields(), false);
+      last_ = TDorvCategories::Read(db_.AppInfoFields());
+      // Back to the handheld's block: its own fields after the categories
+      // are written back with it.
+      db_.GetFieldValuesFromBuffer(reinterpret_cast<const std::uint8_t*>(app_info_.data()),
+                                   static_cast<std::int32_t>(app_info_.size()), db_.AppInfoFields(),
+                                   false);
+    }
+  }
+  if (has_state_) {
+    for (const TRecord& record : state->records) state_[record.id] = record;
+  }
+
+  // A synchronisation without a state cannot trust the change flags.
+  full_read_ = type_ != stFast || !has_state_;
+  auto take = [&] {
+    THandheldRecord found;
+    const std::uint8_t attributes = db_.GetAttributes();
+    found.record.id = db_.GetRecordId();
+    found.deleted = (attributes & eRecAttrDeleted) != 0;
+    found.archived = found.deleted && (attributes & eRecAttrArchived) != 0;
+    found.record.category = static_cast<std::uint8_t>(db_.CategoryId() & 0x0F);
+    found.record.secret = (attributes & eRecAttrSecret) != 0;
+    if (!found.deleted || found.archived)
+      found.record.bytes.assign(reinterpret_cast<const char*>(db_.GetCurrentRecord()),
+                                db_.RecordSize());
+    handheld_[found.record.id] = std::move(found);
+  };
+  if (full_read_) {
+    for (db_.First(); !db_.Eof(); db_.Next()) take();
+  } else {
+    while (db_.NextModified()) take();
+  }
+  desktop_ = adapter_.ReadDesktop();
+}
+
+std::uint8_t TSyncRun::Category(const std::string& name, const TRecord* base) {
+  if (!has_categories_) return 0;
+  // The name the item had at the last synchronisation: its category,
+  // renamed on the handheld or not (or a slot without a name).
+  if (base && last_.names[base->category & 0x0F] == name) return base->category;
+  if (name.empty()) return 0;
+  if (const int found = current_.Find(name); found >= 0) return static_cast<std::uint8_t>(found);
+  // A category renamed on the handheld since: still the same slot.
+  if (const int old = last_.Find(name);
+      old >= 0 && last_.ids[old] == current_.ids[old] && !current_.names[old].empty())
+    return static_cast<std::uint8_t>(old);
+  const int made = current_.FindOrCreate(name);
+  if (made < 0) {
+    log_(db_.FileName() + ": no free category for \"" + name + "\"; the item goes to " +
+         CategoryName(0));
+    return 0;
+  }
+  categories_changed_ = true;
+  return static_cast<std::uint8_t>(made);
+}
+
+TRecord TSyncRun::Image(const TDorvSyncItem& item, const TRecord* base) {
+  TRecord image;
+  Load(base ? base->bytes : std::string());
+  adapter_.ToRecord(item, db_.Fields());
+  image.bytes = Encode();
+  Attributes(item, base, image);
+  return image;
+}
+
+TDorvSyncItem TSyncRun::FromHandheld(const TRecord& record, const TDorvSyncItem* previous) {
+  Load(record.bytes);
+  TDorvSyncItem item = adapter_.FromRecord(db_.Fields(), previous);
+  item.id = record.id;
+  item.category = CategoryName(record.category);
+  item.secret = record.secret;
+  return item;
+}
+
+void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
+  for (auto [at, end] = unknown_.equal_range(record.bytes); at != end; ++at) {
+    const TRecord& found = handheld_.at(at->second).record;
+    if (found.category != record.category || found.secret != record.secret ||
+        named_.count(found.id) != 0)
+      continue;
+    item.id = found.id;
+    next_state_[found.id] = found;
+    AddLive(std::move(item), found);
+    unknown_.erase(at);
+    return;
+  }
+  item.id = 0;
+  writes_.push_back({TWrite::kAppend, 0, record, AddLive(std::move(item), record)});
+  ++counts_.to_handheld;
+}
+
+void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
+  // Handheld records the state does not know: new there, or appended by a
+  // synchronisation cut short. Live ones may be adopted by an append.
+  for (const auto& [id, found] : handheld_) {
+    if (found.deleted || state_.count(id) != 0) continue;
+    unknown_.emplace(Canonical(found.record.bytes), id);
+  }
+  if (journal) {
+    std::size_t there = 0;
+    for (const TRecord& pending : journal->records) there += unknown_.count(pending.bytes) != 0;
+    log_(db_.FileName() + ": the last synchronisation was cut short; " + std::to_string(there) +
+         " of its " + std::to_string(journal->records.size()) +
+         " appends are on the handheld and are taken over, not made again");
+  }
+  if (type_ == stPCtoHH) {
+    PlanDesktopToHandheld();
+  } else if (type_ == stHHtoPC) {
+    PlanHandheldToDesktop();
+  } else {
+    PlanTwoWay();
+  }
+}
+
+void TSyncRun::PlanTwoWay() {
+  // The desktop's items by the id the state knows; the others are new.
+  std::map<std::uint32_t, const TDorvSyncItem*> desktop;
+  std::vector<const TDorvSyncItem*> fresh;
+  for (const TDorvSyncItem& item : desktop_) {
+    if (item.id != 0 && state_.count(item.id) != 0 && desktop.count(item.id) == 0) {
+      desktop[item.id] = &item;
+    } else {
+      fresh.push_back(&item);
+    }
+  }
+
+  for (const auto& [id, last] : state_) {
+    const auto on_handheld = handheld_.find(id);
+    const THandheldRecord* now = nullptr;
+    if (on_handheld != handheld_.end()) now = &on_handheld->second;
+    // Fast: a record without a change flag is as the state has it.
+    const bool handheld_gone =
+        full_read_ ? (now == nullptr || now->deleted) : (now != nullptr && now->deleted);
+    const bool archived = now != nullptr && now->archived;
+    const bool handheld_changed =
+        !handheld_gone && now != nullptr && !SameRecord(now->record, last);
+    const TRecord& handheld = handheld_changed ? now->record : last;
+
+    const auto on_desktop = desktop.find(id);
+    const TDorvSyncItem* item = on_desktop == desktop.end() ? nullptr : on_desktop->second;
+    std::optional<TRecord> image;
+    bool desktop_changed = false;
+    if (item) {
+      image = Image(*item, &last);
+      TRecord base = last;
+      base.bytes = Canonical(last.bytes);
+      desktop_changed = !SameRecord(*image, base);
+      image->id = id;
+    }
+
+    if (archived) {
+      archived_.push_back(FromHandheld(now->record, item));
+      ++counts_.archived;
+      if (desktop_changed) AppendOrAdopt(*item, *image);
+      continue;
+    }
+    if (handheld_gone) {
+      if (desktop_changed) {
+        AppendOrAdopt(*item, *image);  // changed wins over deleted
+      } else if (item) {
+        ++counts_.deleted;
+      }
+      continue;
+    }
+    if (!item) {  // deleted on the desktop
+      if (handheld_changed) {
+        next_state_[id] = handheld;
+        AddLive(FromHandheld(handheld, nullptr), handheld);
+        ++counts_.to_desktop;
+      } else {
+        writes_.push_back({TWrite::kDelete, id, {}, 0});
+        ++counts_.deleted;
+      }
+      continue;
+    }
+    if (!handheld_changed && !desktop_changed) {
+      next_state_[id] = last;
+      AddLive(*item, last);
+    } else if (!desktop_changed) {
+      next_state_[id] = handheld;
+      AddLive(FromHandheld(handheld, item), handheld);
+      ++counts_.to_desktop;
+    } else if (!handheld_changed) {
+      next_state_[id] = *image;
+      writes_.push_back({TWrite::kEdit, id, *image, 0});
+      AddLive(*item, *image);
+      ++counts_.to_handheld;
+    } else {
+      next_state_[id] = handheld;
+      AddLive(FromHandheld(handheld, item), handheld);
+      TRecord canonical = handheld;
+      canonical.bytes = Canonical(handheld.bytes);
+      canonical.id = id;
+      if (!SameRecord(canonical, *image)) {
+        ++counts_.conflicts;
+        ++counts_.to_desktop;
+        log_(db_.FileName() + ": record " + std::to_string(id) +
+             " was changed on the handheld and on the desktop; both versions are kept, the "
+             "desktop's as a new record");
+        AppendOrAdopt(*item, *image);
+      }
+    }
+  }
+
+  // New on the desktop: the same content new on the handheld is the same
+  // item (a first synchronisation, a slow one after another desktop, an
+  // append cut short).
+  for (const TDorvSyncItem* item : fresh) {
+    const TRecord image = Image(*item, nullptr);
+    AppendOrAdopt(*item, image);
+  }
+  // New on the handheld.
+  for (const auto& [canonical, id] : unknown_) {
+    const TRecord& record = handheld_.at(id).record;
+    next_state_[id] = record;
+    AddLive(FromHandheld(record, nullptr), record);
+    ++counts_.to_desktop;
+  }
+  unknown_.clear();
+  for (const auto& [id, found] : handheld_) {
+    if (found.archived && state_.count(id) == 0) {
+      archived_.push_back(FromHandheld(found.record, nullptr));
+      ++counts_.archived;
+    }
+  }
+}
+
+void TSyncRun::PlanDesktopToHandheld() {
+  // First the items whose record the handheld holds, then the others, so
+  // that no append adopts a record an item names.
+  std::map<std::uint32_t, bool> kept;
+  std::vector<const TDorvSyncItem*> others;
+  for (const TDorvSyncItem& item : desktop_) {
+    const auto found = handheld_.find(item.id);
+    if (item.id == 0 || found == handheld_.end() || found->second.deleted ||
+        kept.count(item.id) != 0) {
+      others.push_back(&item);
+      continue;
+    }
+    kept[item.id] = true;
+    TRecord base = found->second.record;
+    TRecord image = Image(item, &base);
+    image.id = item.id;
+    base.bytes = Canonical(base.bytes);
+    if (!SameRecord(image, base)) {
+      writes_.push_back({TWrite::kEdit, item.id, image, 0});
+      ++counts_.to_handheld;
+    }
+    next_state_[item.id] = image;
+    AddLive(item, image);
+    named_.insert(item.id);
+  }
+  for (const TDorvSyncItem* item : others) AppendOrAdopt(*item, Image(*item, nullptr));
+  for (const auto& [id, found] : handheld_) {
+    if (found.archived) {
+      archived_.push_back(FromHandheld(found.record, nullptr));
+      ++counts_.archived;
+    } else if (!found.deleted && kept.count(id) == 0 && next_state_.count(id) == 0) {
+      writes_.push_back({TWrite::kDelete, id, {}, 0});
+      ++counts_.deleted;
+    }
+  }
+}
+
+void TSyncRun::PlanHandheldToDesktop() {
+  std::map<std::uint32_t, const TDorvSyncItem*> desktop;
+  for (const TDorvSyncItem& item : desktop_)
+    if (item.id != 0) desktop.emplace(item.id, &item);
+  for (const auto& [id, found] : handheld_) {
+    const auto previous = desktop.find(id);
+    const TDorvSyncItem* item = previous == desktop.end() ? nullptr : previous->second;
+    if (found.archived) {
+      archived_.push_back(FromHandheld(found.record, item));
+      ++counts_.archived;
+    } else if (!found.deleted) {
+      next_state_[id] = found.record;
+      AddLive(FromHandheld(found.record, item), found.record);
+      ++counts_.to_desktop;
+    }
+  }
+}
+
+TDorvSyncState TSyncRun::Journal() const {
+  TDorvSyncState journal;
+  journal.app_info = app_info_;
+  for (const TWrite& write : writes_)
+    if (write.kind == TWrite::kAppend) journal.records.push_back(write.record);
+  return journal;
+}
+
+void TSyncRun::WriteHandheld() {
+  if (has_categories_ && (categories_changed_ || current_.renamed != 0)) {
+    // The renamed bits tell the handheld's next desktop what changed; this
+    // one has taken the names.
+    current_.renamed = 0;
+    current_.Write(db_.AppInfoFields());
+    db_.WriteAppInfo();
+    app_info_.assign(reinterpret_cast<const char*>(db_.GetAppInfoBlock()), db_.AppInfoSize());
+  }
+  for (TWrite& write : writes_) {
+    if (write.kind == TWrite::kDelete) {
+      if (db_.FindRecordById(write.id)) db_.Delete();
+      continue;
+    }
+    if (write.kind == TWrite::kEdit && db_.FindRecordById(write.id)) {
+      db_.Edit();
+    } else {
+      // An edit of a record gone meanwhile is an append.
+      write.kind = TWrite::kAppend;
+      db_.Append();
+    }
+    Load(write.record.bytes);
+    db_.SetCategoryId(write.record.category);
+    db_.SetAttributes(write.record.secret ? eRecAttrSecret : 0);
+    db_.Post();
+    if (write.kind == TWrite::kAppend) {
+      write.record.id = db_.GetRecordId();
+      live_[write.item].id = write.record.id;
+    } else {
+      write.record.id = write.id;
+    }
+    next_state_[write.record.id] = write.record;
+  }
+}
+
+TDorvSyncState TSyncRun::NewState() const {
+  TDorvSyncState state;
+  state.app_info = app_info_;
+  for (const auto& [id, record] : next_state_) {
+    state.records.push_back(record);
+    state.records.back().id = id;
+  }
+  return state;
+}
+
+}  // namespace
+
+TDorvMirrorSync::TDorvMirrorSync(TDorvConduitDb& db, TDorvSyncAdapter& adapter,
+                                 std::filesystem::path desktop_folder, std::string state_name)
+    : db_(db),
+      adapter_(adapter),
+      folder_(std::move(desktop_folder)),
+      name_(std::move(state_name)) {}
+
+std::filesystem::path TDorvMirrorSync::StatePath() const {
+  return folder_ / (name_ + ".sync-state");
+}
+
+std::filesystem::path TDorvMirrorSync::JournalPath() const {
+  return folder_ / (name_ + ".sync-journal");
+}
+
+TDorvSyncCounts TDorvMirrorSync::Run(TDorvConduit& conduit) {
+  return Run(
+      conduit.SyncType(), [&](const std::string& line) { conduit.AddLogEntry(line); },
+      conduit.FirstDevice() != fsNeither);
+}
+
+TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
+                                     const std::function<void(const std::string&)>& log,
+                                     bool first_sync) {
+  const char* type_name = SyncTypeName(type);
+  const std::string shown = type_name ? type_name : std::to_string(static_cast<int>(type));
+  if (type != stFast && type != stSlow && type != stHHtoPC && type != stPCtoHH) {
+    log(db_.FileName() + ": nothing to synchronise for " + shown);
+    return {};
+  }
+  const bool read_only = type == stHHtoPC;
+  TSyncRun run(db_, adapter_, type, log);
+  db_.SetOpenMode(read_only ? eDbRead : eDbRead | eDbWrite | eDbExclusive);
+  db_.Open();
+  try {
+    // (1) Read everything and plan. A damaged state or journal stops the
+    // synchronisation before anything is written.
+    std::optional<TDorvSyncState> state = TDorvSyncState::Load(StatePath(), Kind::kState);
+    if (first_sync) state.reset();
+    const auto journal = TDorvSyncState::Load(JournalPath(), Kind::kJournal);
+    run.Read(state);
+    run.Plan(journal);
+    TDesktopWriter writer;
+    if (!read_only) {
+      // (2) The journal of the appends, durable before the first one.
+      const TDorvSyncState appends = run.Journal();
+      if (!appends.records.empty()) {
+        appends.Save(writer, JournalPath(), Kind::kJournal);
+        writer.Commit();
+      }
+      // (3) The handheld.
+      run.WriteHandheld();
+    }
+    // (4) The desktop and the state, durable together.
+    adapter_.WriteDesktop(run.Live(), run.Archived(), writer);
+    run.NewState().Save(writer, StatePath(), Kind::kState);
+    writer.Commit();
+    // (5) Only now may the handheld forget what the desktop holds.
+    if (!read_only) {
+      db_.PurgeDeletedRecords();
+      db_.ResetSyncFlags();
+    }
+    // (6) Nothing is pending any more.
+    writer.Remove(JournalPath());
+    writer.Commit();
+    db_.Close();
+  } catch (...) {
+    try {
+      db_.Close();
+    } catch (const EDorvConduitError&) {
+    }
+    // Said in the HotSync log like the library's own errors.
+    try {
+      throw;
+    } catch (const EDorvConduitError&) {
+      throw;
+    } catch (const std::exception& e) {
+      throw EDorvConduitError(db_.FileName() + ": " + e.what());
+    }
+  }
+  const TDorvSyncCounts& counts = run.Counts();
+  log(db_.FileName() + ": " + std::to_string(counts.to_desktop) + " to the desktop, " +
+      std::to_string(counts.to_handheld) + " to the handheld, " + std::to_string(counts.deleted) +
+      " deleted, " + std::to_string(counts.archived) + " archived, " +
+      std::to_string(counts.conflicts) + " conflicts (" + shown + ")");
+  return counts;
+}
+
+}  // namespace fernwick
