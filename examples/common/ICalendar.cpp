@@ -536,7 +536,8 @@ bool HandheldCanHold(const TRRule& rule, const TICalTime& start, std::string* wh
   if (rule.freq == TRRule::kOther) return no("repeats more often than daily");
   if (rule.count != 0) return no("ends after a count of occurrences (COUNT)");
   if (!rule.other_parts.empty()) return no("has " + rule.other_parts.front());
-  if (rule.interval > 99) return no("repeats at an interval over 99");
+  // The record keeps the interval in one byte.
+  if (rule.interval > 255) return no("repeats at an interval over 255");
   const int weekday = Weekday(DaysFromCivil(start.year, start.month, start.day));
   switch (rule.freq) {
     case TRRule::kDaily:

@@ -286,6 +286,7 @@ TEST(RRule, WhatTheHandheldCanHold) {
     const char* why;
   } cases[] = {
       {"FREQ=DAILY;INTERVAL=3", Local(2026, 1, 5, 9, 0), true, ""},
+      {"FREQ=DAILY;INTERVAL=256", Local(2026, 1, 5, 9, 0), false, "interval over 255"},
       {"FREQ=WEEKLY;BYDAY=MO,WE,FR;UNTIL=20261231T230000Z", Local(2026, 1, 5, 9, 0), true, ""},
       {"FREQ=MONTHLY", Local(2026, 1, 31, 9, 0), true, ""},
       {"FREQ=MONTHLY;BYMONTHDAY=14", Local(2026, 1, 14, 9, 0), true, ""},
