@@ -48,7 +48,8 @@ class TSyncRun {
   void Plan(const std::optional<TDorvSyncState>& journal);
   // The appends planned (the journal's records).
   TDorvSyncState Journal() const;
-  void WriteHandheld();
+  // Writes the planned changes to the handheld; false when there were none.
+  bool WriteHandheld();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
   TDorvSyncState NewState() const;
@@ -441,8 +442,10 @@ TDorvSyncState TSyncRun::Journal() const {
   return journal;
 }
 
-void TSyncRun::WriteHandheld() {
+bool TSyncRun::WriteHandheld() {
+  bool wrote = !writes_.empty();
   if (has_categories_ && (categories_changed_ || current_.renamed != 0)) {
+    wrote = true;
     // The renamed bits tell the handheld's next desktop what changed; this
     // one has taken the names.
     current_.renamed = 0;
@@ -474,6 +477,7 @@ void TSyncRun::WriteHandheld() {
     }
     next_state_[write.record.id] = write.record;
   }
+  return wrote;
 }
 
 TDorvSyncState TSyncRun::NewState() const {
@@ -538,8 +542,13 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
         appends.Save(writer, JournalPath(), Kind::kJournal);
         writer.Commit();
       }
-      // (3) The handheld.
-      run.WriteHandheld();
+      // (3) The handheld. Its writes are durable only once the database is
+      // closed (written back): before the desktop and the state say that
+      // they were made. Opened again for (5).
+      if (run.WriteHandheld()) {
+        db_.Close();
+        db_.Open();
+      }
     }
     // (4) The desktop and the state, durable together.
     adapter_.WriteDesktop(run.Live(), run.Archived(), writer);
