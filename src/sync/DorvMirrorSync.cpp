@@ -42,13 +42,15 @@ class TSyncRun {
            const std::function<void(const std::string&)>& log)
       : db_(db), adapter_(adapter), type_(type), log_(log), buffer_(kDorvBufferSize, 0) {}
 
-  void Read(const std::optional<TDorvSyncState>& state);
+  // Reads both sides; takes the records out of `state`.
+  void Read(std::optional<TDorvSyncState>& state);
   // Plans the synchronisation; `journal` is the one a synchronisation cut
   // short left, if any.
   void Plan(const std::optional<TDorvSyncState>& journal);
   // The appends planned (the journal's records).
   TDorvSyncState Journal() const;
-  void WriteHandheld();
+  // Writes the planned changes to the handheld; false when there were none.
+  bool WriteHandheld();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
   TDorvSyncState NewState() const;
@@ -139,7 +141,7 @@ std::string TSyncRun::Encode() {
   return bytes;
 }
 
-void TSyncRun::Read(const std::optional<TDorvSyncState>& state) {
+void TSyncRun::Read(std::optional<TDorvSyncState>& state) {
   has_state_ = state.has_value();
   has_categories_ = db_.AppInfoFields().FindField("CategoryName") != nullptr;
   db_.ReadAppInfo();
@@ -160,7 +162,8 @@ void TSyncRun::Read(const std::optional<TDorvSyncState>& state) {
     }
   }
   if (has_state_) {
-    for (const TRecord& record : state->records) state_[record.id] = record;
+    for (TRecord& record : state->records) state_[record.id] = std::move(record);
+    state->records.clear();
   }
 
   // A synchronisation without a state cannot trust the change flags.
@@ -267,9 +270,9 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
 
 void TSyncRun::PlanTwoWay() {
   // The desktop's items by the id the state knows; the others are new.
-  std::map<std::uint32_t, const TDorvSyncItem*> desktop;
+  std::map<std::uint32_t, TDorvSyncItem*> desktop;
   std::vector<const TDorvSyncItem*> fresh;
-  for (const TDorvSyncItem& item : desktop_) {
+  for (TDorvSyncItem& item : desktop_) {
     if (item.id != 0 && state_.count(item.id) != 0 && desktop.count(item.id) == 0) {
       desktop[item.id] = &item;
     } else {
@@ -277,7 +280,7 @@ void TSyncRun::PlanTwoWay() {
     }
   }
 
-  for (const auto& [id, last] : state_) {
+  for (auto& [id, last] : state_) {
     const auto on_handheld = handheld_.find(id);
     const THandheldRecord* now = nullptr;
     if (on_handheld != handheld_.end()) now = &on_handheld->second;
@@ -290,14 +293,18 @@ void TSyncRun::PlanTwoWay() {
     const TRecord& handheld = handheld_changed ? now->record : last;
 
     const auto on_desktop = desktop.find(id);
-    const TDorvSyncItem* item = on_desktop == desktop.end() ? nullptr : on_desktop->second;
+    TDorvSyncItem* item = on_desktop == desktop.end() ? nullptr : on_desktop->second;
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
       image = Image(*item, &last);
-      TRecord base = last;
-      base.bytes = Canonical(last.bytes);
-      desktop_changed = !SameRecord(*image, base);
+      // An image is in canonical form: one equal to the last record needs
+      // no canonical copy of it (most items, most synchronisations).
+      if (!SameRecord(*image, last)) {
+        TRecord base = last;
+        base.bytes = Canonical(last.bytes);
+        desktop_changed = !SameRecord(*image, base);
+      }
       image->id = id;
     }
 
@@ -327,8 +334,10 @@ void TSyncRun::PlanTwoWay() {
       continue;
     }
     if (!handheld_changed && !desktop_changed) {
-      next_state_[id] = last;
-      AddLive(*item, last);
+      // Neither the item nor the last record is needed again: moved, not
+      // copied (twice the memory of the desktop's items otherwise).
+      AddLive(std::move(*item), last);
+      next_state_[id] = std::move(last);
     } else if (!desktop_changed) {
       next_state_[id] = handheld;
       AddLive(FromHandheld(handheld, item), handheld);
@@ -336,7 +345,7 @@ void TSyncRun::PlanTwoWay() {
     } else if (!handheld_changed) {
       next_state_[id] = *image;
       writes_.push_back({TWrite::kEdit, id, *image, 0});
-      AddLive(*item, *image);
+      AddLive(std::move(*item), *image);
       ++counts_.to_handheld;
     } else {
       next_state_[id] = handheld;
@@ -441,8 +450,10 @@ TDorvSyncState TSyncRun::Journal() const {
   return journal;
 }
 
-void TSyncRun::WriteHandheld() {
+bool TSyncRun::WriteHandheld() {
+  bool wrote = !writes_.empty();
   if (has_categories_ && (categories_changed_ || current_.renamed != 0)) {
+    wrote = true;
     // The renamed bits tell the handheld's next desktop what changed; this
     // one has taken the names.
     current_.renamed = 0;
@@ -474,6 +485,7 @@ void TSyncRun::WriteHandheld() {
     }
     next_state_[write.record.id] = write.record;
   }
+  return wrote;
 }
 
 TDorvSyncState TSyncRun::NewState() const {
@@ -538,8 +550,13 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
         appends.Save(writer, JournalPath(), Kind::kJournal);
         writer.Commit();
       }
-      // (3) The handheld.
-      run.WriteHandheld();
+      // (3) The handheld. Its writes are durable only once the database is
+      // closed (written back): before the desktop and the state say that
+      // they were made. Opened again for (5).
+      if (run.WriteHandheld()) {
+        db_.Close();
+        db_.Open();
+      }
     }
     // (4) The desktop and the state, durable together.
     adapter_.WriteDesktop(run.Live(), run.Archived(), writer);

@@ -426,6 +426,18 @@ void OpenDatabase::RequireResourceDatabase() const {
   }
 }
 
+void OpenDatabase::RequireRoomForEntry() const {
+  // The file's entry count has 16 bits, and a record marked deleted holds its
+  // entry until it is purged. Refused here, the append fails alone; let
+  // through, the whole database would fail to be written back at close.
+  if (EntryCount() >= kMaxEntries) {
+    throw SyncStatusError(SYNCERR_REMOTE_NO_SPACE,
+                          "database \"" + db_.name + "\" is full: it holds " +
+                              std::to_string(EntryCount()) + " entries, the most a database holds",
+                          true);
+  }
+}
+
 std::size_t OpenDatabase::EntryCount() const {
   return db_.IsResourceDatabase() ? db_.resources.size() : db_.records.size();
 }
@@ -510,6 +522,7 @@ std::uint32_t OpenDatabase::WriteRecord(std::uint32_t id, std::uint8_t attribs,
       return id;
     }
   }
+  RequireRoomForEntry();
   pdb::PdbRecord record;
   record.attributes = attributes;
   record.unique_id = id != 0 ? id : NewUniqueId();
@@ -633,6 +646,7 @@ void OpenDatabase::WriteResource(std::uint32_t type, std::uint16_t id,
   if (index < db_.resources.size()) {
     db_.resources[index].data = std::move(data);
   } else {
+    RequireRoomForEntry();
     db_.resources.push_back(pdb::PdbResource{type, id, std::move(data)});
   }
   content_changed_ = true;

@@ -113,6 +113,10 @@ enum class InfoBlock { kApp, kSort };
 // valid for TotalBytes bytes.
 class OpenDatabase {
  public:
+  // The most records (or resources) a database holds: its file's entry
+  // count has 16 bits.
+  static constexpr std::size_t kMaxEntries = 0xFFFF;
+
   OpenDatabase(std::filesystem::path path, pdb::PdbDatabase db, std::uint8_t mode);
 
   const std::filesystem::path& Path() const { return path_; }
@@ -204,6 +208,9 @@ class OpenDatabase {
  private:
   void RequireRecordDatabase() const;
   void RequireResourceDatabase() const;
+  // Throws SyncStatusError(SYNCERR_REMOTE_NO_SPACE) when the database holds
+  // kMaxEntries records or resources (deleted ones included) already.
+  void RequireRoomForEntry() const;
   // Fills `rec` with record `index` as described above.
   void FillRecord(std::size_t index, TRawRecordInfo& rec) const;
 

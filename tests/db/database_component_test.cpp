@@ -641,5 +641,25 @@ TEST_F(DatabaseComponent, ShortRecordsDecodeTrailingFieldsFromZeroBytes) {
   EXPECT_EQ(db_.FieldByName("After")->GetAsString(), "");
 }
 
+// 65,535 records is the most a database holds (its record count has 16
+// bits): such a database opens, takes edits and closes; an append past it
+// fails by itself, named, and the database is still written back.
+TEST_F(DatabaseComponent, ADatabaseAtTheRecordLimitRefusesOnlyTheAppend) {
+  Put(std::vector<std::string>(0xFFFF, "x"));
+  db_.Open();
+  EXPECT_EQ(db_.RecordCount(), 0xFFFF);
+  db_.Edit();
+  db_.FieldByName("Text")->SetAsString("first");
+  db_.Post();
+  db_.Append();
+  db_.FieldByName("Text")->SetAsString("one too many");
+  EXPECT_EQ(CatchDorv([&] { db_.Post(); }).ErrorCode(), SYNCERR_REMOTE_NO_SPACE);
+  db_.Cancel();
+  db_.Close();
+  const std::vector<std::string> texts = FileTexts();
+  ASSERT_EQ(texts.size(), 0xFFFFu);
+  EXPECT_EQ(texts.front(), "first");
+}
+
 }  // namespace
 }  // namespace fernwick
