@@ -59,7 +59,7 @@ check_installed_headers() {
   top=$(cd "$inc" && ls -A | tr '\n' ' ')
   [ "$top" = "fernwick " ] || fail "$inc holds more than fernwick/: $top"
   top=$(cd "$inc/fernwick" && ls -A | tr '\n' ' ')
-  [ "$top" = "FernwickVersion.h abi conduit db framework link " ] ||
+  [ "$top" = "FernwickVersion.h abi conduit db framework link sync " ] ||
     fail "$inc/fernwick holds: $top"
   internal=$(cd "$inc/fernwick" && find . \( -name LinkTesting.h -o -name DorvConfigureForm.h \
     -o -name ModuleText.h -o -name LibraryResources.h -o -name Emulator.h \
