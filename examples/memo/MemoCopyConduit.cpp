@@ -100,7 +100,8 @@ class TMemoFiles : public TDorvSyncAdapter {
     if (error && error != std::errc::no_such_file_or_directory)
       throw EDorvConduitError("Cannot read " + memos_.string() + ": " + error.message());
     const fs::path dropped = folder_ / "NewMemo.txt";
-    if (fs::symlink_status(dropped, error).type() != fs::file_type::not_found) files.push_back(dropped);
+    if (fs::symlink_status(dropped, error).type() != fs::file_type::not_found)
+      files.push_back(dropped);
     for (const fs::path& path : files) {
       const std::string name = path.filename().string();
       if (path.extension() != ".txt" || name[0] == '.' || name.ends_with(".archived.txt")) continue;
@@ -112,7 +113,8 @@ class TMemoFiles : public TDorvSyncAdapter {
       if (!ReadMemo(path, memo, why) && numbered)
         throw EDorvConduitError("Memo Pad: " + path.string() + " is no memo: " + why);
       if (!why.empty()) {
-        conduit_.AddLogEntry("Memo Pad: " + name + " is not added, " + why + "; it is left where it is");
+        conduit_.AddLogEntry("Memo Pad: " + name + " is not added, " + why +
+                             "; it is left where it is");
         continue;
       }
       read_.push_back(path);

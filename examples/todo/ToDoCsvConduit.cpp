@@ -123,10 +123,12 @@ class TToDoFiles : public TDorvSyncAdapter {
       return found == row.end() ? nullptr : &found->second;
     };
     for (const char* column : {"Description", "Note"})
-      if (const std::string* text = cell(column)) fields.FieldByName(column)->SetAsString(Utf8ToPalm(*text));
+      if (const std::string* text = cell(column))
+        fields.FieldByName(column)->SetAsString(Utf8ToPalm(*text));
     TDorvPalmField* priority = fields.FieldByName("Priority");
     int bits = priority->Value().IsEmpty() ? 1 : priority->GetAsInteger() & 0xFF;
-    if (const std::string* p = cell("Priority"); p && p->size() == 1 && (*p)[0] >= '1' && (*p)[0] <= '5')
+    if (const std::string* p = cell("Priority");
+        p && p->size() == 1 && (*p)[0] >= '1' && (*p)[0] <= '5')
       bits = (bits & 0x80) | ((*p)[0] - '0');
     if (const std::string* c = cell("Completed"); c && (*c == "0" || *c == "1"))
       bits = (bits & 0x7F) | (*c == "1" ? 0x80 : 0);
@@ -138,7 +140,8 @@ class TToDoFiles : public TDorvSyncAdapter {
     if (text && std::sscanf(text->c_str(), "%4d-%2d-%2d", &year, &month, &day) == 3 &&
         year >= 1904 && year <= 2031) {
       const int packed = ((year - 1904) << 9) | (month << 5) | day;
-      if (month < 16 && day < 32 && DecodePalmDate(packed, year, month, day)) due->SetAsInteger(packed);
+      if (month < 16 && day < 32 && DecodePalmDate(packed, year, month, day))
+        due->SetAsInteger(packed);
     }
   }
 
@@ -198,7 +201,8 @@ class TToDoFiles : public TDorvSyncAdapter {
     for (const std::string& column : kColumns)
       if (std::find(header.begin(), header.end(), column) == header.end()) header.push_back(column);
     std::string text;
-    for (const std::string& column : header) text += (text.empty() ? "" : ",") + CsvField(column, false);
+    for (const std::string& column : header)
+      text += (text.empty() ? "" : ",") + CsvField(column, false);
     for (const TDorvSyncItem& item : items) {
       TRow row = std::any_cast<const TRow&>(item.value);
       row["Id"] = std::to_string(item.id);
@@ -239,8 +243,9 @@ class TToDoCsvModule : public TComponent {
     // order and a pad byte.
     TDorvPalmFields& info = todos_->AppInfoFields();
     AddCategoryFields(info);
-    for (const auto& [name, type] : {std::pair{"Dirty", pftSmallint},
-                                     std::pair{"SortByPriority", pftByte}, std::pair{"Pad", pftByte}}) {
+    for (const auto& [name, type] :
+         {std::pair{"Dirty", pftSmallint}, std::pair{"SortByPriority", pftByte},
+          std::pair{"Pad", pftByte}}) {
       TDorvPalmField* field = info.Add();
       field->SetFieldName(name);
       field->SetDataType(type);

@@ -16,11 +16,11 @@
 #endif
 
 #include "RunnerFixture.h"
-#include <fernwick/db/PalmText.h>
 #include "standins/pdb/BuiltinRecords.h"
 #include "standins/pdb/PdbFile.h"
 #include "standins/runner/Runner.h"
 #include "standins/runner/RunnerOptions.h"
+#include <fernwick/db/PalmText.h>
 
 namespace fernwick::runner {
 namespace {
@@ -132,8 +132,8 @@ TEST_F(MemoExample, CategoriesAreLoggedInUtf8) {
   db.app_info = pdb::EncodeMemoAppInfo(info);
   pdb::WritePdbFileAtomically(handheld_ / "MemoDB.pdb", db);
   ASSERT_EQ(Sync(), kExitOk) << err_.str() << out_.str();
-  EXPECT_THAT(out_.str(), HasSubstr("Memo Pad categories: " + info.categories.names[0] +
-                                    ", Caf\xc3\xa9, "));
+  EXPECT_THAT(out_.str(),
+              HasSubstr("Memo Pad categories: " + info.categories.names[0] + ", Caf\xc3\xa9, "));
 }
 
 // --timings splits each conduit's run into the Sync Manager's calls, by
@@ -275,7 +275,8 @@ TEST_F(MemoExample, DroppedMemoOfAFailedRunIsAddedOnce) {
   std::ofstream(desktop_ / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
   fs::path blocked;
   for (const pdb::PdbRecord& r : MemoDB().records)
-    if ((r.attributes & 0x88) == 0x88) blocked = memos / (std::to_string(r.unique_id) + ".archived.txt");
+    if ((r.attributes & 0x88) == 0x88)
+      blocked = memos / (std::to_string(r.unique_id) + ".archived.txt");
   ASSERT_FALSE(blocked.empty());
   fs::create_directories(blocked / "in the way");
   const auto copies = [&] {
