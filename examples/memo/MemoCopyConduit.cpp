@@ -152,6 +152,8 @@ class TMemoFiles : public TDorvSyncAdapter {
       } else {
         writer.Rename(memo.source, file(item, ".txt"));
         moved.insert(memo.source);
+        if (memo.source == folder_ / "NewMemo.txt")
+          conduit_.AddLogEntry("Memo Pad: added memo " + std::to_string(item.id) + " from NewMemo.txt");
       }
     }
     for (const TDorvSyncItem& item : live) {
