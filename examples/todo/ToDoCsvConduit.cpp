@@ -169,9 +169,11 @@ class TToDoFiles : public TDorvSyncAdapter {
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
     writer.MakeFolders(folder_);
     for (const TDorvSyncItem& item : live) {
-      const std::string& due = std::any_cast<const TRow&>(item.value).at("Due");
-      if (due.rfind("not a date", 0) == 0)
-        log_.AddLogEntry("To Do: record " + std::to_string(item.id) + ": its due date is " + due +
+      const TRow& row = std::any_cast<const TRow&>(item.value);
+      const auto due = row.find("Due");
+      if (due != row.end() && due->second.rfind("not a date", 0) == 0)
+        log_.AddLogEntry("To Do: record " + std::to_string(item.id) + ": its due date is " +
+                         due->second +
                          "; the handheld keeps it until a date is written in its Due cell");
     }
     writer.Write(folder_ / "ToDo.csv", Table(header_, live, false));

@@ -167,7 +167,7 @@ def round_trip(bin_dir, handheld):
                            Completed="1", Private="1", Category="Personal")
             w.writerow([row[c] for c in order])
         w.writerow(["Errands", "", "Two lines,\nand a comma", "market", "Bought at the caf\u00e9",
-                    "", "2", "0", "0"])
+                    "", "", "", "0"])
         write_csv(s, b"\xef\xbb\xbf" + out.getvalue().encode("utf-8"))
         log = s.sync("todo_conduit.dll", "fast")
         expect(summary(0, 2, 1, 0, "stFast") in log, log)
@@ -181,8 +181,10 @@ def round_trip(bin_dir, handheld):
                      ("=Changed on the desktop", "4", "2026-12-24", "1", 0x10, "Personal"),
                      "the changed record")
         new = [r for r in after.live() if r["id"] not in table]
-        expect_equal([(r["description"], r["note"], after.category(r)) for r in new],
-                     [("Bought at the caf\u00e9", "Two lines,\nand a comma", "Errands")], "the new record")
+        expect_equal([(r["description"], r["note"], after.category(r), r["priority"], r["due"],
+                       r["completed"]) for r in new],
+                     [("Bought at the caf\u00e9", "Two lines,\nand a comma", "Errands", "1", "none",
+                       "0")], "the new record")
         text = s.read("ToDo", "ToDo.csv")
         expect(text.startswith(b"Category,Id,Note,Shop,"), "the columns keep their order")
         back = list(csv.DictReader(io.StringIO(text.decode("utf-8"), newline="")))
@@ -194,6 +196,15 @@ def round_trip(bin_dir, handheld):
         write_csv(s, text.replace(b"\r\n", b"\n"))
         log = s.sync("todo_conduit.dll", "fast")
         expect(summary(0, 0, 0, 0, "stFast") in log, log)
+        # Only some columns: the others keep their values (a new row takes
+        # the defaults); the missing columns come back.
+        write_csv(s, "Id,Description\n{},Renamed\n,Only a description\n".format(changed).encode())
+        log = s.sync("todo_conduit.dll", "fast")
+        expect(summary(0, 2, len(after.live()) - 1, 0, "stFast") in log, log)
+        r = {r["id"]: r for r in s.dump("ToDoDB.pdb").live()}[changed]
+        expect_equal((r["description"], r["priority"], r["due"]), ("Renamed", "4", "2026-12-24"),
+                     "a row of two columns")
+        expect(s.read("ToDo", "ToDo.csv").startswith(b"Id,Description,Note,Priority,Due,"), "header")
         expect_equal(len(before.live()), len(after.live()), "live records")
 
 

@@ -265,6 +265,19 @@ TEST_F(MemoExample, DroppedMemoIsAddedOnceWhenTheWriteBackFails) {
   EXPECT_FALSE(fs::exists(desktop_ / "MemoPad" / "NewMemo.txt"));
 }
 
+// A non-empty folder named NewMemo.txt.done once made every run fail to set
+// NewMemo.txt aside after adding its memo, and add it again: the memo is
+// added once.
+TEST_F(MemoExample, AFolderNamedNewMemoTxtDoneAddsNoCopies) {
+  std::ofstream(desktop_ / "MemoPad" / "NewMemo.txt") << "Dropped on the desktop";
+  fs::create_directories(desktop_ / "MemoPad" / "NewMemo.txt.done" / "in the way");
+  for (int run = 0; run < 3; ++run) ASSERT_EQ(Sync(), kExitOk) << out_.str();
+  int copies = 0;
+  for (const pdb::PdbRecord& r : MemoDB().records)
+    copies += pdb::DecodeMemoRecord(r.data).text == "Dropped on the desktop";
+  EXPECT_EQ(copies, 1);
+}
+
 // A run that fails after the dropped memo was appended and written back
 // (here the archive of another memo cannot be written: a non-empty folder
 // has its name): the next runs adopt that memo by its content instead of
