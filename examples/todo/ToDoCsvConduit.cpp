@@ -203,19 +203,23 @@ class TToDoFiles : public TDorvSyncAdapter {
     for (const std::string& column : kColumns)
       if (std::find(header.begin(), header.end(), column) == header.end()) header.push_back(column);
     std::string text;
-    for (const std::string& column : header)
-      text += (text.empty() ? "" : ",") + CsvField(column, false);
+    const auto line = [&](const auto& cell) {
+      for (std::size_t i = 0; i < header.size(); ++i) {
+        if (i != 0) text += ',';
+        text += cell(header[i]);
+      }
+      text += "\r\n";
+    };
+    line([](const std::string& column) { return CsvField(column, false); });
     for (const TDorvSyncItem& item : items) {
       TRow row = std::any_cast<const TRow&>(item.value);
       row["Id"] = std::to_string(item.id);
       // An archived record's category bits hold the archive flag.
-      row["Category"] = archive ? "" : item.category.value_or("");
-      row["Private"] = item.secret.value_or(false) ? "1" : "0";
-      text += "\r\n";
-      for (std::size_t i = 0; i < header.size(); ++i)
-        text += (i == 0 ? "" : ",") + CsvField(row[header[i]], IsText(header[i]));
+      row["Category"] = archive ? std::string() : item.category.value_or(std::string());
+      row["Private"] = std::string(item.secret.value_or(false) ? "1" : "0");
+      line([&](const std::string& column) { return CsvField(row[column], IsText(column)); });
     }
-    return text + "\r\n";
+    return text;
   }
 
   fs::path folder_;
