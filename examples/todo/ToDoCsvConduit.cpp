@@ -138,10 +138,9 @@ class TToDoFiles : public TDorvSyncAdapter {
     const std::string* text = cell("Due");
     if (due->Value().IsEmpty() || (text && text->empty())) due->SetAsInteger(0xFFFF);
     if (text && std::sscanf(text->c_str(), "%4d-%2d-%2d", &year, &month, &day) == 3 &&
-        year >= 1904 && year <= 2031) {
+        year >= 1904 && year <= 2031 && month >= 1 && month < 16 && day >= 1 && day < 32) {
       const int packed = ((year - 1904) << 9) | (month << 5) | day;
-      if (month < 16 && day < 32 && DecodePalmDate(packed, year, month, day))
-        due->SetAsInteger(packed);
+      if (DecodePalmDate(packed, year, month, day)) due->SetAsInteger(packed);
     }
   }
 
