@@ -1,261 +1,209 @@
-// An example conduit that copies Memo Pad to the desktop.
+// An example two-way conduit: Memo Pad as text files, one per memo, in
+// <desktop folder>/MemoPad/Memos/<record id>.txt (UTF-8). The mirror-sync
+// engine (<fernwick/sync/DorvMirrorSync.h>) does the synchronisation; this
+// file is the mapping between a file and a record.
 //
-// A fast synchronisation (stFast)
-//  - logs the category names of MemoDB's application info block;
-//  - writes every memo changed on the handheld since the last synchronisation
-//    to <desktop folder>/Memos/<record id>.txt;
-//  - marks the memos deleted on the handheld: an archived one moves to
-//    <id>.archived.txt, one deleted outright leaves <id>.deleted behind;
-//  - appends the text of <desktop folder>/NewMemo.txt, when the user dropped
-//    one there, as a new memo in category Unfiled. A NewMemo.txt that is
-//    not a regular file, holds a NUL, or is longer than a memo record holds
-//    (65,534 bytes in the handheld's character set, and a NUL) is not
-//    added: the log says why, the file stays where it is, and the
-//    synchronisation goes on;
-//  - purges the deleted and archived memos from the handheld, now that the
-//    desktop holds what is to be kept of them, and resets the sync flags, so
-//    the next synchronisation sees only new changes;
-//  - once the database is closed (written back), renames NewMemo.txt to
-//    NewMemo.txt.done so that it is added once.
-// Every desktop file is written whole through a temporary file, readable by
-// the user alone, and flushed to disk before anything on the handheld is
-// purged or reset (see TDesktopWriter); when one cannot be
-// written, the conduit fails before that.
-// A slow one (stSlow) does the same with every memo, since the change flags
-// cannot be trusted; a handheld-to-desktop copy (stHHtoPC) copies every memo
-// with the database opened read-only and changes nothing on the handheld.
-// Other sync types copy nothing.
+// - A memo changed on the handheld rewrites its file; a file edited on the
+//   desktop changes its memo; a memo deleted on either side goes on both.
+// - A memo archived on the handheld moves to <id>.archived.txt.
+// - A new .txt file of any other name in Memos/, and <desktop folder>/
+//   MemoPad/NewMemo.txt, is a new memo (category Unfiled): once the
+//   handheld has it, the file is renamed to Memos/<id>.txt, durable with the
+//   engine's state (a synchronisation cut short before that adopts the memo
+//   it appended, by its content, instead of adding it again).
+// - A new file that cannot be a memo (not a regular file, holding a NUL, or
+//   longer than a memo record holds: 65,534 bytes in the handheld's
+//   character set, and a NUL) is left where it is with a line in the log; a
+//   memo's own <id>.txt that cannot be one stops the synchronisation before
+//   anything is written, since leaving it out would delete the memo.
 //
-// The desktop folder is the user's folder that HotSync Manager passes
-// (PathName), with "MemoPad" below it. Desktop files are UTF-8; the
-// handheld's character set is converted both ways (see
-// examples/common/ExampleSupport.h).
+// The log names the categories of MemoDB (memo files hold none: a memo keeps
+// its category, a new one is Unfiled).
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <set>
 #include <string>
 
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
-#include "common/ExampleSupport.h"
 #include <fernwick/conduit/ConduitModule.h>
-#include <fernwick/conduit/DorvPalmConduit.h>
-#include <fernwick/db/DorvConduitDb.h>
+#include <fernwick/db/CategoryBlock.h>
+#include <fernwick/db/PalmText.h>
+#include <fernwick/framework/Exceptions.h>
+#include <fernwick/sync/DorvMirrorSync.h>
 
 namespace {
 
 using namespace fernwick;
 namespace fs = std::filesystem;
 
+// A memo as its file holds it.
+struct TMemo {
+  fs::path source;   // the file it was read from; empty for one from the handheld
+  std::string palm;  // its text in the handheld's character set
+  std::string utf8;  // the file's text as read
+};
+
+// The text of file `path`; false with `why` said when it cannot be a memo.
+bool ReadMemo(const fs::path& path, TMemo& memo, std::string& why) {
+  // A memo record is the text and a NUL, in at most 65,535 bytes; UTF-8
+  // takes at most 4 bytes for each of its characters.
+  constexpr std::uintmax_t kMaxText = 65534;
+  std::error_code error;
+  why = !fs::is_regular_file(path, error) ? "it is not a regular file" : "";
+#ifndef _WIN32
+  // O_NONBLOCK: what is there now may not be what was checked above, and
+  // opening a FIFO would wait for a writer.
+  const int fd = why.empty() ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+  struct stat st {};
+  if (why.empty() && (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
+    why = fd < 0 ? "it cannot be read" : "it is not a regular file";
+  if (fd >= 0) ::close(fd);
+#endif
+  if (!why.empty()) return false;
+  if (fs::file_size(path, error) > 4 * kMaxText) {
+    why = "it is longer than a memo holds";
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  memo.utf8.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad()) why = "it cannot be read";
+  if (memo.utf8.find('\0') != std::string::npos) why = "it holds a NUL, which ends a memo";
+  memo.palm = Utf8ToPalm(memo.utf8);
+  if (why.empty() && memo.palm.size() > kMaxText)
+    why = "it is longer than a memo holds (" + std::to_string(memo.palm.size()) +
+          " bytes on the handheld, at most " + std::to_string(kMaxText) + ")";
+  memo.source = path;
+  return why.empty();
+}
+
+class TMemoFiles : public TDorvSyncAdapter {
+ public:
+  TMemoFiles(fs::path folder, TDorvConduit& conduit, TDorvConduitDb& db)
+      : folder_(std::move(folder)), memos_(folder_ / "Memos"), conduit_(conduit), db_(db) {}
+
+  std::vector<TDorvSyncItem> ReadDesktop() override {
+    std::string names;
+    for (const std::string& name : CategoryNames(db_.AppInfoFields()))
+      if (!name.empty()) names += (names.empty() ? "" : ", ") + name;
+    conduit_.AddLogEntry("Memo Pad categories: " + names);
+
+    std::vector<TDorvSyncItem> items;
+    std::error_code error;
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(memos_, error)) files.push_back(entry.path());
+    if (error && error != std::errc::no_such_file_or_directory)
+      throw EDorvConduitError("Cannot read " + memos_.string() + ": " + error.message());
+    const fs::path dropped = folder_ / "NewMemo.txt";
+    if (fs::symlink_status(dropped, error).type() != fs::file_type::not_found)
+      files.push_back(dropped);
+    for (const fs::path& path : files) {
+      const std::string name = path.filename().string();
+      if (path.extension() != ".txt" || name[0] == '.' || name.ends_with(".archived.txt")) continue;
+      const std::string stem = path.stem().string();
+      const bool numbered = path.parent_path() == memos_ && stem.size() <= 8 &&
+                            stem.find_first_not_of("0123456789") == std::string::npos;
+      TMemo memo;
+      std::string why;
+      if (!ReadMemo(path, memo, why) && numbered)
+        throw EDorvConduitError("Memo Pad: " + path.string() + " is no memo: " + why);
+      if (!why.empty()) {
+        conduit_.AddLogEntry("Memo Pad: " + name + " is not added, " + why +
+                             "; it is left where it is");
+        continue;
+      }
+      read_.push_back(path);
+      items.push_back({numbered ? static_cast<std::uint32_t>(std::stoul(stem)) : 0u, {}, {}, memo});
+    }
+    return items;
+  }
+
+  void ToRecord(const TDorvSyncItem& item, TDorvPalmFields& fields) override {
+    fields.FieldByName("Text")->SetAsString(std::any_cast<const TMemo&>(item.value).palm);
+  }
+
+  TDorvSyncItem FromRecord(TDorvPalmFields& fields, const TDorvSyncItem*) override {
+    const std::string palm = fields.FieldByName("Text")->GetAsString();
+    return {0, {}, {}, TMemo{{}, palm, PalmToUtf8(palm)}};
+  }
+
+  void WriteDesktop(const std::vector<TDorvSyncItem>& live,
+                    const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
+    writer.MakeFolders(memos_);
+    const auto file = [&](const TDorvSyncItem& item, const char* ending) {
+      return memos_ / (std::to_string(item.id) + ending);
+    };
+    std::set<fs::path> targets, moved;
+    for (const TDorvSyncItem& item : live) targets.insert(file(item, ".txt"));
+    // First the files of new memos: renamed to their id whole, so that no
+    // moment shows a memo under two names (a run cut short after this adopts
+    // the memo by its content); copied when the old name holds another memo
+    // now (the handheld's version of a conflict).
+    for (const TDorvSyncItem& item : live) {
+      const TMemo& memo = std::any_cast<const TMemo&>(item.value);
+      if (memo.source.empty() || memo.source == file(item, ".txt")) continue;
+      if (targets.count(memo.source) != 0) {
+        writer.Write(file(item, ".txt"), memo.utf8);
+      } else {
+        writer.Rename(memo.source, file(item, ".txt"));
+        moved.insert(memo.source);
+        if (memo.source == folder_ / "NewMemo.txt")
+          conduit_.AddLogEntry("Memo Pad: added memo " + std::to_string(item.id) + " from NewMemo.txt");
+      }
+    }
+    for (const TDorvSyncItem& item : live) {
+      const TMemo& memo = std::any_cast<const TMemo&>(item.value);
+      if (memo.source.empty()) writer.Write(file(item, ".txt"), memo.utf8);
+    }
+    for (const TDorvSyncItem& item : archived)
+      writer.Write(file(item, ".archived.txt"), std::any_cast<const TMemo&>(item.value).utf8);
+    // Last, the files of memos gone (NewMemo.txt only ever moves: a
+    // stHHtoPC leaves it).
+    for (const fs::path& path : read_)
+      if (targets.count(path) == 0 && moved.count(path) == 0 && path != folder_ / "NewMemo.txt")
+        writer.Remove(path);
+  }
+
+ private:
+  fs::path folder_;
+  fs::path memos_;
+  TDorvConduit& conduit_;
+  TDorvConduitDb& db_;
+  std::vector<fs::path> read_;  // every file read as a memo
+};
+
 class TMemoCopyModule : public TComponent {
  public:
   explicit TMemoCopyModule(TComponent* owner)
       : TComponent(owner), conduit_(new TDorvConduit(this)), memos_(new TDorvConduitDb(this)) {
     conduit_->SetConduitName("Memo Pad");
-    conduit_->SetOnOpenConduit([this](std::int32_t& /*error*/) { Synchronise(); });
+    conduit_->SetOnOpenConduit([this](std::int32_t& /*error*/) {
+      const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
+      TMemoFiles files(folder, *conduit_, *memos_);
+      TDorvMirrorSync(*memos_, files, folder, "MemoDB").Run(*conduit_);
+    });
 
     memos_->SetFileName("MemoDB");
     // A memo record is its text and a NUL.
     memos_->AddField("Text", pftString, 0);
-    // The application info block starts with the standard category block.
-    AddInfoField("Renamed", pftSmallint, 0, 1);
-    AddInfoField("Categories", pftString, 16, 16);
-    AddInfoField("CategoryIds", pftByte, 0, 16);
-    AddInfoField("LastUniqueId", pftByte, 0, 1);
+    // Application info: the category block, a reserved word, the sort order
+    // and a pad byte.
+    TDorvPalmFields& info = memos_->AppInfoFields();
+    AddCategoryFields(info);
+    for (const auto& [name, type] : {std::pair{"Reserved2", pftSmallint},
+                                     std::pair{"SortOrder", pftByte}, std::pair{"Pad", pftByte}}) {
+      TDorvPalmField* field = info.Add();
+      field->SetFieldName(name);
+      field->SetDataType(type);
+    }
   }
 
  private:
-  void AddInfoField(const char* name, TDorvPalmFieldType type, std::int32_t size,
-                    std::int32_t count) {
-    TDorvPalmField* field = memos_->AppInfoFields().Add();
-    field->SetFieldName(name);
-    field->SetDataType(type);
-    field->SetSize(size);
-    field->SetArraySize(count);
-  }
-
-  std::string Text() { return PalmToUtf8(memos_->FieldByName("Text")->GetAsString()); }
-
-  // The text of the dropped memo `path` in the handheld's character set;
-  // false with `why` said when it cannot be a memo.
-  static bool ReadDroppedMemo(const fs::path& path, std::string& text, std::string& why) {
-    // A memo record is the text and a NUL, in at most 65,535 bytes. The
-    // UTF-8 file takes at most 4 bytes for each of its characters.
-    constexpr std::uintmax_t kMaxText = 65534;
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) {
-      why = "it is not a regular file";
-      return false;
-    }
-    std::string utf8;
-#ifdef _WIN32
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    if (!in && !in.eof()) {
-      why = "it cannot be read";
-      return false;
-    }
-    utf8 = all.str();
-    if (utf8.size() > 4 * kMaxText) {
-      why = "it is longer than a memo holds";
-      return false;
-    }
-#else
-    // O_NONBLOCK: what is there now may not be what was checked above, and
-    // opening a FIFO would wait for a writer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st {};
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-      if (fd >= 0) ::close(fd);
-      why = fd < 0 ? "it cannot be read" : "it is not a regular file";
-      return false;
-    }
-    if (static_cast<std::uintmax_t>(st.st_size) > 4 * kMaxText) {
-      ::close(fd);
-      why = "it is longer than a memo holds";
-      return false;
-    }
-    char buffer[16384];
-    bool failed = false;
-    for (;;) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      failed = got < 0;
-      if (got <= 0) break;
-      utf8.append(buffer, static_cast<std::size_t>(got));
-      if (utf8.size() > 4 * kMaxText) break;
-    }
-    ::close(fd);
-    if (failed) {
-      why = "it cannot be read";
-      return false;
-    }
-#endif
-    if (utf8.find('\0') != std::string::npos) {
-      why = "it holds a NUL, which ends a memo";
-      return false;
-    }
-    text = Utf8ToPalm(utf8);
-    if (text.size() > kMaxText) {
-      why = "it is longer than a memo holds (" + std::to_string(text.size()) +
-            " bytes on the handheld, at most " + std::to_string(kMaxText) + ")";
-      return false;
-    }
-    return true;
-  }
-
-  void Synchronise() {
-    try {
-      Copy();
-    } catch (...) {
-      try {
-        memos_->Close();
-      } catch (const EDorvConduitError&) {
-      }
-      try {
-        throw;
-      } catch (const fs::filesystem_error& e) {
-        throw EDorvConduitError(std::string("Memo Pad: ") + e.what());
-      }
-    }
-  }
-
-  void Copy() {
-    const fs::path folder = fs::path(conduit_->PathName()) / "MemoPad";
-    const fs::path memo_folder = folder / "Memos";
-    TDesktopWriter desktop;
-    desktop.MakeFolders(memo_folder);
-
-    const TSyncTypes type = conduit_->SyncType();
-    if (type != stFast && type != stSlow && type != stHHtoPC) {
-      conduit_->AddLogEntry(std::string("Memo Pad: nothing to copy for ") + SyncTypeName(type));
-      return;
-    }
-    const bool everything = type != stFast;
-    const bool read_only = type == stHHtoPC;
-    memos_->SetOpenMode(read_only ? eDbRead : eDbRead | eDbWrite | eDbExclusive);
-    memos_->Open();
-    memos_->ReadAppInfo();
-    TDorvPalmField* categories = memos_->AppInfoFields().FieldByName("Categories");
-    std::string names;
-    for (std::int32_t i = 0; i < 16; ++i) {
-      const std::string name = categories->GetArrayValue(i).AsString();
-      if (name.empty()) continue;
-      names += (names.empty() ? "" : ", ") + name;
-    }
-    conduit_->AddLogEntry("Memo Pad categories: " + names);
-
-    int copied = 0, archived = 0, deleted = 0;
-    auto copy = [&] {
-      const std::string id = std::to_string(memos_->GetRecordId());
-      const std::uint8_t attributes = memos_->GetAttributes();
-      if ((attributes & eRecAttrDeleted) == 0) {
-        desktop.Write(memo_folder / (id + ".txt"), Text());
-        ++copied;
-      } else if ((attributes & eRecAttrArchived) != 0) {
-        desktop.Write(memo_folder / (id + ".archived.txt"), Text());
-        desktop.Remove(memo_folder / (id + ".txt"));
-        ++archived;
-      } else {
-        desktop.Write(memo_folder / (id + ".deleted"), "");
-        desktop.Remove(memo_folder / (id + ".txt"));
-        ++deleted;
-      }
-    };
-    if (everything) {
-      for (memos_->First(); !memos_->Eof(); memos_->Next()) copy();
-    } else {
-      while (memos_->NextModified()) copy();
-    }
-
-    const fs::path dropped = folder / "NewMemo.txt";
-    bool added = false;
-    std::error_code unknown;  // a status that cannot be read: ReadDroppedMemo says why
-    const bool dropped_there =
-        !read_only && fs::symlink_status(dropped, unknown).type() != fs::file_type::not_found;
-    std::string text, why;
-    if (dropped_there && !ReadDroppedMemo(dropped, text, why)) {
-      conduit_->AddLogEntry("Memo Pad: NewMemo.txt is not added, " + why +
-                            "; it is left where it is");
-    } else if (dropped_there) {
-      // The file was closed in ReadDroppedMemo, before the rename below:
-      // Windows renames no open file.
-      memos_->Append();
-      memos_->FieldByName("Text")->SetAsString(text);
-      memos_->SetCategoryId(0);
-      memos_->Post();
-      conduit_->AddLogEntry("Memo Pad: added memo " + std::to_string(memos_->GetRecordId()) +
-                            " from NewMemo.txt");
-      added = true;
-    }
-
-    desktop.Commit();
-    if (!read_only) {
-      memos_->PurgeDeletedRecords();
-      memos_->ResetSyncFlags();
-    }
-    memos_->Close();
-    if (added) {
-      std::error_code error;
-      fs::rename(dropped, folder / "NewMemo.txt.done", error);
-      if (error) {
-        throw EDorvConduitError("Memo Pad: the memo of NewMemo.txt is on the handheld, but " +
-                                dropped.string() + " cannot be renamed: " + error.message());
-      }
-    }
-    conduit_->AddLogEntry("Memo Pad: " + std::to_string(copied) + " copied, " +
-                          std::to_string(archived) + " archived, " + std::to_string(deleted) +
-                          " deleted");
-  }
-
   TDorvConduit* conduit_;  // owned by this module
   TDorvConduitDb* memos_;  // owned by this module
 };

@@ -193,6 +193,22 @@ void TDesktopWriter::Remove(const fs::path& path) {
   if (error) throw EDorvConduitError("Cannot remove " + path.string() + ": " + error.message());
 }
 
+void TDesktopWriter::Rename(const fs::path& from, const fs::path& to) {
+#ifdef _WIN32
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    throw EDorvConduitError("Cannot rename " + from.string() + " to " + to.string() + ": " +
+                            WindowsMessage(GetLastError()));
+#else
+  if (::rename(from.c_str(), to.c_str()) != 0)
+    throw EDorvConduitError("Cannot rename " + from.string() + " to " + to.string() + ": " +
+                            SystemMessage(errno));
+  // Its data may never have been flushed by whoever wrote it.
+  files_.push_back(to);
+  Touched(from.parent_path());
+  Touched(to.parent_path());
+#endif
+}
+
 TDesktopWriter::~TDesktopWriter() {
 #ifdef __linux__
   for (const auto& [device, fd] : file_systems_) ::close(fd);

@@ -53,6 +53,28 @@ TEST(DesktopFiles, AFolderThatCannotBeMadeIsNamedInTheError) {
   fs::remove_all(root);
 }
 
+// Rename moves a file whole between folders, over a file of that name, and
+// names both in its error.
+TEST(DesktopFiles, RenamedWholeOverAnotherAndNamedInTheError) {
+  const fs::path root = fs::path(testing::TempDir()) / "desktop-rename";
+  fs::remove_all(root);
+  TDesktopWriter writer;
+  writer.Write(root / "NewMemo.txt", "dropped");
+  writer.Write(root / "Memos" / "7.txt", "old");
+  writer.Rename(root / "NewMemo.txt", root / "Memos" / "7.txt");
+  writer.Commit();
+  EXPECT_FALSE(fs::exists(root / "NewMemo.txt"));
+  EXPECT_EQ(Contents(root / "Memos" / "7.txt"), "dropped");
+  try {
+    writer.Rename(root / "NewMemo.txt", root / "Memos" / "8.txt");
+    ADD_FAILURE() << "renamed a file that is not there";
+  } catch (const EDorvConduitError& e) {
+    EXPECT_NE(std::string(e.what()).find("NewMemo.txt"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("8.txt"), std::string::npos) << e.what();
+  }
+  fs::remove_all(root);
+}
+
 #ifndef _WIN32
 // A link planted where a fixed temporary name would be once made a sync
 // overwrite a file outside the desktop folder. The files written are the

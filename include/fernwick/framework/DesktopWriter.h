@@ -42,6 +42,11 @@ class TDesktopWriter {
   void Write(const std::filesystem::path& path, const std::string& text);
   /// Removes the file `path` if there is one; durable after the next Commit.
   void Remove(const std::filesystem::path& path);
+  /// Renames the file `from` to `to` (on the same file system), replacing a
+  /// file of that name: atomic, so that no moment shows neither name or
+  /// both; durable after the next Commit. Raises EDorvConduitError naming
+  /// both when it cannot.
+  void Rename(const std::filesystem::path& from, const std::filesystem::path& to);
   /// Makes every folder of `folder` that is missing, mode 0700; durable
   /// after the next Commit.
   void MakeFolders(const std::filesystem::path& folder);
