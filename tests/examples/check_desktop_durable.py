@@ -1,8 +1,10 @@
-"""The exporting examples flush every desktop file and folder to disk before
-the handheld's database is written back (with its deleted records purged and
-its change flags reset): traced with strace, every file and folder below the
-desktop folder has its fsync before the handheld's database is renamed into
-place, or a syncfs of the desktop's file system is. Exits 77 (skipped)
+"""The examples flush every desktop file and folder to disk before the
+handheld's database is written back with its deleted records purged and its
+change flags reset: traced with strace, every file and folder below the
+desktop folder has its fsync before the handheld's database is last renamed
+into place, or a syncfs of the desktop's file system is. (A two-way example
+writes the handheld back twice: first its edits, which must be on the
+handheld before the desktop says they were made, then the purge and reset.) Exits 77 (skipped)
 where strace cannot trace.
 
     check_desktop_durable.py BIN_DIR HANDHELD_DIR"""
@@ -30,8 +32,9 @@ def check(s, conduit):
     expect(out.returncode == 0 and "OK " in log, log + out.stderr.decode("utf-8", "replace"))
     with open(trace) as f:
         lines = f.read().splitlines()
-    write_back = next((i for i, line in enumerate(lines) if line.split()[1].startswith("rename")
-                       and re.findall(r'"([^"]*)"', line)[-1].startswith(s.handheld)), None)
+    write_backs = [i for i, line in enumerate(lines) if line.split()[1].startswith("rename")
+                   and re.findall(r'"([^"]*)"', line)[-1].startswith(s.handheld)]
+    write_back = write_backs[-1] if write_backs else None
     expect(write_back is not None, "{}: no write-back of the handheld in\n{}".format(
         conduit, "\n".join(lines)))
     flushed = set()
