@@ -106,7 +106,12 @@ class TToDoFiles : public TDorvSyncAdapter {
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> items;
-    for (TRow& row : ReadTable(folder_ / "ToDo.csv", header_)) {
+    std::vector<TRow> rows = ReadTable(folder_ / "ToDo.csv", header_);
+    // Without ids every row would be new and every record deleted on the
+    // desktop: the handheld's records would be replaced by copies.
+    if (!header_.empty() && !Has("Id"))
+      throw EDorvConduitError("ToDo.csv has no Id column; give rows added on the desktop an empty Id");
+    for (TRow& row : rows) {
       TDorvSyncItem& item = items.emplace_back();
       item.id = static_cast<std::uint32_t>(std::strtoul(row["Id"].c_str(), nullptr, 10));
       if (Has("Category")) item.category = row["Category"];

@@ -7,6 +7,7 @@ synchronisation.
 import csv
 import io
 import os
+import subprocess
 import sys
 
 from example_check import Scratch, expect, expect_equal
@@ -206,6 +207,15 @@ def round_trip(bin_dir, handheld):
                      "a row of two columns")
         expect(s.read("ToDo", "ToDo.csv").startswith(b"Id,Description,Note,Priority,Due,"), "header")
         expect_equal(len(before.live()), len(after.live()), "live records")
+        # Saved without its Id column, the file is refused as a whole rather
+        # than read as all new rows (and every record deleted).
+        kept = len(s.dump("ToDoDB.pdb").live())
+        write_csv(s, b"Description,Note\nRenamed,\n")
+        out = subprocess.run([os.path.join(s.bin, "fernwick-hotsync"), "--handheld", s.handheld,
+                              "--desktop", s.desktop, "--sync-type", "fast", "sync",
+                              "todo_conduit.dll"], cwd=s.bin, capture_output=True, text=True)
+        expect("ToDo.csv has no Id column" in out.stdout, out.stdout + out.stderr)
+        expect_equal(len(s.dump("ToDoDB.pdb").live()), kept, "records kept")
 
 
 if __name__ == "__main__":
