@@ -1,4 +1,4 @@
-// The exporting example conduits (To Do, Address Book, Date Book) run by the
+// The exporting example conduits (To Do, Date Book) run by the
 // runner, in this process, against a copy of the sample handheld: what each
 // sync type copies, the summary line, and that a second synchronisation
 // finds nothing new. (Their outputs are read by independent parsers in
@@ -131,9 +131,6 @@ INSTANTIATE_TEST_SUITE_P(
     Examples, ExportExample,
     ::testing::Values(Example{"todo_conduit.dll", "ToDoDB", "To Do", "ToDo/ToDo.csv", "\r\n2",
                               "ToDo/ToDo-archive.csv", "ToDo/Rows"},
-                      Example{"address_conduit.dll", "AddressDB", "Address Book",
-                              "AddressBook/AddressBook.vcf", "BEGIN:VCARD",
-                              "AddressBook/AddressBook-archive.vcf", "AddressBook/Cards"},
                       Example{"datebook_conduit.dll", "DatebookDB", "Date Book",
                               "DateBook/DateBook.ics", "BEGIN:VEVENT",
                               "DateBook/DateBook-archive.ics", "DateBook/Events"}),
