@@ -222,9 +222,8 @@ std::vector<int> Pair(const TVComponent& card, const std::vector<std::size_t>& p
 
 class TAddressFiles : public TDorvSyncAdapter {
  public:
-  // `labels` is the application info's Label field, read by the engine.
-  TAddressFiles(fs::path folder, TDorvPalmField& labels)
-      : folder_(std::move(folder)), labels_(labels) {}
+  // `info` are the application info's fields, read by the engine.
+  TAddressFiles(fs::path folder, TDorvPalmFields& info) : folder_(std::move(folder)), info_(info) {}
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> items;
@@ -319,6 +318,7 @@ class TAddressFiles : public TDorvSyncAdapter {
     } else {
       card.name = "VCARD";
       card.properties.push_back(Property("VERSION", "3.0"));
+      card.properties.push_back(Property("CATEGORIES"));
     }
     TDorvPalmField* entries = fields.FieldByName("Entry");
     const auto entry = [&](int i) { return PalmToUtf8(entries->GetArrayValue(i).AsString()); };
@@ -504,9 +504,12 @@ class TAddressFiles : public TDorvSyncAdapter {
       SetProperty(card, "X-FERNWICK-ID", id);
     }
     if (live && item.category) {
+      // A card of another program without categories stays so while it
+      // is Unfiled; a new card of ours has an empty CATEGORIES to fill.
       TVProperty* p = card.Find("CATEGORIES");
       std::vector<std::string> names = p ? p->List() : std::vector<std::string>();
-      if (names.empty() || names.front() != *item.category) {
+      if ((p || *item.category != CategoryNames(info_)[0]) &&
+          (names.empty() || names.front() != *item.category)) {
         if (!p) p = &card.properties.emplace_back(Property("CATEGORIES"));
         std::string value = EscapeText(*item.category);
         for (std::size_t i = 1; i < names.size(); ++i) value += "," + EscapeText(names[i]);
@@ -514,16 +517,20 @@ class TAddressFiles : public TDorvSyncAdapter {
         p->raw.clear();
       }
     }
+    std::erase_if(card.properties,
+                  [](const TVProperty& p) { return p.name == "CATEGORIES" && p.value.empty(); });
     const bool secret = item.secret.value_or(false);
     if (secret != EqualsNoCase(Text(card, "CLASS"), "PRIVATE"))
       SetProperty(card, "CLASS", secret ? "PRIVATE" : "");
     return WriteVObject(card);
   }
 
-  std::string Label(int index) const { return PalmToUtf8(labels_.GetArrayValue(index).AsString()); }
+  std::string Label(int index) const {
+    return PalmToUtf8(info_.FieldByName("Label")->GetArrayValue(index).AsString());
+  }
 
   fs::path folder_;
-  TDorvPalmField& labels_;
+  TDorvPalmFields& info_;
 };
 
 class TAddressVCardModule : public TComponent {
@@ -533,7 +540,7 @@ class TAddressVCardModule : public TComponent {
     conduit_->SetConduitName("Address Book");
     conduit_->SetOnOpenConduit([this](std::int32_t& /*error*/) {
       const fs::path folder = fs::path(conduit_->PathName()) / "AddressBook";
-      TAddressFiles files(folder, *labels_);
+      TAddressFiles files(folder, contacts_->AppInfoFields());
       TDorvMirrorSync(*contacts_, files, folder, "AddressDB").Run(*conduit_);
     });
 
@@ -563,11 +570,11 @@ class TAddressVCardModule : public TComponent {
     TDorvPalmField* field = info.Add();
     field->SetFieldName("DirtyLabels");
     field->SetDataType(pftLongint);
-    labels_ = info.Add();
-    labels_->SetFieldName("Label");
-    labels_->SetDataType(pftString);
-    labels_->SetSize(16);
-    labels_->SetArraySize(22);
+    field = info.Add();
+    field->SetFieldName("Label");
+    field->SetDataType(pftString);
+    field->SetSize(16);
+    field->SetArraySize(22);
     for (const char* name : {"Country", "Reserved2", "SortByCompany", "Pad"}) {
       field = info.Add();
       field->SetFieldName(name);
@@ -580,7 +587,6 @@ class TAddressVCardModule : public TComponent {
   TDorvConduitDb* contacts_;  // owned by this module
   TDorvPalmField* present_;   // owned by contacts_
   TDorvPalmField* entries_;   // owned by contacts_
-  TDorvPalmField* labels_;    // owned by contacts_
 };
 
 }  // namespace

@@ -136,14 +136,17 @@ def main(bin_dir, handheld):
     with Scratch(bin_dir, handheld) as s:
         s.sync("address_conduit.dll", "slow")
         path = os.path.join(s.desktop, "AddressBook", "AddressBook.vcf")
-        theirs = fixture("contacts-app.vcf") + fixture("vobject-3.0.vcf")
+        theirs = fixture("contacts-app.vcf") + fixture("vobject-3.0.vcf") + fixture("rfc6350.vcf")
         ours = s.read("AddressBook", "AddressBook.vcf")
         with open(path, "wb") as f:
             f.write(theirs + ours)
         log = s.sync("address_conduit.dll", "fast")
-        expect(summary(0, 2, 0, 0, "stFast") in log, log)
+        expect(summary(0, 3, 0, 0, "stFast") in log, log)
         found = cards(s.read("AddressBook", "AddressBook.vcf"))
         ids = {c.uid.value: i for i, c in found.items()}
+        simon = [i for i, c in found.items() if c.fn.value == "Simon Perreault"][0]
+        expect_equal(found[simon].uid.value, "{}@AddressDB".format(simon), "UID of a card without")
+        expect("categories" not in found[simon].contents, "an Unfiled card without CATEGORIES")
         ase, jm = ids["d6a7f1c2-0b7e-4bd1-9c1e-5b8b3f0e2a11"], ids["contacts-app-0001"]
         records = {r["id"]: r for r in s.dump("AddressDB.pdb").records}
         f = records[ase]["fields"]
@@ -161,12 +164,19 @@ def main(bin_dir, handheld):
                      ["Müller", "Jürgen", "jm@example.de", "j.mueller@firma.example",
                       "+49 170 0000001", "+49 30 0000002"], "names and phones")
         expect(g[18].endswith("geteilt: Grüße."), g[18])
+        h = records[simon]
+        expect_equal([h["fields"].get(i, "") for i in (0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12)],
+                     ["Perreault", "Simon", "Viagenie", "+1-418-656-9254;ext=102",
+                      "+1-418-262-6501", "simon.perreault@viagenie.ca", "2875 Laurier", "Quebec",
+                      "QC", "G1V 2M2", "Canada"], "a vCard 4.0")
+        expect_equal((h["labels"][:6], h["shown"]), ("0,7,4,", "0"), "4.0 phone labels")
         before = unfolded(s.read("AddressBook", "AddressBook.vcf"))
         kept = [line for line in unfolded(theirs).splitlines()
                 if line.split(":")[0].split(";")[0].upper() in
                 ("PHOTO", "X-ABUID", "UID", "ADR", "CATEGORIES", "X-SOCIALPROFILE", "PRODID",
-                 "ITEM1.X-ABLABEL") or line.startswith(("TEL;TYPE=FAX", "TEL;TYPE=PAGER", "TEL;TYPE=CAR"))]
-        expect_equal(len(kept), 15, "kept lines of the fixtures")
+                 "ITEM1.X-ABLABEL", "BDAY", "ANNIVERSARY", "GENDER", "LANG", "GEO", "KEY", "TZ",
+                 "URL") or line.startswith(("TEL;TYPE=FAX", "TEL;TYPE=PAGER", "TEL;TYPE=CAR"))]
+        expect_equal(len(kept), 25, "kept lines of the fixtures")
         for line in kept:
             expect(line.lstrip("\ufeff") in before, "kept: " + line)
 
