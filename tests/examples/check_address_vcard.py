@@ -1,8 +1,13 @@
 """The Address Book example through the runner: AddressBook.vcf and
 AddressBook-archive.vcf read with python3-vobject and compared field by field
-with what fernwick-pdbdump --decode shows for the same records.
+with what fernwick-pdbdump --decode shows for the same records; cards written
+by other programs (tests/examples/data) read back to the handheld, changed
+there, and their unmapped properties kept through any number of syncs.
 
     check_address_vcard.py BIN_DIR HANDHELD_DIR"""
+import difflib
+import os
+import re
 import sys
 
 import vobject
@@ -19,7 +24,8 @@ def cards(data):
            "vCard lines are folded at 75 octets")
     found = {}
     for card in vobject.readComponents(text):
-        found[int(card.uid.value.split("@")[0])] = card
+        key = card.x_fernwick_id if "x-fernwick-id" in card.contents else card.uid
+        found[int(key.value.split("@")[0])] = card
     return found
 
 
@@ -80,21 +86,43 @@ def compare(dump, records, found, archived=False):
                      ["PRIVATE"] if r["attr"] & 0x10 else [], what + "private")
 
 
+def summary(to_desktop, to_handheld, deleted, archived, sync_type):
+    return "AddressDB: {} to the desktop, {} to the handheld, {} deleted, {} archived, 0 conflicts ({})".format(
+        to_desktop, to_handheld, deleted, archived, sync_type)
+
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data")
+
+
+def fixture(name):
+    with open(os.path.join(DATA, name), "rb") as f:
+        return f.read()
+
+
+def replace_once(s, database, old, new):
+    """Changes a record's bytes in the handheld's database file in place."""
+    path = os.path.join(s.handheld, database)
+    with open(path, "rb") as f:
+        data = f.read()
+    expect_equal(data.count(old), 1, "occurrences of {!r}".format(old))
+    with open(path, "wb") as f:
+        f.write(data.replace(old, new))
+
+
+def unfolded(data):
+    return re.sub(rb"\r?\n[ \t]", b"", data).decode("utf-8")
+
+
 def main(bin_dir, handheld):
     with Scratch(bin_dir, handheld) as s:
         dump = s.dump("AddressDB.pdb")
         log = s.sync("address_conduit.dll", "slow")
-        expect("Address Book: {} exported, {} archived, 1 deleted (stSlow)".format(
-            len(dump.live()), len(dump.archived())) in log, log)
+        expect(summary(len(dump.live()), 0, 0, len(dump.archived()), "stSlow") in log, log)
         compare(dump, dump.live(), cards(s.read("AddressBook", "AddressBook.vcf")))
         compare(dump, dump.archived(), cards(s.read("AddressBook", "AddressBook-archive.vcf")),
                 archived=True)
         log = s.sync("address_conduit.dll", "fast")
-        expect("Address Book: 0 exported, 0 archived, 0 deleted (stFast)" in log, log)
-    with Scratch(bin_dir, handheld) as s:
-        dump = s.dump("AddressDB.pdb")
-        s.sync("address_conduit.dll", "fast")
-        compare(dump, dump.changed(), cards(s.read("AddressBook", "AddressBook.vcf")))
+        expect(summary(0, 0, 0, 0, "stFast") in log, log)
     # Escape and vertical tab in a name: left out, never written raw.
     with Scratch(bin_dir, handheld) as s:
         s.patch("AddressDB.pdb", 2904065, 10, b"\x1b\x0b")  # "Okafor" after the 9-byte head
@@ -102,6 +130,83 @@ def main(bin_dir, handheld):
         data = s.read("AddressBook", "AddressBook.vcf")
         expect_no_controls(data, "AddressBook.vcf")
         expect_equal(cards(data)[2904065].n.value.family, "Ofor", "name without its controls")
+    # Cards of other programs (a byte order mark, groups, lower-case names,
+    # a tab fold, PHOTO, three ADR, six TEL, X- properties, UIDs of their
+    # own) reach the handheld with their meaning and keep the rest.
+    with Scratch(bin_dir, handheld) as s:
+        s.sync("address_conduit.dll", "slow")
+        path = os.path.join(s.desktop, "AddressBook", "AddressBook.vcf")
+        theirs = fixture("contacts-app.vcf") + fixture("vobject-3.0.vcf") + fixture("rfc6350.vcf")
+        ours = s.read("AddressBook", "AddressBook.vcf")
+        with open(path, "wb") as f:
+            f.write(theirs + ours)
+        log = s.sync("address_conduit.dll", "fast")
+        expect(summary(0, 3, 0, 0, "stFast") in log, log)
+        found = cards(s.read("AddressBook", "AddressBook.vcf"))
+        ids = {c.uid.value: i for i, c in found.items()}
+        simon = [i for i, c in found.items() if c.fn.value == "Simon Perreault"][0]
+        expect_equal(found[simon].uid.value, "{}@AddressDB".format(simon), "UID of a card without")
+        expect("categories" not in found[simon].contents, "an Unfiled card without CATEGORIES")
+        ase, jm = ids["d6a7f1c2-0b7e-4bd1-9c1e-5b8b3f0e2a11"], ids["contacts-app-0001"]
+        records = {r["id"]: r for r in s.dump("AddressDB.pdb").records}
+        f = records[ase]["fields"]
+        expect_equal([f.get(i, "") for i in (0, 1, 2, 13)],
+                     ["Ødegård", "Åse", "Fjord & Co; AS", "Head, Sales"], "names")
+        expect_equal([f.get(i, "") for i in range(3, 8)],
+                     ["ase@fjord.example", "ase.home@example.org", "+47 22 00 00 01",
+                      "+47 900 00 002", "+47 22 00 00 03"], "phones")
+        expect_equal(records[ase]["labels"], "4,4,0,7,1", "phone labels")
+        expect_equal([f.get(i, "") for i in range(8, 13)],
+                     ["Karl Johans gate 1", "Oslo", "", "0154", "Norway"], "address")
+        expect(f[18].startswith("Møtes på torsdager; ta med kaffe, kake og «papirene»."), f[18])
+        g = records[jm]["fields"]
+        expect_equal([g.get(i, "") for i in (0, 1, 3, 4, 5, 6)],
+                     ["Müller", "Jürgen", "jm@example.de", "j.mueller@firma.example",
+                      "+49 170 0000001", "+49 30 0000002"], "names and phones")
+        expect(g[18].endswith("geteilt: Grüße."), g[18])
+        h = records[simon]
+        expect_equal([h["fields"].get(i, "") for i in (0, 1, 2, 3, 4, 5, 8, 9, 10, 11, 12)],
+                     ["Perreault", "Simon", "Viagenie", "+1-418-656-9254;ext=102",
+                      "+1-418-262-6501", "simon.perreault@viagenie.ca", "2875 Laurier", "Quebec",
+                      "QC", "G1V 2M2", "Canada"], "a vCard 4.0")
+        expect_equal((h["labels"][:6], h["shown"]), ("0,7,4,", "0"), "4.0 phone labels")
+        before = unfolded(s.read("AddressBook", "AddressBook.vcf"))
+        kept = [line for line in unfolded(theirs).splitlines()
+                if line.split(":")[0].split(";")[0].upper() in
+                ("PHOTO", "X-ABUID", "UID", "ADR", "CATEGORIES", "X-SOCIALPROFILE", "PRODID",
+                 "ITEM1.X-ABLABEL", "BDAY", "ANNIVERSARY", "GENDER", "LANG", "GEO", "KEY", "TZ",
+                 "URL") or line.startswith(("TEL;TYPE=FAX", "TEL;TYPE=PAGER", "TEL;TYPE=CAR"))]
+        expect_equal(len(kept), 25, "kept lines of the fixtures")
+        for line in kept:
+            expect(line.lstrip("\ufeff") in before, "kept: " + line)
+
+        # Changed on the handheld: only the changed properties are rewritten.
+        replace_once(s, "AddressDB.pdb", "Ødegård".encode("cp1252"), "Ødegard".encode("cp1252"))
+        replace_once(s, "AddressDB.pdb", b"+47 22 00 00 01", b"+47 22 99 99 01")
+        log = s.sync("address_conduit.dll", "slow")
+        expect(summary(1, 0, 0, 0, "stSlow") in log, log)
+        after = unfolded(s.read("AddressBook", "AddressBook.vcf"))
+        changed = {("N:Ødegård;Åse;M.;Dr.;", "N:Ødegard;Åse;M.;Dr.;"),
+                   ("FN:Dr. Åse M. Ødegård", "FN:Dr. Åse M. Ødegard"),
+                   ("TEL;TYPE=WORK,VOICE:+47 22 00 00 01", "TEL;TYPE=WORK,VOICE:+47 22 99 99 01")}
+        for old, new in changed:
+            before = before.replace(old, new)
+        expect(after == before, "AddressBook.vcf after the handheld's change:\n" + "\n".join(
+            difflib.unified_diff(before.splitlines(), after.splitlines(), lineterm="")))
+        for sync_type in ("fast", "slow", "fast"):
+            log = s.sync("address_conduit.dll", sync_type)
+            expect("0 to the desktop, 0 to the handheld, 0 deleted" in log, log)
+            expect_equal(unfolded(s.read("AddressBook", "AddressBook.vcf")), after, "after syncs")
+
+        # A card deleted in the file deletes its record.
+        text = s.read("AddressBook", "AddressBook.vcf").decode("utf-8")
+        start = text.index("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:d6a7f1c2")
+        text = text[:start] + text[text.index("END:VCARD\r\n", start) + 11:]
+        with open(path, "wb") as f:
+            f.write(text.encode("utf-8"))
+        log = s.sync("address_conduit.dll", "fast")
+        expect(summary(0, 0, 1, 0, "stFast") in log, log)
+        expect(ase not in s.record_ids("AddressDB.pdb"), "record of the deleted card purged")
     print("ok")
 
 
