@@ -9,9 +9,9 @@
 #  2. runs one synchronisation: fernwick-hotsync runs the example conduits
 #     (the minimal one; Memo Pad and To Do, which synchronise both ways with
 #     one text file per memo and a CSV file, taking a memo dropped on the
-#     desktop; Address Book and Date Book, which copy their changes to vCard
-#     and iCalendar files) against a copy of the sample handheld, with the
-#     HotSync log;
+#     desktop; Date Book, both ways with an iCalendar file; Address Book,
+#     which copies its changes to a vCard file) against a copy of the sample
+#     handheld, with the HotSync log;
 #  3. shows what landed on the desktop: the files written and the first lines
 #     of one. The desktop folder stays in place (build/main-job/desktop).
 #
@@ -81,9 +81,8 @@ for c in "${conduits[@]}"; do libraries+=("$bin/lib${c}_conduit.so"); done
 
 echo
 echo "=== What landed on the desktop ($demo/desktop)"
-# The exporters (Address Book, Date Book) also keep one piece per record
-# (*.part) from which they assemble their files; those are counted, not
-# listed. The two-way conduits keep their state (*.sync-state).
+# The exporter (Address Book) also keeps one piece per record (*.part)
+# from which it assembles its files; those are counted, not listed. The two-way conduits keep their state (*.sync-state).
 (cd "$demo/desktop" && find . -type f ! -name '*.part' | sort &&
   echo "($(find . -type f -name '*.part' | wc -l) per-record pieces)")
 if [ -f "$demo/desktop/ToDo/ToDo.csv" ]; then

@@ -51,6 +51,8 @@ class TSyncRun {
   TDorvSyncState Journal() const;
   // Writes the planned changes to the handheld; false when there were none.
   bool WriteHandheld();
+  // Resets the categories' renamed bits on the handheld.
+  void ForgetRenamed();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
   TDorvSyncState NewState() const;
@@ -452,11 +454,10 @@ TDorvSyncState TSyncRun::Journal() const {
 
 bool TSyncRun::WriteHandheld() {
   bool wrote = !writes_.empty();
-  if (has_categories_ && (categories_changed_ || current_.renamed != 0)) {
+  if (has_categories_ && categories_changed_) {
     wrote = true;
-    // The renamed bits tell the handheld's next desktop what changed; this
-    // one has taken the names.
-    current_.renamed = 0;
+    // Categories the desktop's items named; the renamed bits stay until the
+    // desktop holds the names (ForgetRenamed).
     current_.Write(db_.AppInfoFields());
     db_.WriteAppInfo();
     app_info_.assign(reinterpret_cast<const char*>(db_.GetAppInfoBlock()), db_.AppInfoSize());
@@ -486,6 +487,19 @@ bool TSyncRun::WriteHandheld() {
     next_state_[write.record.id] = write.record;
   }
   return wrote;
+}
+
+void TSyncRun::ForgetRenamed() {
+  if (!has_categories_ || current_.renamed == 0) return;
+  // The renamed bits are the categories' change flags: they tell the
+  // handheld's next desktop what changed, so they are reset with the
+  // records' flags, once this desktop holds the names.
+  db_.GetFieldValuesFromBuffer(reinterpret_cast<const std::uint8_t*>(app_info_.data()),
+                               static_cast<std::int32_t>(app_info_.size()), db_.AppInfoFields(),
+                               false);
+  current_.renamed = 0;
+  current_.Write(db_.AppInfoFields());
+  db_.WriteAppInfo();
 }
 
 TDorvSyncState TSyncRun::NewState() const {
@@ -564,6 +578,7 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
     writer.Commit();
     // (5) Only now may the handheld forget what the desktop holds.
     if (!read_only) {
+      run.ForgetRenamed();
       db_.PurgeDeletedRecords();
       db_.ResetSyncFlags();
     }

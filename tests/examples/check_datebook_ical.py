@@ -1,9 +1,12 @@
 """The Date Book example through the runner: DateBook.ics and
 DateBook-archive.ics read with python3-icalendar and compared field by field
-with what fernwick-pdbdump --decode shows for the same records.
+with what fernwick-pdbdump --decode shows for the same records; a calendar
+program's file (tests/examples/data/icalendar-4.ics) synchronised to the
+handheld and back.
 
     check_datebook_ical.py BIN_DIR HANDHELD_DIR"""
 import datetime
+import os
 import sys
 
 import icalendar
@@ -25,7 +28,8 @@ def events(data):
            "iCalendar lines are folded at 75 octets")
     calendar = icalendar.Calendar.from_ical(text)
     expect_equal(str(calendar["VERSION"]), "2.0", "version")
-    return {int(str(e["UID"]).split("@")[0]): e for e in calendar.walk("VEVENT")}
+    return {int(str(e["X-FERNWICK-ID"] if "X-FERNWICK-ID" in e else e["UID"]).split("@")[0]): e
+            for e in calendar.walk("VEVENT") if "RECURRENCE-ID" not in e}
 
 
 def exdates(event):
@@ -107,16 +111,15 @@ def main(bin_dir, handheld):
     with Scratch(bin_dir, handheld) as s:
         dump = s.dump("DatebookDB.pdb")
         log = s.sync("datebook_conduit.dll", "slow")
-        expect("Date Book: {} exported, {} archived, 1 deleted (stSlow)".format(
-            len(dump.live()), len(dump.archived())) in log, log)
+        expect("DatebookDB: {} to the desktop, 0 to the handheld, 0 deleted, {} archived, "
+               "0 conflicts (stSlow)".format(len(dump.live()), len(dump.archived())) in log, log)
         compare(dump.live(), events(s.read("DateBook", "DateBook.ics")))
         compare(dump.archived(), events(s.read("DateBook", "DateBook-archive.ics")))
-        log = s.sync("datebook_conduit.dll", "fast")
-        expect("Date Book: 0 exported, 0 archived, 0 deleted (stFast)" in log, log)
-    with Scratch(bin_dir, handheld) as s:
-        dump = s.dump("DatebookDB.pdb")
-        s.sync("datebook_conduit.dll", "fast")
-        compare(dump.changed(), events(s.read("DateBook", "DateBook.ics")))
+        # Read back, every event is what its record holds: nothing to do.
+        for sync_type in ("fast", "slow"):
+            log = s.sync("datebook_conduit.dll", sync_type)
+            expect("DatebookDB: 0 to the desktop, 0 to the handheld, 0 deleted, 0 archived, "
+                   "0 conflicts" in log, log)
     # Records no handheld application writes: each is left out with one log
     # line naming it, and the rest is written as valid iCalendar. Once one
     # impossible date stopped the whole export ("Invalid argument to date
@@ -145,13 +148,21 @@ def main(bin_dir, handheld):
         for r in live:
             if r["id"] == 2912277:
                 r["description"] = "Smit expenses"
-        expect("Date Book: {} exported, 0 archived, 1 deleted (stSlow)".format(len(live)) in log, log)
+        # The engine counts the records left out among those it gave the desktop.
+        expect("DatebookDB: {} to the desktop".format(len(dump.live())) in log, log)
         data = s.read("DateBook", "DateBook.ics")
         expect_no_controls(data, "DateBook.ics")
         compare(live, events(data))
-        # The archived record is not on the desktop: the handheld keeps it.
-        expect("Date Book: deleted records are not purged" in log, log)
-        expect(2912272 in s.record_ids("DatebookDB.pdb"), "archived record kept")
+        # The archived one is listed, with its words, beside the archive.
+        expect(s.read("DateBook", "DateBook-archive-skipped.txt").startswith(
+            b"2912272\tdate 0xC600 is no day of the calendar\t"), "archived record listed")
+        # The records left out are not taken for deleted on the desktop: the
+        # handheld keeps them as they are, and the text read back unchanged
+        # without its control characters changes nothing either.
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("DatebookDB: 0 to the desktop, 0 to the handheld, 0 deleted" in log, log)
+        ids = s.record_ids("DatebookDB.pdb")
+        expect(all(r in ids for r in bad if r != 2912272), "skipped records kept")
     # A repeating event whose end date is damaged (month 0) is left out with a
     # log line: neither "repeats forever" nor a made-up end keeps its meaning.
     with Scratch(bin_dir, handheld) as s:
@@ -161,7 +172,93 @@ def main(bin_dir, handheld):
         expect("Date Book: record {} skipped: repeat end date 0x0000 is no day of the calendar"
                .format(rec_id) in log, log)
         expect(rec_id not in events(s.read("DateBook", "DateBook.ics")), "event {} left out".format(rec_id))
+    other_program(bin_dir, handheld)
     print("ok")
+
+
+def record(dump, description):
+    found = [r for r in dump.live() if r.get("description") == description]
+    expect_equal(len(found), 1, "records of " + description)
+    return found[0]
+
+
+def other_program(bin_dir, handheld):
+    """A calendar program's file placed in DateBook.ics reaches the handheld
+    with its meaning, in the desktop's local time (UTC here); what the
+    handheld cannot hold stays in the file through a change on the
+    handheld."""
+    os.environ["TZ"] = "UTC"
+    data = os.path.join(os.path.dirname(os.path.abspath(__file__)), "data", "icalendar-4.ics")
+    with Scratch(bin_dir, handheld) as s, open(data, "rb") as f:
+        os.makedirs(os.path.join(s.desktop, "DateBook"))
+        # One occurrence moved by the calendar program: a second VEVENT of
+        # the same UID, which stays on the desktop beside its event.
+        moved = (b"BEGIN:VEVENT\r\nUID:team-weekly@example.org\r\n"
+                 b"RECURRENCE-ID;TZID=Europe/Berlin:20260713T093000\r\n"
+                 b"DTSTART;TZID=Europe/Berlin:20260713T110000\r\nDURATION:PT45M\r\n"
+                 b"SUMMARY:Team meeting (moved)\r\nEND:VEVENT\r\n")
+        with open(os.path.join(s.desktop, "DateBook", "DateBook.ics"), "wb") as out:
+            out.write(f.read().replace(b"END:VCALENDAR", moved + b"END:VCALENDAR"))
+        live = len(s.dump("DatebookDB.pdb").live())
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("DatebookDB: {} to the desktop, 3 to the handheld".format(live) in log, log)
+        expect('Date Book: event "Call New York" (call@example.org): its repeat rule cannot be '
+               "held on the handheld (ends after a count of occurrences (COUNT)); the handheld "
+               "shows its first occurrence only; the desktop keeps it as written" in log, log)
+        expect('Date Book: event "Holiday" (holiday@example.org): it lasts several days' in log, log)
+        dump = s.dump("DatebookDB.pdb")
+        team = record(dump, "Team meeting; room \u00abFjord\u00bb, 3rd floor")
+        # 09:30 to 10:15 in Berlin's summer time is 07:30 to 08:15 UTC.
+        expect_equal((team["date"], team["time"], team["alarm"]),
+                     ("2026-07-06", "07:30-08:15", "15,0"), "team meeting")
+        expect_equal(team["repeat"], "2,2026-12-31,2,42,1", "team meeting repeat (MO WE FR)")
+        expect_equal(team["exceptions"], "2026-07-08;2026-07-10;2026-08-03", "exceptions")
+        expect_equal(team["note"], "Agenda:\n1. Numbers, plans\n2. Anything else\\ne", "note")
+        holiday = record(dump, "Holiday")
+        expect_equal((holiday["date"], holiday["time"], holiday["repeat"]),
+                     ("2026-12-24", "untimed", "5,none,1,0,0"), "holiday")
+        call = record(dump, "Call New York")
+        expect_equal((call["date"], call["time"], call["repeat"], call["alarm"]),
+                     ("2026-03-02", "15:00-16:30", "none", "1,2"), "call")
+        found = events(s.read("DateBook", "DateBook.ics"))
+        expect_equal(str(found[team["id"]]["UID"]), "team-weekly@example.org", "UID kept")
+        expect_equal(str(found[call["id"]]["RRULE"].to_ical(), "ascii"),
+                     "FREQ=MONTHLY;COUNT=10;BYDAY=-1MO", "COUNT rule kept")
+        # A record made impossible on the handheld is left out, and its event
+        # stays in the file as it was, its record kept.
+        s.patch("DatebookDB.pdb", team["id"], 0, bytes([23]))
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("Date Book: record {} skipped: it ends before it starts".format(team["id"]) in log, log)
+        expect(b"team-weekly@example.org" in s.read("DateBook", "DateBook.ics"), "event kept")
+        # The handheld moves both an hour later.
+        for r in (team, call):
+            hours = [int(x) for x in r["time"].replace("-", ":").split(":")[::2]]
+            s.patch("DatebookDB.pdb", r["id"], 0, bytes([hours[0] + 1]))
+            s.patch("DatebookDB.pdb", r["id"], 2, bytes([hours[1] + 1]))
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("DatebookDB: 2 to the desktop, 0 to the handheld" in log, log)
+        text = s.read("DateBook", "DateBook.ics").decode("utf-8")
+        found = events(text.encode("utf-8"))
+        e = found[team["id"]]
+        expect_equal(str(e["UID"]), "team-weekly@example.org", "UID kept")
+        expect_equal((e["DTSTART"].dt, e["DTEND"].dt),
+                     (datetime.datetime(2026, 7, 6, 8, 30), datetime.datetime(2026, 7, 6, 9, 15)),
+                     "new time")
+        expect_equal(exdates(e), [datetime.datetime(2026, m, d, 8, 30)
+                                  for m, d in ((7, 8), (7, 10), (8, 3))], "exceptions moved")
+        expect_equal(e["RRULE"]["BYDAY"], ["MO", "WE", "FR"], "days")
+        expect_equal(e["RRULE"]["INTERVAL"], [2], "interval")
+        for kept in ("ATTENDEE;CN=\"\u00c5se \u00d8deg\u00e5rd\";PARTSTAT=ACCEPTED", "ORGANIZER;CN",
+                     "X-CUSTOM-FLAG:kept as it was", "LOCATION:Oslo", "CATEGORIES:Work,Team",
+                     "SUMMARY:Team meeting\\; room \u00abFjord\u00bb\\, 3rd floor", "TRIGGER:-PT15M",
+                     "FREQ=MONTHLY;COUNT=10;BYDAY=-1MO", "X-FERNWICK-ID:{}".format(team["id"]),
+                     "UID:holiday@example.org", "DURATION:P3D",
+                     "RECURRENCE-ID;TZID=Europe/Berlin:20260713T093000"):
+            expect(kept in text, kept + " kept: " + text)
+        e = found[call["id"]]
+        expect_equal(e["DTSTART"].dt, datetime.datetime(2026, 3, 2, 16, 0), "call moved")
+        log = s.sync("datebook_conduit.dll", "slow")
+        expect("DatebookDB: 0 to the desktop, 0 to the handheld, 0 deleted" in log, log)
 
 
 if __name__ == "__main__":

@@ -128,12 +128,13 @@ struct TDorvSyncCounts {
 ///
 /// Order of the writes: (1) everything is read and the whole synchronisation
 /// planned; (2) the journal of the appends is written and made durable;
-/// (3) the handheld is written (category block, edits, deletions, appends)
+/// (3) the handheld is written (categories the desktop named, edits,
+/// deletions, appends)
 /// and, when anything was, the database closed, which writes it back, and
 /// opened again;
 /// (4) the desktop files and the new state are written and committed
 /// (durable); (5) only then are the deleted and archived records purged and
-/// the change flags reset; (6) the journal is removed. An append is retry
+/// the change flags reset, the categories' renamed bits among them; (6) the journal is removed. An append is retry
 /// safe: before appending, the engine adopts a handheld record that the
 /// state does not know and holds the same bytes, category and secret
 /// attribute (one a synchronisation cut short appended, or posted before it
