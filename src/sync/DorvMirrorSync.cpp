@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include <fernwick/abi/SyncApi.h>
@@ -23,6 +25,31 @@ struct THandheldRecord {
   bool deleted = false;
   bool archived = false;
 };
+
+// Sorts `records` by id and keeps, of those with one id, the last added.
+template <typename T, typename Id>
+void SortKeepingLast(std::vector<T>& records, Id id) {
+  std::stable_sort(records.begin(), records.end(),
+                   [&](const T& a, const T& b) { return id(a) < id(b); });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (i + 1 < records.size() && id(records[i + 1]) == id(records[i])) continue;
+    if (kept != i) records[kept] = std::move(records[i]);
+    ++kept;
+  }
+  records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
+}
+
+// The element of `records` (sorted by id) with id `id`, or null.
+template <typename T, typename Id>
+T* FindById(std::vector<T>& records, std::uint32_t wanted, Id id) {
+  const auto at = std::lower_bound(records.begin(), records.end(), wanted,
+                                   [&](const T& r, std::uint32_t v) { return id(r) < v; });
+  return at != records.end() && id(*at) == wanted ? &*at : nullptr;
+}
+
+std::uint32_t RecordId(const TRecord& r) { return r.id; }
+std::uint32_t HandheldId(const THandheldRecord& r) { return r.record.id; }
 
 bool SameRecord(const TRecord& a, const TRecord& b) {
   return a.bytes == b.bytes && a.category == b.category && a.secret == b.secret;
@@ -53,7 +80,8 @@ class TSyncRun {
   bool WriteHandheld();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
-  TDorvSyncState NewState() const;
+  // The state to save; takes the records planned.
+  TDorvSyncState NewState();
   const TDorvSyncCounts& Counts() const { return counts_; }
 
  private:
@@ -97,6 +125,13 @@ class TSyncRun {
   void PlanTwoWay();
   void PlanDesktopToHandheld();
   void PlanHandheldToDesktop();
+  // Sorted vectors rather than maps: one block for all, no node per record.
+  TRecord* InState(std::uint32_t id) { return FindById(state_, id, RecordId); }
+  THandheldRecord* OnHandheld(std::uint32_t id) { return FindById(handheld_, id, HandheldId); }
+  // Records `record` as what the new state holds of its id (the last said
+  // of an id counts; sorted in NewState).
+  void SetNext(const TRecord& record) { next_state_.push_back(record); }
+  void SetNext(TRecord&& record) { next_state_.push_back(std::move(record)); }
 
   TDorvConduitDb& db_;
   TDorvSyncAdapter& adapter_;
@@ -105,9 +140,11 @@ class TSyncRun {
   std::vector<std::uint8_t> buffer_;
 
   bool has_state_ = false;
-  std::map<std::uint32_t, TRecord> state_;
+  // The state's records, ascending by id.
+  std::vector<TRecord> state_;
   bool full_read_ = false;
-  std::map<std::uint32_t, THandheldRecord> handheld_;
+  // The handheld's records read, ascending by id.
+  std::vector<THandheldRecord> handheld_;
   std::vector<TDorvSyncItem> desktop_;
   bool has_categories_ = false;
   TDorvCategories current_;
@@ -118,8 +155,9 @@ class TSyncRun {
   // Handheld records the state does not know, by their canonical bytes.
   std::multimap<std::string, std::uint32_t> unknown_;
   // Of those, the ones a desktop item names (stPCtoHH): never adopted.
-  std::set<std::uint32_t> named_;
-  std::map<std::uint32_t, TRecord> next_state_;
+  std::unordered_set<std::uint32_t> named_;
+  // The new state's records, each with its id, in the order planned.
+  std::vector<TRecord> next_state_;
   std::vector<TDorvSyncItem> live_;
   std::vector<TDorvSyncItem> archived_;
   std::vector<TWrite> writes_;
@@ -162,7 +200,8 @@ void TSyncRun::Read(std::optional<TDorvSyncState>& state) {
     }
   }
   if (has_state_) {
-    for (TRecord& record : state->records) state_[record.id] = std::move(record);
+    // Decode checked that the ids ascend.
+    state_ = std::move(state->records);
     state->records.clear();
   }
 
@@ -179,13 +218,15 @@ void TSyncRun::Read(std::optional<TDorvSyncState>& state) {
     if (!found.deleted || found.archived)
       found.record.bytes.assign(reinterpret_cast<const char*>(db_.GetCurrentRecord()),
                                 db_.RecordSize());
-    handheld_[found.record.id] = std::move(found);
+    handheld_.push_back(std::move(found));
   };
   if (full_read_) {
+    handheld_.reserve(db_.RecordCount());
     for (db_.First(); !db_.Eof(); db_.Next()) take();
   } else {
     while (db_.NextModified()) take();
   }
+  SortKeepingLast(handheld_, HandheldId);
   desktop_ = adapter_.ReadDesktop();
 }
 
@@ -230,12 +271,12 @@ TDorvSyncItem TSyncRun::FromHandheld(const TRecord& record, const TDorvSyncItem*
 
 void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
   for (auto [at, end] = unknown_.equal_range(record.bytes); at != end; ++at) {
-    const TRecord& found = handheld_.at(at->second).record;
+    const TRecord& found = OnHandheld(at->second)->record;
     if (found.category != record.category || found.secret != record.secret ||
         named_.count(found.id) != 0)
       continue;
     item.id = found.id;
-    next_state_[found.id] = found;
+    SetNext(found);
     AddLive(std::move(item), found);
     unknown_.erase(at);
     return;
@@ -248,9 +289,9 @@ void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
 void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // Handheld records the state does not know: new there, or appended by a
   // synchronisation cut short. Live ones may be adopted by an append.
-  for (const auto& [id, found] : handheld_) {
-    if (found.deleted || state_.count(id) != 0) continue;
-    unknown_.emplace(Canonical(found.record.bytes), id);
+  for (const THandheldRecord& found : handheld_) {
+    if (found.deleted || InState(found.record.id) != nullptr) continue;
+    unknown_.emplace(Canonical(found.record.bytes), found.record.id);
   }
   if (journal) {
     std::size_t there = 0;
@@ -266,24 +307,27 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   } else {
     PlanTwoWay();
   }
+  // The live items and the new state hold what is still needed: the
+  // desktop's items (moved from) and the last state go before the writes.
+  std::vector<TDorvSyncItem>().swap(desktop_);
+  std::vector<TRecord>().swap(state_);
 }
 
 void TSyncRun::PlanTwoWay() {
   // The desktop's items by the id the state knows; the others are new.
-  std::map<std::uint32_t, TDorvSyncItem*> desktop;
+  std::unordered_map<std::uint32_t, TDorvSyncItem*> desktop;
+  desktop.reserve(desktop_.size());
   std::vector<const TDorvSyncItem*> fresh;
   for (TDorvSyncItem& item : desktop_) {
-    if (item.id != 0 && state_.count(item.id) != 0 && desktop.count(item.id) == 0) {
-      desktop[item.id] = &item;
-    } else {
+    if (item.id == 0 || InState(item.id) == nullptr || !desktop.emplace(item.id, &item).second)
       fresh.push_back(&item);
-    }
   }
+  next_state_.reserve(state_.size() + fresh.size() + unknown_.size());
+  live_.reserve(state_.size() + fresh.size() + unknown_.size());
 
-  for (auto& [id, last] : state_) {
-    const auto on_handheld = handheld_.find(id);
-    const THandheldRecord* now = nullptr;
-    if (on_handheld != handheld_.end()) now = &on_handheld->second;
+  for (TRecord& last : state_) {
+    const std::uint32_t id = last.id;
+    const THandheldRecord* now = OnHandheld(id);
     // Fast: a record without a change flag is as the state has it.
     const bool handheld_gone =
         full_read_ ? (now == nullptr || now->deleted) : (now != nullptr && now->deleted);
@@ -324,7 +368,7 @@ void TSyncRun::PlanTwoWay() {
     }
     if (!item) {  // deleted on the desktop
       if (handheld_changed) {
-        next_state_[id] = handheld;
+        SetNext(handheld);
         AddLive(FromHandheld(handheld, nullptr), handheld);
         ++counts_.to_desktop;
       } else {
@@ -337,18 +381,18 @@ void TSyncRun::PlanTwoWay() {
       // Neither the item nor the last record is needed again: moved, not
       // copied (twice the memory of the desktop's items otherwise).
       AddLive(std::move(*item), last);
-      next_state_[id] = std::move(last);
+      SetNext(std::move(last));
     } else if (!desktop_changed) {
-      next_state_[id] = handheld;
+      SetNext(handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       ++counts_.to_desktop;
     } else if (!handheld_changed) {
-      next_state_[id] = *image;
+      SetNext(*image);
       writes_.push_back({TWrite::kEdit, id, *image, 0});
       AddLive(std::move(*item), *image);
       ++counts_.to_handheld;
     } else {
-      next_state_[id] = handheld;
+      SetNext(handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       TRecord canonical = handheld;
       canonical.bytes = Canonical(handheld.bytes);
@@ -373,14 +417,14 @@ void TSyncRun::PlanTwoWay() {
   }
   // New on the handheld.
   for (const auto& [canonical, id] : unknown_) {
-    const TRecord& record = handheld_.at(id).record;
-    next_state_[id] = record;
+    const TRecord& record = OnHandheld(id)->record;
+    SetNext(record);
     AddLive(FromHandheld(record, nullptr), record);
     ++counts_.to_desktop;
   }
   unknown_.clear();
-  for (const auto& [id, found] : handheld_) {
-    if (found.archived && state_.count(id) == 0) {
+  for (const THandheldRecord& found : handheld_) {
+    if (found.archived && InState(found.record.id) == nullptr) {
       archived_.push_back(FromHandheld(found.record, nullptr));
       ++counts_.archived;
     }
@@ -390,17 +434,15 @@ void TSyncRun::PlanTwoWay() {
 void TSyncRun::PlanDesktopToHandheld() {
   // First the items whose record the handheld holds, then the others, so
   // that no append adopts a record an item names.
-  std::map<std::uint32_t, bool> kept;
+  std::unordered_set<std::uint32_t> kept;
   std::vector<const TDorvSyncItem*> others;
   for (const TDorvSyncItem& item : desktop_) {
-    const auto found = handheld_.find(item.id);
-    if (item.id == 0 || found == handheld_.end() || found->second.deleted ||
-        kept.count(item.id) != 0) {
+    const THandheldRecord* found = item.id == 0 ? nullptr : OnHandheld(item.id);
+    if (found == nullptr || found->deleted || !kept.insert(item.id).second) {
       others.push_back(&item);
       continue;
     }
-    kept[item.id] = true;
-    TRecord base = found->second.record;
+    TRecord base = found->record;
     TRecord image = Image(item, &base);
     image.id = item.id;
     base.bytes = Canonical(base.bytes);
@@ -408,16 +450,19 @@ void TSyncRun::PlanDesktopToHandheld() {
       writes_.push_back({TWrite::kEdit, item.id, image, 0});
       ++counts_.to_handheld;
     }
-    next_state_[item.id] = image;
+    SetNext(image);
     AddLive(item, image);
     named_.insert(item.id);
   }
   for (const TDorvSyncItem* item : others) AppendOrAdopt(*item, Image(*item, nullptr));
-  for (const auto& [id, found] : handheld_) {
+  // Adopted by an append: kept too.
+  for (const TRecord& record : next_state_) kept.insert(record.id);
+  for (const THandheldRecord& found : handheld_) {
+    const std::uint32_t id = found.record.id;
     if (found.archived) {
       archived_.push_back(FromHandheld(found.record, nullptr));
       ++counts_.archived;
-    } else if (!found.deleted && kept.count(id) == 0 && next_state_.count(id) == 0) {
+    } else if (!found.deleted && kept.count(id) == 0) {
       writes_.push_back({TWrite::kDelete, id, {}, 0});
       ++counts_.deleted;
     }
@@ -425,17 +470,19 @@ void TSyncRun::PlanDesktopToHandheld() {
 }
 
 void TSyncRun::PlanHandheldToDesktop() {
-  std::map<std::uint32_t, const TDorvSyncItem*> desktop;
+  std::unordered_map<std::uint32_t, const TDorvSyncItem*> desktop;
+  desktop.reserve(desktop_.size());
   for (const TDorvSyncItem& item : desktop_)
     if (item.id != 0) desktop.emplace(item.id, &item);
-  for (const auto& [id, found] : handheld_) {
+  for (const THandheldRecord& found : handheld_) {
+    const std::uint32_t id = found.record.id;
     const auto previous = desktop.find(id);
     const TDorvSyncItem* item = previous == desktop.end() ? nullptr : previous->second;
     if (found.archived) {
       archived_.push_back(FromHandheld(found.record, item));
       ++counts_.archived;
     } else if (!found.deleted) {
-      next_state_[id] = found.record;
+      SetNext(found.record);
       AddLive(FromHandheld(found.record, item), found.record);
       ++counts_.to_desktop;
     }
@@ -483,18 +530,17 @@ bool TSyncRun::WriteHandheld() {
     } else {
       write.record.id = write.id;
     }
-    next_state_[write.record.id] = write.record;
+    SetNext(std::move(write.record));
   }
   return wrote;
 }
 
-TDorvSyncState TSyncRun::NewState() const {
+TDorvSyncState TSyncRun::NewState() {
   TDorvSyncState state;
   state.app_info = app_info_;
-  for (const auto& [id, record] : next_state_) {
-    state.records.push_back(record);
-    state.records.back().id = id;
-  }
+  SortKeepingLast(next_state_, RecordId);
+  state.records = std::move(next_state_);
+  next_state_.clear();
   return state;
 }
 
