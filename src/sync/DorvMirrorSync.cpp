@@ -524,13 +524,12 @@ bool TSyncRun::WriteHandheld() {
     db_.SetCategoryId(write.record.category);
     db_.SetAttributes(write.record.secret ? eRecAttrSecret : 0);
     db_.Post();
+    // An edit's record is in the new state since it was planned.
     if (write.kind == TWrite::kAppend) {
       write.record.id = db_.GetRecordId();
       live_[write.item].id = write.record.id;
-    } else {
-      write.record.id = write.id;
+      SetNext(std::move(write.record));
     }
-    SetNext(std::move(write.record));
   }
   return wrote;
 }
