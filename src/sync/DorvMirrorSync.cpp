@@ -48,8 +48,8 @@ T* FindById(std::vector<T>& records, std::uint32_t wanted, Id id) {
   return at != records.end() && id(*at) == wanted ? &*at : nullptr;
 }
 
-std::uint32_t RecordId(const TRecord& r) { return r.id; }
-std::uint32_t HandheldId(const THandheldRecord& r) { return r.record.id; }
+constexpr auto RecordId = [](const TRecord& r) { return r.id; };
+constexpr auto HandheldId = [](const THandheldRecord& r) { return r.record.id; };
 
 bool SameRecord(const TRecord& a, const TRecord& b) {
   return a.bytes == b.bytes && a.category == b.category && a.secret == b.secret;
@@ -315,19 +315,28 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
 
 void TSyncRun::PlanTwoWay() {
   // The desktop's items by the id the state knows; the others are new.
-  std::unordered_map<std::uint32_t, TDorvSyncItem*> desktop;
+  // The first item of each id; the others, and those the state does not
+  // know (not met below), are new.
+  std::unordered_map<std::uint32_t, std::size_t> desktop;
   desktop.reserve(desktop_.size());
-  std::vector<const TDorvSyncItem*> fresh;
-  for (TDorvSyncItem& item : desktop_) {
-    if (item.id == 0 || InState(item.id) == nullptr || !desktop.emplace(item.id, &item).second)
-      fresh.push_back(&item);
-  }
-  next_state_.reserve(state_.size() + fresh.size() + unknown_.size());
-  live_.reserve(state_.size() + fresh.size() + unknown_.size());
+  for (std::size_t i = 0; i < desktop_.size(); ++i)
+    if (desktop_[i].id != 0) desktop.emplace(desktop_[i].id, i);
+  std::vector<bool> met(desktop_.size(), false);
+  // Room for every item at most once (more would double the vectors).
+  std::size_t known = 0;
+  for (const TRecord& last : state_) known += desktop.count(last.id);
+  const std::size_t most = state_.size() + (desktop_.size() - known) + unknown_.size();
+  next_state_.reserve(most);
+  live_.reserve(most);
 
+  // Both ascend by id: the handheld's record of each state record is found
+  // walking along.
+  auto on_handheld = handheld_.begin();
   for (TRecord& last : state_) {
     const std::uint32_t id = last.id;
-    const THandheldRecord* now = OnHandheld(id);
+    while (on_handheld != handheld_.end() && on_handheld->record.id < id) ++on_handheld;
+    const THandheldRecord* now =
+        on_handheld != handheld_.end() && on_handheld->record.id == id ? &*on_handheld : nullptr;
     // Fast: a record without a change flag is as the state has it.
     const bool handheld_gone =
         full_read_ ? (now == nullptr || now->deleted) : (now != nullptr && now->deleted);
@@ -337,7 +346,11 @@ void TSyncRun::PlanTwoWay() {
     const TRecord& handheld = handheld_changed ? now->record : last;
 
     const auto on_desktop = desktop.find(id);
-    TDorvSyncItem* item = on_desktop == desktop.end() ? nullptr : on_desktop->second;
+    TDorvSyncItem* item = nullptr;
+    if (on_desktop != desktop.end()) {
+      met[on_desktop->second] = true;
+      item = &desktop_[on_desktop->second];
+    }
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
@@ -411,9 +424,10 @@ void TSyncRun::PlanTwoWay() {
   // New on the desktop: the same content new on the handheld is the same
   // item (a first synchronisation, a slow one after another desktop, an
   // append cut short).
-  for (const TDorvSyncItem* item : fresh) {
-    const TRecord image = Image(*item, nullptr);
-    AppendOrAdopt(*item, image);
+  for (std::size_t i = 0; i < desktop_.size(); ++i) {
+    if (met[i]) continue;
+    const TRecord image = Image(desktop_[i], nullptr);
+    AppendOrAdopt(std::move(desktop_[i]), image);
   }
   // New on the handheld.
   for (const auto& [canonical, id] : unknown_) {
