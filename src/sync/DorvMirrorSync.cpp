@@ -317,21 +317,32 @@ void TSyncRun::PlanTwoWay() {
   // The desktop's items by the id the state knows; the others are new.
   // The first item of each id; the others, and those the state does not
   // know (not met below), are new.
-  std::unordered_map<std::uint32_t, std::size_t> desktop;
+  // (id, index) of the desktop's items with an id, by id and, of one id,
+  // in the desktop's order: met walking along with the state's records
+  // and the handheld's, which ascend by id too. The first item of each id
+  // is that record's; the others, and those the state does not know, are
+  // new.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> desktop;
   desktop.reserve(desktop_.size());
   for (std::size_t i = 0; i < desktop_.size(); ++i)
-    if (desktop_[i].id != 0) desktop.emplace(desktop_[i].id, i);
+    if (desktop_[i].id != 0) desktop.emplace_back(desktop_[i].id, static_cast<std::uint32_t>(i));
+  std::sort(desktop.begin(), desktop.end());
   std::vector<bool> met(desktop_.size(), false);
   // Room for every item at most once (more would double the vectors).
   std::size_t known = 0;
-  for (const TRecord& last : state_) known += desktop.count(last.id);
+  {
+    auto on_desktop = desktop.begin();
+    for (const TRecord& last : state_) {
+      while (on_desktop != desktop.end() && on_desktop->first < last.id) ++on_desktop;
+      known += on_desktop != desktop.end() && on_desktop->first == last.id;
+    }
+  }
   const std::size_t most = state_.size() + (desktop_.size() - known) + unknown_.size();
   next_state_.reserve(most);
   live_.reserve(most);
 
-  // Both ascend by id: the handheld's record of each state record is found
-  // walking along.
   auto on_handheld = handheld_.begin();
+  auto on_desktop = desktop.begin();
   for (TRecord& last : state_) {
     const std::uint32_t id = last.id;
     while (on_handheld != handheld_.end() && on_handheld->record.id < id) ++on_handheld;
@@ -345,9 +356,9 @@ void TSyncRun::PlanTwoWay() {
         !handheld_gone && now != nullptr && !SameRecord(now->record, last);
     const TRecord& handheld = handheld_changed ? now->record : last;
 
-    const auto on_desktop = desktop.find(id);
+    while (on_desktop != desktop.end() && on_desktop->first < id) ++on_desktop;
     TDorvSyncItem* item = nullptr;
-    if (on_desktop != desktop.end()) {
+    if (on_desktop != desktop.end() && on_desktop->first == id) {
       met[on_desktop->second] = true;
       item = &desktop_[on_desktop->second];
     }
