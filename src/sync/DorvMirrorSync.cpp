@@ -88,7 +88,11 @@ class TSyncRun {
   // Decodes `bytes` into the record fields.
   void Load(const std::string& bytes);
   // Encodes the record fields.
-  std::string Encode();
+  std::string Encode() { return TakeEncoded(EncodeInPlace()); }
+  // Encodes the record fields into the buffer; returns their length.
+  std::uint32_t EncodeInPlace();
+  // The `used` bytes encoded in the buffer, which is left zero.
+  std::string TakeEncoded(std::uint32_t used);
   // `bytes` decoded and encoded again: the form a record written from the
   // fields has, so that records of either side compare.
   std::string Canonical(const std::string& bytes) {
@@ -97,6 +101,10 @@ class TSyncRun {
   }
   // The record image of desktop item `item` merged onto `base`.
   TRecord Image(const TDorvSyncItem& item, const TRecord* base);
+  // As Image onto `base`, but no value when the image is `base` itself
+  // (compared in the buffer: most items, most synchronisations, need no
+  // copy).
+  std::optional<TRecord> ChangedImage(const TDorvSyncItem& item, const TRecord& base);
   // The category index of desktop category `name` for a record whose last
   // synchronised version is `base`.
   std::uint8_t Category(const std::string& name, const TRecord* base);
@@ -169,10 +177,14 @@ void TSyncRun::Load(const std::string& bytes) {
                                static_cast<std::int32_t>(bytes.size()), db_.Fields(), true);
 }
 
-std::string TSyncRun::Encode() {
+std::uint32_t TSyncRun::EncodeInPlace() {
   std::uint32_t used = 0;
   db_.SetBufferFromFieldValues(buffer_.data(), static_cast<std::int32_t>(buffer_.size()),
                                db_.Fields(), used, true);
+  return used;
+}
+
+std::string TSyncRun::TakeEncoded(std::uint32_t used) {
   std::string bytes(reinterpret_cast<const char*>(buffer_.data()), used);
   // Bytes the layout skips must read as zero next time.
   std::memset(buffer_.data(), 0, used);
@@ -257,6 +269,21 @@ TRecord TSyncRun::Image(const TDorvSyncItem& item, const TRecord* base) {
   adapter_.ToRecord(item, db_.Fields());
   image.bytes = Encode();
   Attributes(item, base, image);
+  return image;
+}
+
+std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const TRecord& base) {
+  Load(base.bytes);
+  adapter_.ToRecord(item, db_.Fields());
+  const std::uint32_t used = EncodeInPlace();
+  TRecord image;
+  Attributes(item, &base, image);
+  if (image.category == base.category && image.secret == base.secret && used == base.bytes.size() &&
+      std::memcmp(buffer_.data(), base.bytes.data(), used) == 0) {
+    std::memset(buffer_.data(), 0, used);
+    return std::nullopt;
+  }
+  image.bytes = TakeEncoded(used);
   return image;
 }
 
@@ -365,15 +392,16 @@ void TSyncRun::PlanTwoWay() {
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
-      image = Image(*item, &last);
       // An image is in canonical form: one equal to the last record needs
-      // no canonical copy of it (most items, most synchronisations).
-      if (!SameRecord(*image, last)) {
+      // no canonical copy of it, nor a copy of its own (most items, most
+      // synchronisations); the image is needed only when changed.
+      image = ChangedImage(*item, last);
+      if (image) {
         TRecord base = last;
         base.bytes = Canonical(last.bytes);
         desktop_changed = !SameRecord(*image, base);
+        image->id = id;
       }
-      image->id = id;
     }
 
     if (archived) {
