@@ -335,9 +335,11 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
     PlanTwoWay();
   }
   // The live items and the new state hold what is still needed: the
-  // desktop's items (moved from) and the last state go before the writes.
+  // desktop's items (moved from), the last state and the handheld's records
+  // read (all of them in a slow synchronisation) go before the writes.
   std::vector<TDorvSyncItem>().swap(desktop_);
   std::vector<TRecord>().swap(state_);
+  std::vector<THandheldRecord>().swap(handheld_);
 }
 
 void TSyncRun::PlanTwoWay() {
