@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include <fernwick/abi/SyncApi.h>
@@ -23,6 +25,31 @@ struct THandheldRecord {
   bool deleted = false;
   bool archived = false;
 };
+
+// Sorts `records` by id and keeps, of those with one id, the last added.
+template <typename T, typename Id>
+void SortKeepingLast(std::vector<T>& records, Id id) {
+  std::stable_sort(records.begin(), records.end(),
+                   [&](const T& a, const T& b) { return id(a) < id(b); });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (i + 1 < records.size() && id(records[i + 1]) == id(records[i])) continue;
+    if (kept != i) records[kept] = std::move(records[i]);
+    ++kept;
+  }
+  records.erase(records.begin() + static_cast<std::ptrdiff_t>(kept), records.end());
+}
+
+// The element of `records` (sorted by id) with id `id`, or null.
+template <typename T, typename Id>
+T* FindById(std::vector<T>& records, std::uint32_t wanted, Id id) {
+  const auto at = std::lower_bound(records.begin(), records.end(), wanted,
+                                   [&](const T& r, std::uint32_t v) { return id(r) < v; });
+  return at != records.end() && id(*at) == wanted ? &*at : nullptr;
+}
+
+constexpr auto RecordId = [](const TRecord& r) { return r.id; };
+constexpr auto HandheldId = [](const THandheldRecord& r) { return r.record.id; };
 
 bool SameRecord(const TRecord& a, const TRecord& b) {
   return a.bytes == b.bytes && a.category == b.category && a.secret == b.secret;
@@ -55,14 +82,19 @@ class TSyncRun {
   void ForgetRenamed();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
-  TDorvSyncState NewState() const;
+  // The state to save; takes the records planned.
+  TDorvSyncState NewState();
   const TDorvSyncCounts& Counts() const { return counts_; }
 
  private:
   // Decodes `bytes` into the record fields.
   void Load(const std::string& bytes);
   // Encodes the record fields.
-  std::string Encode();
+  std::string Encode() { return TakeEncoded(EncodeInPlace()); }
+  // Encodes the record fields into the buffer; returns their length.
+  std::uint32_t EncodeInPlace();
+  // The `used` bytes encoded in the buffer, which is left zero.
+  std::string TakeEncoded(std::uint32_t used);
   // `bytes` decoded and encoded again: the form a record written from the
   // fields has, so that records of either side compare.
   std::string Canonical(const std::string& bytes) {
@@ -71,6 +103,10 @@ class TSyncRun {
   }
   // The record image of desktop item `item` merged onto `base`.
   TRecord Image(const TDorvSyncItem& item, const TRecord* base);
+  // As Image onto `base`, but no value when the image is `base` itself
+  // (compared in the buffer: most items, most synchronisations, need no
+  // copy).
+  std::optional<TRecord> ChangedImage(const TDorvSyncItem& item, const TRecord& base);
   // The category index of desktop category `name` for a record whose last
   // synchronised version is `base`.
   std::uint8_t Category(const std::string& name, const TRecord* base);
@@ -99,6 +135,13 @@ class TSyncRun {
   void PlanTwoWay();
   void PlanDesktopToHandheld();
   void PlanHandheldToDesktop();
+  // Sorted vectors rather than maps: one block for all, no node per record.
+  TRecord* InState(std::uint32_t id) { return FindById(state_, id, RecordId); }
+  THandheldRecord* OnHandheld(std::uint32_t id) { return FindById(handheld_, id, HandheldId); }
+  // Records `record` as what the new state holds of its id (the last said
+  // of an id counts; sorted in NewState).
+  void SetNext(const TRecord& record) { next_state_.push_back(record); }
+  void SetNext(TRecord&& record) { next_state_.push_back(std::move(record)); }
 
   TDorvConduitDb& db_;
   TDorvSyncAdapter& adapter_;
@@ -107,9 +150,11 @@ class TSyncRun {
   std::vector<std::uint8_t> buffer_;
 
   bool has_state_ = false;
-  std::map<std::uint32_t, TRecord> state_;
+  // The state's records, ascending by id.
+  std::vector<TRecord> state_;
   bool full_read_ = false;
-  std::map<std::uint32_t, THandheldRecord> handheld_;
+  // The handheld's records read, ascending by id.
+  std::vector<THandheldRecord> handheld_;
   std::vector<TDorvSyncItem> desktop_;
   bool has_categories_ = false;
   TDorvCategories current_;
@@ -120,8 +165,9 @@ class TSyncRun {
   // Handheld records the state does not know, by their canonical bytes.
   std::multimap<std::string, std::uint32_t> unknown_;
   // Of those, the ones a desktop item names (stPCtoHH): never adopted.
-  std::set<std::uint32_t> named_;
-  std::map<std::uint32_t, TRecord> next_state_;
+  std::unordered_set<std::uint32_t> named_;
+  // The new state's records, each with its id, in the order planned.
+  std::vector<TRecord> next_state_;
   std::vector<TDorvSyncItem> live_;
   std::vector<TDorvSyncItem> archived_;
   std::vector<TWrite> writes_;
@@ -133,10 +179,14 @@ void TSyncRun::Load(const std::string& bytes) {
                                static_cast<std::int32_t>(bytes.size()), db_.Fields(), true);
 }
 
-std::string TSyncRun::Encode() {
+std::uint32_t TSyncRun::EncodeInPlace() {
   std::uint32_t used = 0;
   db_.SetBufferFromFieldValues(buffer_.data(), static_cast<std::int32_t>(buffer_.size()),
                                db_.Fields(), used, true);
+  return used;
+}
+
+std::string TSyncRun::TakeEncoded(std::uint32_t used) {
   std::string bytes(reinterpret_cast<const char*>(buffer_.data()), used);
   // Bytes the layout skips must read as zero next time.
   std::memset(buffer_.data(), 0, used);
@@ -164,7 +214,8 @@ void TSyncRun::Read(std::optional<TDorvSyncState>& state) {
     }
   }
   if (has_state_) {
-    for (TRecord& record : state->records) state_[record.id] = std::move(record);
+    // Decode checked that the ids ascend.
+    state_ = std::move(state->records);
     state->records.clear();
   }
 
@@ -181,13 +232,15 @@ void TSyncRun::Read(std::optional<TDorvSyncState>& state) {
     if (!found.deleted || found.archived)
       found.record.bytes.assign(reinterpret_cast<const char*>(db_.GetCurrentRecord()),
                                 db_.RecordSize());
-    handheld_[found.record.id] = std::move(found);
+    handheld_.push_back(std::move(found));
   };
   if (full_read_) {
+    handheld_.reserve(db_.RecordCount());
     for (db_.First(); !db_.Eof(); db_.Next()) take();
   } else {
     while (db_.NextModified()) take();
   }
+  SortKeepingLast(handheld_, HandheldId);
   desktop_ = adapter_.ReadDesktop();
 }
 
@@ -221,6 +274,21 @@ TRecord TSyncRun::Image(const TDorvSyncItem& item, const TRecord* base) {
   return image;
 }
 
+std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const TRecord& base) {
+  Load(base.bytes);
+  adapter_.ToRecord(item, db_.Fields());
+  const std::uint32_t used = EncodeInPlace();
+  TRecord image;
+  Attributes(item, &base, image);
+  if (image.category == base.category && image.secret == base.secret && used == base.bytes.size() &&
+      std::memcmp(buffer_.data(), base.bytes.data(), used) == 0) {
+    std::memset(buffer_.data(), 0, used);
+    return std::nullopt;
+  }
+  image.bytes = TakeEncoded(used);
+  return image;
+}
+
 TDorvSyncItem TSyncRun::FromHandheld(const TRecord& record, const TDorvSyncItem* previous) {
   Load(record.bytes);
   TDorvSyncItem item = adapter_.FromRecord(db_.Fields(), previous);
@@ -232,12 +300,12 @@ TDorvSyncItem TSyncRun::FromHandheld(const TRecord& record, const TDorvSyncItem*
 
 void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
   for (auto [at, end] = unknown_.equal_range(record.bytes); at != end; ++at) {
-    const TRecord& found = handheld_.at(at->second).record;
+    const TRecord& found = OnHandheld(at->second)->record;
     if (found.category != record.category || found.secret != record.secret ||
         named_.count(found.id) != 0)
       continue;
     item.id = found.id;
-    next_state_[found.id] = found;
+    SetNext(found);
     AddLive(std::move(item), found);
     unknown_.erase(at);
     return;
@@ -250,9 +318,9 @@ void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
 void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // Handheld records the state does not know: new there, or appended by a
   // synchronisation cut short. Live ones may be adopted by an append.
-  for (const auto& [id, found] : handheld_) {
-    if (found.deleted || state_.count(id) != 0) continue;
-    unknown_.emplace(Canonical(found.record.bytes), id);
+  for (const THandheldRecord& found : handheld_) {
+    if (found.deleted || InState(found.record.id) != nullptr) continue;
+    unknown_.emplace(Canonical(found.record.bytes), found.record.id);
   }
   if (journal) {
     std::size_t there = 0;
@@ -268,24 +336,49 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   } else {
     PlanTwoWay();
   }
+  // The live items and the new state hold what is still needed: the
+  // desktop's items (moved from), the last state and the handheld's records
+  // read (all of them in a slow synchronisation) go before the writes.
+  std::vector<TDorvSyncItem>().swap(desktop_);
+  std::vector<TRecord>().swap(state_);
+  std::vector<THandheldRecord>().swap(handheld_);
 }
 
 void TSyncRun::PlanTwoWay() {
   // The desktop's items by the id the state knows; the others are new.
-  std::map<std::uint32_t, TDorvSyncItem*> desktop;
-  std::vector<const TDorvSyncItem*> fresh;
-  for (TDorvSyncItem& item : desktop_) {
-    if (item.id != 0 && state_.count(item.id) != 0 && desktop.count(item.id) == 0) {
-      desktop[item.id] = &item;
-    } else {
-      fresh.push_back(&item);
+  // The first item of each id; the others, and those the state does not
+  // know (not met below), are new.
+  // (id, index) of the desktop's items with an id, by id and, of one id,
+  // in the desktop's order: met walking along with the state's records
+  // and the handheld's, which ascend by id too. The first item of each id
+  // is that record's; the others, and those the state does not know, are
+  // new.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> desktop;
+  desktop.reserve(desktop_.size());
+  for (std::size_t i = 0; i < desktop_.size(); ++i)
+    if (desktop_[i].id != 0) desktop.emplace_back(desktop_[i].id, static_cast<std::uint32_t>(i));
+  std::sort(desktop.begin(), desktop.end());
+  std::vector<bool> met(desktop_.size(), false);
+  // Room for every item at most once (more would double the vectors).
+  std::size_t known = 0;
+  {
+    auto on_desktop = desktop.begin();
+    for (const TRecord& last : state_) {
+      while (on_desktop != desktop.end() && on_desktop->first < last.id) ++on_desktop;
+      known += on_desktop != desktop.end() && on_desktop->first == last.id;
     }
   }
+  const std::size_t most = state_.size() + (desktop_.size() - known) + unknown_.size();
+  next_state_.reserve(most);
+  live_.reserve(most);
 
-  for (auto& [id, last] : state_) {
-    const auto on_handheld = handheld_.find(id);
-    const THandheldRecord* now = nullptr;
-    if (on_handheld != handheld_.end()) now = &on_handheld->second;
+  auto on_handheld = handheld_.begin();
+  auto on_desktop = desktop.begin();
+  for (TRecord& last : state_) {
+    const std::uint32_t id = last.id;
+    while (on_handheld != handheld_.end() && on_handheld->record.id < id) ++on_handheld;
+    const THandheldRecord* now =
+        on_handheld != handheld_.end() && on_handheld->record.id == id ? &*on_handheld : nullptr;
     // Fast: a record without a change flag is as the state has it.
     const bool handheld_gone =
         full_read_ ? (now == nullptr || now->deleted) : (now != nullptr && now->deleted);
@@ -294,20 +387,25 @@ void TSyncRun::PlanTwoWay() {
         !handheld_gone && now != nullptr && !SameRecord(now->record, last);
     const TRecord& handheld = handheld_changed ? now->record : last;
 
-    const auto on_desktop = desktop.find(id);
-    TDorvSyncItem* item = on_desktop == desktop.end() ? nullptr : on_desktop->second;
+    while (on_desktop != desktop.end() && on_desktop->first < id) ++on_desktop;
+    TDorvSyncItem* item = nullptr;
+    if (on_desktop != desktop.end() && on_desktop->first == id) {
+      met[on_desktop->second] = true;
+      item = &desktop_[on_desktop->second];
+    }
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
-      image = Image(*item, &last);
       // An image is in canonical form: one equal to the last record needs
-      // no canonical copy of it (most items, most synchronisations).
-      if (!SameRecord(*image, last)) {
+      // no canonical copy of it, nor a copy of its own (most items, most
+      // synchronisations); the image is needed only when changed.
+      image = ChangedImage(*item, last);
+      if (image) {
         TRecord base = last;
         base.bytes = Canonical(last.bytes);
         desktop_changed = !SameRecord(*image, base);
+        image->id = id;
       }
-      image->id = id;
     }
 
     if (archived) {
@@ -326,7 +424,7 @@ void TSyncRun::PlanTwoWay() {
     }
     if (!item) {  // deleted on the desktop
       if (handheld_changed) {
-        next_state_[id] = handheld;
+        SetNext(handheld);
         AddLive(FromHandheld(handheld, nullptr), handheld);
         ++counts_.to_desktop;
       } else {
@@ -339,18 +437,18 @@ void TSyncRun::PlanTwoWay() {
       // Neither the item nor the last record is needed again: moved, not
       // copied (twice the memory of the desktop's items otherwise).
       AddLive(std::move(*item), last);
-      next_state_[id] = std::move(last);
+      SetNext(std::move(last));
     } else if (!desktop_changed) {
-      next_state_[id] = handheld;
+      SetNext(handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       ++counts_.to_desktop;
     } else if (!handheld_changed) {
-      next_state_[id] = *image;
+      SetNext(*image);
       writes_.push_back({TWrite::kEdit, id, *image, 0});
       AddLive(std::move(*item), *image);
       ++counts_.to_handheld;
     } else {
-      next_state_[id] = handheld;
+      SetNext(handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       TRecord canonical = handheld;
       canonical.bytes = Canonical(handheld.bytes);
@@ -369,20 +467,21 @@ void TSyncRun::PlanTwoWay() {
   // New on the desktop: the same content new on the handheld is the same
   // item (a first synchronisation, a slow one after another desktop, an
   // append cut short).
-  for (const TDorvSyncItem* item : fresh) {
-    const TRecord image = Image(*item, nullptr);
-    AppendOrAdopt(*item, image);
+  for (std::size_t i = 0; i < desktop_.size(); ++i) {
+    if (met[i]) continue;
+    const TRecord image = Image(desktop_[i], nullptr);
+    AppendOrAdopt(std::move(desktop_[i]), image);
   }
   // New on the handheld.
   for (const auto& [canonical, id] : unknown_) {
-    const TRecord& record = handheld_.at(id).record;
-    next_state_[id] = record;
+    const TRecord& record = OnHandheld(id)->record;
+    SetNext(record);
     AddLive(FromHandheld(record, nullptr), record);
     ++counts_.to_desktop;
   }
   unknown_.clear();
-  for (const auto& [id, found] : handheld_) {
-    if (found.archived && state_.count(id) == 0) {
+  for (const THandheldRecord& found : handheld_) {
+    if (found.archived && InState(found.record.id) == nullptr) {
       archived_.push_back(FromHandheld(found.record, nullptr));
       ++counts_.archived;
     }
@@ -392,17 +491,15 @@ void TSyncRun::PlanTwoWay() {
 void TSyncRun::PlanDesktopToHandheld() {
   // First the items whose record the handheld holds, then the others, so
   // that no append adopts a record an item names.
-  std::map<std::uint32_t, bool> kept;
+  std::unordered_set<std::uint32_t> kept;
   std::vector<const TDorvSyncItem*> others;
   for (const TDorvSyncItem& item : desktop_) {
-    const auto found = handheld_.find(item.id);
-    if (item.id == 0 || found == handheld_.end() || found->second.deleted ||
-        kept.count(item.id) != 0) {
+    const THandheldRecord* found = item.id == 0 ? nullptr : OnHandheld(item.id);
+    if (found == nullptr || found->deleted || !kept.insert(item.id).second) {
       others.push_back(&item);
       continue;
     }
-    kept[item.id] = true;
-    TRecord base = found->second.record;
+    TRecord base = found->record;
     TRecord image = Image(item, &base);
     image.id = item.id;
     base.bytes = Canonical(base.bytes);
@@ -410,16 +507,19 @@ void TSyncRun::PlanDesktopToHandheld() {
       writes_.push_back({TWrite::kEdit, item.id, image, 0});
       ++counts_.to_handheld;
     }
-    next_state_[item.id] = image;
+    SetNext(image);
     AddLive(item, image);
     named_.insert(item.id);
   }
   for (const TDorvSyncItem* item : others) AppendOrAdopt(*item, Image(*item, nullptr));
-  for (const auto& [id, found] : handheld_) {
+  // Adopted by an append: kept too.
+  for (const TRecord& record : next_state_) kept.insert(record.id);
+  for (const THandheldRecord& found : handheld_) {
+    const std::uint32_t id = found.record.id;
     if (found.archived) {
       archived_.push_back(FromHandheld(found.record, nullptr));
       ++counts_.archived;
-    } else if (!found.deleted && kept.count(id) == 0 && next_state_.count(id) == 0) {
+    } else if (!found.deleted && kept.count(id) == 0) {
       writes_.push_back({TWrite::kDelete, id, {}, 0});
       ++counts_.deleted;
     }
@@ -427,17 +527,19 @@ void TSyncRun::PlanDesktopToHandheld() {
 }
 
 void TSyncRun::PlanHandheldToDesktop() {
-  std::map<std::uint32_t, const TDorvSyncItem*> desktop;
+  std::unordered_map<std::uint32_t, const TDorvSyncItem*> desktop;
+  desktop.reserve(desktop_.size());
   for (const TDorvSyncItem& item : desktop_)
     if (item.id != 0) desktop.emplace(item.id, &item);
-  for (const auto& [id, found] : handheld_) {
+  for (const THandheldRecord& found : handheld_) {
+    const std::uint32_t id = found.record.id;
     const auto previous = desktop.find(id);
     const TDorvSyncItem* item = previous == desktop.end() ? nullptr : previous->second;
     if (found.archived) {
       archived_.push_back(FromHandheld(found.record, item));
       ++counts_.archived;
     } else if (!found.deleted) {
-      next_state_[id] = found.record;
+      SetNext(found.record);
       AddLive(FromHandheld(found.record, item), found.record);
       ++counts_.to_desktop;
     }
@@ -478,13 +580,12 @@ bool TSyncRun::WriteHandheld() {
     db_.SetCategoryId(write.record.category);
     db_.SetAttributes(write.record.secret ? eRecAttrSecret : 0);
     db_.Post();
+    // An edit's record is in the new state since it was planned.
     if (write.kind == TWrite::kAppend) {
       write.record.id = db_.GetRecordId();
       live_[write.item].id = write.record.id;
-    } else {
-      write.record.id = write.id;
+      SetNext(std::move(write.record));
     }
-    next_state_[write.record.id] = write.record;
   }
   return wrote;
 }
@@ -502,13 +603,12 @@ void TSyncRun::ForgetRenamed() {
   db_.WriteAppInfo();
 }
 
-TDorvSyncState TSyncRun::NewState() const {
+TDorvSyncState TSyncRun::NewState() {
   TDorvSyncState state;
   state.app_info = app_info_;
-  for (const auto& [id, record] : next_state_) {
-    state.records.push_back(record);
-    state.records.back().id = id;
-  }
+  SortKeepingLast(next_state_, RecordId);
+  state.records = std::move(next_state_);
+  next_state_.clear();
   return state;
 }
 

@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include <fernwick/framework/Exceptions.h>
@@ -70,7 +69,11 @@ class TReader {
 std::string TDorvSyncState::Encode(Kind kind) const {
   if (app_info.size() > kMaxBlock)
     throw EDorvConduitError("The application info block is too long for a sync state file");
-  std::string out = Magic(kind);
+  std::size_t size = kMagicLength + 4 + 2 + app_info.size() + 4;
+  for (const TDorvSyncRecord& record : records) size += 7 + record.bytes.size();
+  std::string out;
+  out.reserve(size);
+  out = Magic(kind);
   Put(out, static_cast<std::uint32_t>(records.size()), 4);
   Put(out, static_cast<std::uint32_t>(app_info.size()), 2);
   out += app_info;
@@ -139,7 +142,14 @@ std::optional<TDorvSyncState> TDorvSyncState::Load(const std::filesystem::path& 
     throw EDorvConduitError("Cannot read " + path.string() + ": it is a folder");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EDorvConduitError("Cannot read " + path.string());
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in blocks into one string (a character at a time costs more than
+  // decoding it).
+  std::string bytes;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (!error) bytes.reserve(static_cast<std::size_t>(size));
+  char block[65536];
+  while (in.read(block, sizeof block) || in.gcount() > 0)
+    bytes.append(block, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) throw EDorvConduitError("Cannot read " + path.string());
   return Decode(bytes, kind, path.string());
 }
