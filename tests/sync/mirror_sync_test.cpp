@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "EmulatedHandheld.h"
+#include "CategoryBytes.h"
 #include <fernwick/db/CategoryBlock.h>
 #include <fernwick/db/DorvConduitDb.h>
 #include <fernwick/framework/Exceptions.h>
@@ -79,18 +80,6 @@ TDorvCategories DecodeCategories(const std::vector<std::uint8_t>& app_info) {
   db.GetFieldValuesFromBuffer(app_info.data(), static_cast<std::int32_t>(app_info.size()),
                               db.AppInfoFields(), false);
   return TDorvCategories::Read(db.AppInfoFields());
-}
-
-std::vector<std::uint8_t> EncodeCategories(const TDorvCategories& block) {
-  TDorvConduitDb db(nullptr);
-  AddCategoryFields(db.AppInfoFields());
-  block.Write(db.AppInfoFields());
-  std::vector<std::uint8_t> bytes(400, 0);
-  std::uint32_t used = 0;
-  db.SetBufferFromFieldValues(bytes.data(), static_cast<std::int32_t>(bytes.size()),
-                              db.AppInfoFields(), used, false);
-  bytes.resize(used);
-  return bytes;
 }
 
 std::string Text(const pdb::PdbRecord& record) { return testing::RecordText(record); }

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "standins/pdb/PdbFile.h"
+#include "CategoryBytes.h"
 #include <fernwick/db/CategoryBlock.h>
 #include <fernwick/db/DorvConduitDb.h>
 
@@ -49,18 +50,6 @@ int Knob(const char* name, int fallback) {
   const char* text = std::getenv(name);
   const int value = text == nullptr ? 0 : std::atoi(text);
   return value > 0 ? value : fallback;
-}
-
-std::vector<std::uint8_t> EncodeCategories(const TDorvCategories& block) {
-  TDorvConduitDb db(nullptr);
-  AddCategoryFields(db.AppInfoFields());
-  block.Write(db.AppInfoFields());
-  std::vector<std::uint8_t> bytes(400, 0);
-  std::uint32_t used = 0;
-  db.SetBufferFromFieldValues(bytes.data(), static_cast<std::int32_t>(bytes.size()),
-                              db.AppInfoFields(), used, false);
-  bytes.resize(used);
-  return bytes;
 }
 
 TDorvCategories DecodeCategories(const std::vector<std::uint8_t>& app_info) {
