@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -65,9 +66,15 @@ struct TWrite {
 
 class TSyncRun {
  public:
-  TSyncRun(TDorvConduitDb& db, TDorvSyncAdapter& adapter, TSyncTypes type,
-           const std::function<void(const std::string&)>& log)
-      : db_(db), adapter_(adapter), type_(type), log_(log), buffer_(kDorvBufferSize, 0) {}
+  // `record_bytes` is the adapter's RecordBytes, set around FromRecord.
+  TSyncRun(TDorvConduitDb& db, TDorvSyncAdapter& adapter, std::string_view& record_bytes,
+           TSyncTypes type, const std::function<void(const std::string&)>& log)
+      : db_(db),
+        adapter_(adapter),
+        record_bytes_(record_bytes),
+        type_(type),
+        log_(log),
+        buffer_(kDorvBufferSize, 0) {}
 
   // Reads both sides; takes the records out of `state`.
   void Read(std::optional<TDorvSyncState>& state);
@@ -145,6 +152,7 @@ class TSyncRun {
 
   TDorvConduitDb& db_;
   TDorvSyncAdapter& adapter_;
+  std::string_view& record_bytes_;
   TSyncTypes type_;
   const std::function<void(const std::string&)>& log_;
   std::vector<std::uint8_t> buffer_;
@@ -291,6 +299,12 @@ std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const T
 
 TDorvSyncItem TSyncRun::FromHandheld(const TRecord& record, const TDorvSyncItem* previous) {
   Load(record.bytes);
+  // Not left pointing at `record` once FromRecord is done or has thrown.
+  struct TClear {
+    std::string_view& bytes;
+    ~TClear() { bytes = {}; }
+  } clear{record_bytes_};
+  record_bytes_ = record.bytes;
   TDorvSyncItem item = adapter_.FromRecord(db_.Fields(), previous);
   item.id = record.id;
   item.category = CategoryName(record.category);
@@ -645,7 +659,7 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
     return {};
   }
   const bool read_only = type == stHHtoPC;
-  TSyncRun run(db_, adapter_, type, log);
+  TSyncRun run(db_, adapter_, adapter_.record_bytes_, type, log);
   db_.SetOpenMode(read_only ? eDbRead : eDbRead | eDbWrite | eDbExclusive);
   db_.Open();
   try {

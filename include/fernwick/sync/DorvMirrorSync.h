@@ -47,6 +47,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fernwick/abi/SyncProperties.h>
@@ -101,6 +102,19 @@ class TDorvSyncAdapter {
   /// short before the handheld's purge archives the same records again.
   virtual void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                             const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) = 0;
+
+ protected:
+  /// While the engine runs FromRecord: the bytes of the record decoded in
+  /// its `fields`, exactly as the handheld holds them (a record the fields
+  /// cannot describe, a damaged one say, need not encode back to them);
+  /// empty at any other time. For keeping the whole of a record the desktop
+  /// cannot hold.
+  std::string_view RecordBytes() const { return record_bytes_; }
+
+ private:
+  friend class TDorvMirrorSync;
+  /// The bytes RecordBytes returns; set by the engine around FromRecord.
+  std::string_view record_bytes_;
 };
 
 /// What one synchronisation did, as the summary line says it.
