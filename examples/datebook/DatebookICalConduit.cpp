@@ -36,8 +36,11 @@
 // naming it ("Date Book: record 7 skipped: date 0x0C5F is no day of the
 // calendar"); its id is listed in DateBook-skipped.txt, so that the next
 // synchronisation sees it unchanged on the desktop and the handheld keeps
-// it as it is. One archived that way is listed, with why, in
-// DateBook-archive-skipped.txt.
+// it as it is. One archived that way, which the handheld then purges, is
+// kept whole in DateBook-archive-skipped.txt, a line for each (by id):
+// "<id>\t<why>\t<description>\t<note>\t<record>", the description and note
+// with their tabs and line ends made spaces, the record its bytes as the
+// handheld held them, two upper-case hex digits a byte.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -144,6 +147,7 @@ struct TEvent {
   TMapped mapped;
   std::string skipped;
   std::string words;  // of a skipped record: "\t<description>\t<note>"
+  std::string bytes;  // of a skipped record: the record as the handheld held it
 };
 
 // The alarm of an advance of `seconds` before the start: the largest unit
@@ -437,7 +441,7 @@ class TDateBookFiles : public TDorvSyncAdapter {
       item.id = Id(e.source);
       item.secret = e.klass == "PRIVATE" || e.klass == "CONFIDENTIAL";
       std::vector<std::string> notes;
-      TEvent value{e.source, Map(e, cal, notes), {}, {}};
+      TEvent value{e.source, Map(e, cal, notes), {}, {}, {}};
       // The event of a record left out stays as it is until the record
       // can be read again.
       if (const auto found = skipped.find(item.id); item.id != 0 && found != skipped.end()) {
@@ -481,6 +485,8 @@ class TDateBookFiles : public TDorvSyncAdapter {
             text.begin(), text.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
         e.words += "\t" + text;
       }
+      // The whole record, for the archive: the handheld purges it.
+      e.bytes = RecordBytes();
       // The event it had stays as it was.
       if (const TEvent* old = previous ? std::any_cast<TEvent>(&previous->value) : nullptr) {
         e.vevent = old->vevent;
@@ -513,7 +519,7 @@ class TDateBookFiles : public TDorvSyncAdapter {
     std::vector<TDorvSyncItem> all;  // events of no id first, as they are
     for (TICalEvent& e : old.events) {
       const std::uint32_t id = Id(e.source);
-      TDorvSyncItem item{id, {}, {}, TEvent{e.source, {}, {}, {}}};
+      TDorvSyncItem item{id, {}, {}, TEvent{e.source, {}, {}, {}, {}}};
       if (id == 0) {
         all.push_back(std::move(item));
       } else {
@@ -596,7 +602,15 @@ class TDateBookFiles : public TDorvSyncAdapter {
       if (!e.skipped.empty()) {
         log_.AddLogEntry("Date Book: record " + std::to_string(item.id) + " skipped: " + e.skipped +
                          (archive ? " (archived: listed in DateBook-archive-skipped.txt)" : ""));
-        skipped += std::to_string(item.id) + "\t" + e.skipped + e.words + "\n";
+        skipped += std::to_string(item.id) + "\t" + e.skipped + e.words;
+        if (archive) {
+          skipped += '\t';
+          for (const char c : e.bytes) {
+            skipped += "0123456789ABCDEF"[(c >> 4) & 0x0F];
+            skipped += "0123456789ABCDEF"[c & 0x0F];
+          }
+        }
+        skipped += '\n';
         if (e.vevent.name.empty()) continue;
         log_.AddLogEntry("Date Book: record " + std::to_string(item.id) +
                          ": its event stays in the file as it was");

@@ -141,6 +141,10 @@ def main(bin_dir, handheld):
         for record, (offset, data, _) in bad.items():
             s.patch("DatebookDB.pdb", record, offset, data)
         s.patch("DatebookDB.pdb", 2912277, 11, b"\x1b\x0b")  # "Submit expenses" after 10 bytes
+        # The archived one also says it holds exceptions: its description's
+        # bytes read as a count, which no decoding and encoding gives back.
+        s.patch("DatebookDB.pdb", 2912272, 6, b"\x0c\x00")
+        archived = s.record_bytes("DatebookDB.pdb", 2912272)
         log = s.sync("datebook_conduit.dll", "slow")
         for record, (_, _, why) in bad.items():
             expect("Date Book: record {} skipped: {}".format(record, why) in log, log)
@@ -153,9 +157,13 @@ def main(bin_dir, handheld):
         data = s.read("DateBook", "DateBook.ics")
         expect_no_controls(data, "DateBook.ics")
         compare(live, events(data))
-        # The archived one is listed, with its words, beside the archive.
-        expect(s.read("DateBook", "DateBook-archive-skipped.txt").startswith(
-            b"2912272\tdate 0xC600 is no day of the calendar\t"), "archived record listed")
+        # The archived one, purged from the handheld, is kept whole beside
+        # the archive: its words and its bytes as they were.
+        line = s.read("DateBook", "DateBook-archive-skipped.txt")
+        expect(line.startswith(b"2912272\tdate 0xC600 is no day of the calendar\t"),
+               "archived record listed")
+        expect_equal(line.split(b"\t")[4:], [archived.hex().upper().encode("ascii") + b"\n"],
+                     "archived record's bytes")
         # The records left out are not taken for deleted on the desktop: the
         # handheld keeps them as they are, and the text read back unchanged
         # without its control characters changes nothing either.

@@ -147,6 +147,20 @@ class Scratch:
             f.write(data)
         return int.from_bytes(entry[5:8], "big")
 
+    def record_bytes(self, database, record_id):
+        """The bytes of record `record_id` of the handheld's `database`, as
+        its file holds them (up to the next record's data, or the file's
+        end)."""
+        data = self.read_handheld(database)
+        entries = [data[78 + 8 * i:86 + 8 * i]
+                   for i in range(int.from_bytes(data[76:78], "big"))]
+        offsets = sorted(int.from_bytes(e[0:4], "big") for e in entries)
+        for e in entries:
+            if int.from_bytes(e[5:8], "big") == record_id:
+                start = int.from_bytes(e[0:4], "big")
+                return data[start:next((o for o in offsets if o > start), len(data))]
+        raise AssertionError("no record {} in {}".format(record_id, database))
+
     def read_handheld(self, database):
         with open(os.path.join(self.handheld, database), "rb") as f:
             return f.read()
