@@ -7,7 +7,7 @@ packages=(cmake g++ make libgtest-dev libgmock-dev googletest libbenchmark-dev
   libpalm-perl imgvtopgm
   libfltk1.3-dev fluid xvfb xauth xdotool imagemagick
   python3 python3-icalendar python3-vobject
-  doxygen)
+  doxygen strace)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
