@@ -81,10 +81,9 @@ for c in "${conduits[@]}"; do libraries+=("$bin/lib${c}_conduit.so"); done
 
 echo
 echo "=== What landed on the desktop ($demo/desktop)"
-# The exporter (Address Book) also keeps one piece per record (*.part)
-# from which it assembles its files; those are counted, not listed. The two-way conduits keep their state (*.sync-state).
-(cd "$demo/desktop" && find . -type f ! -name '*.part' | sort &&
-  echo "($(find . -type f -name '*.part' | wc -l) per-record pieces)")
+# Beside their files the two-way conduits keep the state of the last
+# synchronisation (*.sync-state).
+(cd "$demo/desktop" && find . -type f | sort)
 if [ -f "$demo/desktop/ToDo/ToDo.csv" ]; then
   echo "--- first lines of ToDo/ToDo.csv"
   head -n 5 "$demo/desktop/ToDo/ToDo.csv"
