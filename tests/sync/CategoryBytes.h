@@ -24,4 +24,16 @@ inline std::vector<std::uint8_t> EncodeCategories(const TDorvCategories& block) 
   return bytes;
 }
 
+// The sync tests' category block: Unfiled, Business (1) and Personal (2).
+inline TDorvCategories BusinessAndPersonal() {
+  TDorvCategories block;
+  block.names[0] = "Unfiled";
+  block.names[1] = "Business";
+  block.ids[1] = 1;
+  block.names[2] = "Personal";
+  block.ids[2] = 2;
+  block.last_unique_id = 2;
+  return block;
+}
+
 }  // namespace fernwick

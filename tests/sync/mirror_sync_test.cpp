@@ -124,14 +124,7 @@ class MirrorSync : public ::testing::Test {
   void PutEmpty(const std::vector<std::string>& texts = {},
                 const std::vector<std::uint8_t>& attributes = {}) {
     pdb::PdbDatabase db = testing::TextDatabase("SyncDB", texts, attributes);
-    TDorvCategories block;
-    block.names[0] = "Unfiled";
-    block.names[1] = "Business";
-    block.ids[1] = 1;
-    block.names[2] = "Personal";
-    block.ids[2] = 2;
-    block.last_unique_id = 2;
-    db.app_info = EncodeCategories(block);
+    db.app_info = EncodeCategories(BusinessAndPersonal());
     handheld_.Put(db);
   }
 

@@ -200,14 +200,7 @@ TEST_F(SyncCrash, KilledTwoWaySyncsLoseNothingAndConverge) {
     db.name = "LinesDB";
     db.type = pdb::FourCC("DATA");
     db.creator = pdb::FourCC("line");
-    TDorvCategories block;
-    block.names[0] = "Unfiled";
-    block.names[1] = "Business";
-    block.ids[1] = 1;
-    block.names[2] = "Personal";
-    block.ids[2] = 2;
-    block.last_unique_id = 2;
-    db.app_info = EncodeCategories(block);
+    db.app_info = EncodeCategories(BusinessAndPersonal());
     for (std::uint32_t id = 1; id <= 40; ++id) {
       const std::string text = "start" + std::to_string(id);
       pdb::PdbRecord r{static_cast<std::uint8_t>(id % 3), id, {text.begin(), text.end()}};
