@@ -94,7 +94,18 @@ void TDorvConduitDb::Open() {
 void TDorvConduitDb::Close() {
   if (!active_) return;
   Fire(BeforeClose());
-  TestSyncApi("SyncCloseDB failed", SyncCloseDB(db_handle_));
+  const std::int32_t status = SyncCloseDB(db_handle_);
+  // A close that fails leaves the database open, so that it can be closed
+  // again; but a handle the Sync Manager no longer knows (it dropped it
+  // when an earlier close failed to write the database back) is closed for
+  // good, and keeping the component open would make every later Close and
+  // rename fail the same way.
+  if (status == SYNCERR_FILE_NOT_OPEN) {
+    active_ = false;
+    record_count_ = 0;
+    state_ = pdsInactive;
+  }
+  TestSyncApi("SyncCloseDB failed", status);
   active_ = false;
   record_count_ = 0;
   state_ = pdsInactive;

@@ -434,6 +434,20 @@ TEST_F(DatabaseComponent, FailedCloseKeepsTheDatabaseOpen) {
   EXPECT_EQ(db_.FileName(), "TestDB");
 }
 
+// A close answered "not open" (the handle was dropped by an earlier close
+// whose write-back failed) leaves the component closed, not stuck open.
+TEST_F(DatabaseComponent, CloseOfADroppedHandleClosesTheComponent) {
+  Put({"a"});
+  db_.Open();
+  handheld_.InjectFault("SyncCloseDB", SYNCERR_FILE_NOT_OPEN);
+  const EDorvConduitError e = CatchDorv([&] { db_.Close(); });
+  EXPECT_EQ(e.ErrorCode(), SYNCERR_FILE_NOT_OPEN);
+  EXPECT_FALSE(db_.Active());
+  EXPECT_EQ(db_.State(), pdsInactive);
+  db_.SetFileName("Other");
+  EXPECT_EQ(db_.FileName(), "Other");
+}
+
 TEST_F(DatabaseComponent, FailedReadLeavesFieldsAndCursor) {
   Put({"a", "b"});
   db_.Open();

@@ -287,7 +287,9 @@ class TDorvConduitDb : public TComponent {
   /// its status is written to the HotSync log.
   void Open();
   /// Closes the database (SyncCloseDB). A pending append or edit is dropped.
-  /// When SyncCloseDB fails the component stays open.
+  /// When SyncCloseDB fails the component stays open, so that the close can
+  /// be tried again; except when it answers SYNCERR_FILE_NOT_OPEN (the
+  /// handle is gone): then the component is closed, and the error raised.
   void Close();
   ///@{
   /// Move to record 0, the last record, the next and the previous, and read
