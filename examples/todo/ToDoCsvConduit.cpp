@@ -72,7 +72,9 @@ class TToDoFiles : public TDorvSyncAdapter {
       row[column] = PalmToUtf8(fields.FieldByName(column)->GetAsString());
     const int priority = fields.FieldByName("Priority")->GetAsInteger();
     row["Priority"] = std::to_string(priority & 0x7F);
-    row["Completed"] = (priority & 0x80) != 0 ? "1" : "0";
+    // A std::string: MinGW's GCC 12 takes the assignment of the literal for
+    // an overlapping copy (-Werror=restrict).
+    row["Completed"] = std::string((priority & 0x80) != 0 ? "1" : "0");
     row["Due"] = DateText(fields.FieldByName("DueDate")->GetAsInteger());
     return TDorvSyncItem{0, {}, {}, std::move(row)};
   }
