@@ -8,9 +8,8 @@
 // - A memo archived on the handheld moves to <id>.archived.txt.
 // - A new .txt file of any other name in Memos/, and <desktop folder>/
 //   MemoPad/NewMemo.txt, is a new memo (category Unfiled): once the
-//   handheld has it, the file is renamed to Memos/<id>.txt, durable with the
-//   engine's state (a synchronisation cut short before that adopts the memo
-//   it appended, by its content, instead of adding it again).
+//   handheld has it, the file is renamed to Memos/<id>.txt, as
+//   common/TextFolder.h describes.
 // - A new file that cannot be a memo (not a regular file, holding a NUL, or
 //   longer than a memo record holds: 65,534 bytes in the handheld's
 //   character set, and a NUL) is left where it is with a line in the log; a
@@ -21,16 +20,10 @@
 // its category, a new one is Unfiled).
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <set>
+#include <optional>
 #include <string>
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
+#include "common/TextFolder.h"
 #include <fernwick/conduit/ConduitModule.h>
 #include <fernwick/db/CategoryBlock.h>
 #include <fernwick/db/PalmText.h>
@@ -40,13 +33,13 @@
 namespace {
 
 using namespace fernwick;
+using namespace fernwick::examples;
 namespace fs = std::filesystem;
 
 // A memo as its file holds it.
 struct TMemo {
-  fs::path source;   // the file it was read from; empty for one from the handheld
+  TTextFile file;    // the file it was read from (none for one from the handheld), its text
   std::string palm;  // its text in the handheld's character set
-  std::string utf8;  // the file's text as read
 };
 
 // The text of file `path`; false with `why` said when it cannot be a memo.
@@ -54,38 +47,20 @@ bool ReadMemo(const fs::path& path, TMemo& memo, std::string& why) {
   // A memo record is the text and a NUL, in at most 65,535 bytes; UTF-8
   // takes at most 4 bytes for each of its characters.
   constexpr std::uintmax_t kMaxText = 65534;
-  std::error_code error;
-  why = !fs::is_regular_file(path, error) ? "it is not a regular file" : "";
-#ifndef _WIN32
-  // O_NONBLOCK: what is there now may not be what was checked above, and
-  // opening a FIFO would wait for a writer.
-  const int fd = why.empty() ? ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
-  struct stat st {};
-  if (why.empty() && (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)))
-    why = fd < 0 ? "it cannot be read" : "it is not a regular file";
-  if (fd >= 0) ::close(fd);
-#endif
-  if (!why.empty()) return false;
-  if (fs::file_size(path, error) > 4 * kMaxText) {
-    why = "it is longer than a memo holds";
+  if (!ReadTextFile(path, 4 * kMaxText, "it is longer than a memo holds", memo.file, why))
     return false;
-  }
-  std::ifstream in(path, std::ios::binary);
-  memo.utf8.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) why = "it cannot be read";
-  if (memo.utf8.find('\0') != std::string::npos) why = "it holds a NUL, which ends a memo";
-  memo.palm = Utf8ToPalm(memo.utf8);
+  if (memo.file.text.find('\0') != std::string::npos) why = "it holds a NUL, which ends a memo";
+  memo.palm = Utf8ToPalm(memo.file.text);
   if (why.empty() && memo.palm.size() > kMaxText)
     why = "it is longer than a memo holds (" + std::to_string(memo.palm.size()) +
           " bytes on the handheld, at most " + std::to_string(kMaxText) + ")";
-  memo.source = path;
   return why.empty();
 }
 
 class TMemoFiles : public TDorvSyncAdapter {
  public:
-  TMemoFiles(fs::path folder, TDorvConduit& conduit, TDorvConduitDb& db)
-      : folder_(std::move(folder)), memos_(folder_ / "Memos"), conduit_(conduit), db_(db) {}
+  TMemoFiles(const fs::path& folder, TDorvConduit& conduit, TDorvConduitDb& db)
+      : memos_(folder / "Memos", folder / "NewMemo.txt"), conduit_(conduit), db_(db) {}
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::string names;
@@ -94,31 +69,19 @@ class TMemoFiles : public TDorvSyncAdapter {
     conduit_.AddLogEntry("Memo Pad categories: " + names);
 
     std::vector<TDorvSyncItem> items;
-    std::error_code error;
-    std::vector<fs::path> files;
-    for (const auto& entry : fs::directory_iterator(memos_, error)) files.push_back(entry.path());
-    if (error && error != std::errc::no_such_file_or_directory)
-      throw EDorvConduitError("Cannot read " + memos_.string() + ": " + error.message());
-    const fs::path dropped = folder_ / "NewMemo.txt";
-    if (fs::symlink_status(dropped, error).type() != fs::file_type::not_found)
-      files.push_back(dropped);
-    for (const fs::path& path : files) {
-      const std::string name = path.filename().string();
-      if (path.extension() != ".txt" || name[0] == '.' || name.ends_with(".archived.txt")) continue;
-      const std::string stem = path.stem().string();
-      const bool numbered = path.parent_path() == memos_ && stem.size() <= 8 &&
-                            stem.find_first_not_of("0123456789") == std::string::npos;
+    for (const fs::path& path : memos_.List()) {
+      const std::optional<std::uint32_t> id = memos_.IdOf(path);
       TMemo memo;
       std::string why;
-      if (!ReadMemo(path, memo, why) && numbered)
+      if (!ReadMemo(path, memo, why) && id)
         throw EDorvConduitError("Memo Pad: " + path.string() + " is no memo: " + why);
       if (!why.empty()) {
-        conduit_.AddLogEntry("Memo Pad: " + name + " is not added, " + why +
+        conduit_.AddLogEntry("Memo Pad: " + path.filename().string() + " is not added, " + why +
                              "; it is left where it is");
         continue;
       }
-      read_.push_back(path);
-      items.push_back({numbered ? static_cast<std::uint32_t>(std::stoul(stem)) : 0u, {}, {}, memo});
+      memos_.Taken(path);
+      items.push_back({id.value_or(0), {}, {}, memo});
     }
     return items;
   }
@@ -129,52 +92,24 @@ class TMemoFiles : public TDorvSyncAdapter {
 
   TDorvSyncItem FromRecord(TDorvPalmFields& fields, const TDorvSyncItem*) override {
     const std::string palm = fields.FieldByName("Text")->GetAsString();
-    return {0, {}, {}, TMemo{{}, palm, PalmToUtf8(palm)}};
+    return {0, {}, {}, TMemo{{{}, PalmToUtf8(palm)}, palm}};
   }
 
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
-    writer.MakeFolders(memos_);
-    const auto file = [&](const TDorvSyncItem& item, const char* ending) {
-      return memos_ / (std::to_string(item.id) + ending);
+    const auto file_of = [](const TDorvSyncItem& item) -> const TTextFile& {
+      return std::any_cast<const TMemo&>(item.value).file;
     };
-    std::set<fs::path> targets, moved;
-    for (const TDorvSyncItem& item : live) targets.insert(file(item, ".txt"));
-    // First the files of new memos: renamed to their id whole, so that no
-    // moment shows a memo under two names (a run cut short after this adopts
-    // the memo by its content); copied when the old name holds another memo
-    // now (the handheld's version of a conflict).
-    for (const TDorvSyncItem& item : live) {
-      const TMemo& memo = std::any_cast<const TMemo&>(item.value);
-      if (memo.source.empty() || memo.source == file(item, ".txt")) continue;
-      if (targets.count(memo.source) != 0) {
-        writer.Write(file(item, ".txt"), memo.utf8);
-      } else {
-        writer.Rename(memo.source, file(item, ".txt"));
-        moved.insert(memo.source);
-        if (memo.source == folder_ / "NewMemo.txt")
-          conduit_.AddLogEntry("Memo Pad: added memo " + std::to_string(item.id) + " from NewMemo.txt");
-      }
-    }
-    for (const TDorvSyncItem& item : live) {
-      const TMemo& memo = std::any_cast<const TMemo&>(item.value);
-      if (memo.source.empty()) writer.Write(file(item, ".txt"), memo.utf8);
-    }
-    for (const TDorvSyncItem& item : archived)
-      writer.Write(file(item, ".archived.txt"), std::any_cast<const TMemo&>(item.value).utf8);
-    // Last, the files of memos gone (NewMemo.txt only ever moves: a
-    // stHHtoPC leaves it).
-    for (const fs::path& path : read_)
-      if (targets.count(path) == 0 && moved.count(path) == 0 && path != folder_ / "NewMemo.txt")
-        writer.Remove(path);
+    const auto moved_in = [&](const TDorvSyncItem& item) {
+      conduit_.AddLogEntry("Memo Pad: added memo " + std::to_string(item.id) + " from NewMemo.txt");
+    };
+    memos_.Write(live, archived, file_of, moved_in, writer);
   }
 
  private:
-  fs::path folder_;
-  fs::path memos_;
+  TTextFolder memos_;
   TDorvConduit& conduit_;
   TDorvConduitDb& db_;
-  std::vector<fs::path> read_;  // every file read as a memo
 };
 
 class TMemoCopyModule : public TComponent {
