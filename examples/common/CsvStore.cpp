@@ -34,7 +34,8 @@ TCsvStore::TCsvStore(std::filesystem::path file, std::filesystem::path archive,
       archive_(std::move(archive)),
       columns_(std::move(columns)),
       texts_(std::move(texts)),
-      table_(columns_, texts_) {}
+      table_(columns_, texts_),
+      archive_table_(columns_, texts_) {}
 
 std::vector<TDorvSyncItem> TCsvStore::Read() {
   std::vector<TDorvSyncItem> items;
@@ -45,6 +46,10 @@ std::vector<TDorvSyncItem> TCsvStore::Read() {
     if (table_.Has("Private")) item.secret = row["Private"] == "1";
     item.value = std::move(row);
   }
+  // Read now, not when writing: the archive is rewritten after the handheld
+  // was, and one saved without its Id column would have lost every row
+  // then (all read as id 0, one kept).
+  archive_rows_ = archive_table_.Read(archive_, "Id");
   return items;
 }
 
@@ -52,18 +57,25 @@ void TCsvStore::Write(const std::vector<TDorvSyncItem>& live,
                       const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) {
   writer.MakeFolders(file_.parent_path());
   writer.Write(file_, table_.Text(Rows(live, false)));
+  if (archived.empty()) return;
   // The archive keeps its rows by Id: a record archived again (a
-  // synchronisation cut short before the purge) replaces its row.
-  TCsvTable archive(columns_, texts_);
-  std::map<std::uint32_t, TDorvSyncItem> rows;
-  for (TCsvRow& row : archive.Read(archive_)) {
-    const std::uint32_t id = IdOf(row);
-    rows[id] = TDorvSyncItem{id, row["Category"], row["Private"] == "1", std::move(row)};
-  }
-  for (const TDorvSyncItem& item : archived) rows[item.id] = item;
+  // synchronisation cut short before the purge) replaces its row; the newly
+  // archived ones follow in id order.
+  std::map<std::uint32_t, const TDorvSyncItem*> fresh;
+  for (const TDorvSyncItem& item : archived) fresh[item.id] = &item;
   std::vector<TDorvSyncItem> all;
-  for (auto& [id, item] : rows) all.push_back(std::move(item));
-  writer.Write(archive_, archive.Text(Rows(all, true)));
+  for (TCsvRow& row : archive_rows_) {
+    const std::uint32_t id = IdOf(row);
+    if (auto it = fresh.find(id); id != 0 && it != fresh.end()) {
+      if (it->second != nullptr) all.push_back(*it->second);
+      it->second = nullptr;  // a second row of that id goes
+      continue;
+    }
+    all.push_back(TDorvSyncItem{id, row["Category"], row["Private"] == "1", std::move(row)});
+  }
+  for (auto& [id, item] : fresh)
+    if (item != nullptr) all.push_back(*item);
+  writer.Write(archive_, archive_table_.Text(Rows(all, true)));
 }
 
 }  // namespace fernwick::examples

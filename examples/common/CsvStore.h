@@ -27,11 +27,13 @@ class TCsvStore {
             std::vector<std::string> columns, std::set<std::string> texts);
 
   // The items of the file's rows: a Category or Private column the file
-  // lacks leaves the records' own. Raises EDorvConduitError when the file
+  // lacks leaves the records' own. Reads the archive too, so that nothing is
+  // written when it cannot be. Raises EDorvConduitError when either file
   // cannot be read or has no Id column.
   std::vector<TDorvSyncItem> Read();
   // Writes the file of `live`, in the columns read, and adds `archived` to
-  // the archive; an archived record's row replaces the row of its Id there.
+  // the archive; an archived record's row replaces the row of its Id there,
+  // and rows without an Id (added by hand) stay as they are.
   void Write(const std::vector<TDorvSyncItem>& live, const std::vector<TDorvSyncItem>& archived,
              TDesktopWriter& writer);
 
@@ -40,7 +42,9 @@ class TCsvStore {
   std::filesystem::path archive_;
   std::vector<std::string> columns_;
   std::set<std::string> texts_;
-  TCsvTable table_;  // the file's, as read
+  TCsvTable table_;                  // the file's, as read
+  TCsvTable archive_table_;          // the archive's, as read
+  std::vector<TCsvRow> archive_rows_;  // the archive's rows, as read
 };
 
 }  // namespace fernwick::examples

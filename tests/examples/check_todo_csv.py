@@ -139,6 +139,32 @@ def main(bin_dir, handheld):
         log = s.sync("todo_conduit.dll", "slow")
         expect(summary(0, 0, 0, 0, "stSlow") in log, log)
         expect_equal(s.dump("ToDoDB.pdb").records, synced, "the handheld after a second sync")
+    # The archive is read before anything is written: saved without its Id
+    # column it is refused (it was rewritten after the handheld's purge
+    # with one row left of all its rows); rows added by hand without an Id
+    # stay.
+    with Scratch(bin_dir, handheld) as s:
+        dump = s.dump("ToDoDB.pdb")
+        os.makedirs(os.path.join(s.desktop, "ToDo"))
+        archive = os.path.join(s.desktop, "ToDo", "ToDo-archive.csv")
+        with open(archive, "wb") as f:
+            f.write(b"Description,Note\r\nPaid the rent,\r\nWrote to Ann,\r\n")
+        out = subprocess.run([os.path.join(s.bin, "fernwick-hotsync"), "--handheld", s.handheld,
+                              "--desktop", s.desktop, "--sync-type", "slow", "sync",
+                              "todo_conduit.dll"], cwd=s.bin, capture_output=True, text=True)
+        expect("ToDo-archive.csv has no Id column" in out.stdout, out.stdout + out.stderr)
+        expect_equal(s.dump("ToDoDB.pdb").records, dump.records, "the handheld after a refusal")
+        expect_equal(s.read("ToDo", "ToDo-archive.csv").count(b"\r\n"), 3, "the archive's rows")
+        with open(archive, "wb") as f:
+            f.write(b"Id,Description\r\n,Paid the rent\r\n,Wrote to Ann\r\n")
+        log = s.sync("todo_conduit.dll", "slow")
+        text = s.read("ToDo", "ToDo-archive.csv")
+        expect(b"Paid the rent" in text and b"Wrote to Ann" in text, text)
+        table = list(csv.reader(io.StringIO(text.decode("utf-8"), newline="")))
+        expect_equal(table[0], HEADER, "the archive's header")
+        expect_equal([r[1] for r in table[1:3]], ["Paid the rent", "Wrote to Ann"], "hand rows")
+        compare(dump, dump.archived(), {int(r[0]): dict(zip(HEADER, r)) for r in table[3:]},
+                archived=True)
     round_trip(bin_dir, handheld)
     print("ok")
 
