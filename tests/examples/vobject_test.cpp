@@ -278,6 +278,72 @@ TEST(ICalendarZones, ZonedUtcAndFloatingTimesBecomeDesktopLocalTime) {
 #endif
 }
 
+// A version 2 zone file of one time type, `offset` seconds east, with one
+// transition (at 1970) or none, and `footer` as its POSIX TZ rule.
+std::string ZoneFile(const std::string& footer, int offset, bool transition) {
+  const auto big_endian = [](std::string& out, std::int64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  std::string file;
+  for (const int width : {4, 8}) {
+    file += "TZif2" + std::string(15, '\0');
+    for (const int count : {0, 0, 0, transition ? 1 : 0, 1, 4}) big_endian(file, count, 4);
+    if (transition) {
+      big_endian(file, 0, width);
+      file += '\0';
+    }
+    big_endian(file, offset, 4);
+    file += std::string("\0\0XST\0", 6);
+  }
+  return file + "\n" + footer + "\n";
+}
+
+TEST(ICalendarZones, ZoneFileFooterRulesSwitchOnTheirDay) {
+  const struct {
+    const char* footer;
+    TICalTime local;
+    int offset;
+  } cases[] = {
+      // Jn: day 79 is March 20 in every year, February 29 not counted;
+      // the change at 24:00 is midnight of the next day.
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2023, 3, 20, 23, 30), 12600},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2023, 3, 21, 1, 30), 16200},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 3, 20, 23, 30), 12600},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 3, 21, 1, 30), 16200},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 9, 20, 22, 30), 16200},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 9, 21, 0, 30), 12600},
+      // J60 is March 1 in a leap year too; zero-based 59 is February 29.
+      {"XST-2XDT,J60,J300", Local(2028, 2, 29, 12, 0), 7200},
+      {"XST-2XDT,J60,J300", Local(2028, 3, 1, 3, 0), 10800},
+      {"XST-2XDT,59,300", Local(2028, 2, 28, 12, 0), 7200},
+      {"XST-2XDT,59,300", Local(2028, 2, 29, 3, 0), 10800},
+      {"XST-2XDT,59,300", Local(2027, 2, 28, 12, 0), 7200},
+      {"XST-2XDT,59,300", Local(2027, 3, 1, 3, 0), 10800},
+      // A negative time: the evening before the last Sunday.
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 3, 28, 22, 30), -7200},
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 3, 29, 0, 30), -3600},
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 10, 24, 22, 30), -3600},
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 10, 25, 0, 30), -7200},
+      // 48 hours after December 31 is January 2 of the next year.
+      {"XST-10XDT,J365/48,M3.1.0/3", Local(2027, 1, 1, 12, 0), 36000},
+      {"XST-10XDT,J365/48,M3.1.0/3", Local(2027, 1, 2, 12, 0), 39600},
+      {"XST-10XDT,J365/48,M3.1.0/3", Local(2027, 3, 7, 4, 0), 36000},
+      // Summer time all year.
+      {"EST5EDT,0/0,J365/25", Local(2026, 1, 1, 0, 30), -14400},
+      {"EST5EDT,0/0,J365/25", Local(2026, 12, 31, 23, 30), -14400},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ZoneFileOffsetAt(ZoneFile(c.footer, 0, true), c.local), c.offset)
+        << c.footer << " " << c.local.year << "-" << c.local.month << "-" << c.local.day << " "
+        << c.local.hour << ":" << c.local.minute;
+  }
+  // Without transitions the footer holds at every time.
+  const std::string cet = ZoneFile("CET-1CEST,M3.5.0,M10.5.0/3", 3600, false);
+  EXPECT_EQ(ZoneFileOffsetAt(cet, Local(2026, 7, 1, 12, 0)), 7200);
+  EXPECT_EQ(ZoneFileOffsetAt(cet, Local(2026, 1, 1, 12, 0)), 3600);
+  EXPECT_FALSE(ZoneFileOffsetAt("TZif2", Local(2026, 1, 1, 12, 0)));
+}
+
 TEST(RRule, WhatTheHandheldCanHold) {
   const struct {
     const char* rule;
