@@ -83,9 +83,101 @@ TEST(VCardReader, Version4UriNumbersPrefAndRfc2426With21) {
   EXPECT_EQ(old[1].tels.at(0).types, Types({"home", "voice"}));  // TEL;HOME;VOICE
 }
 
+TEST(VCardReader, Version21QuotedPrintableAndCharsetsAsPhonesWriteThem) {
+  const std::string file = Data("phone-2.1.vcf");
+  const std::vector<TVCard> cards = ReadVCards(file);
+  ASSERT_EQ(cards.size(), 2u);
+  const TVCard& c = cards[0];
+  EXPECT_EQ(c.family, "M\xc3\xbcller");
+  EXPECT_EQ(c.given, "J\xc3\xbcrgen");
+  EXPECT_EQ(c.formatted_name, "J\xc3\xbcrgen M\xc3\xbcller");
+  ASSERT_EQ(c.addresses.size(), 1u);  // ISO-8859-1, a soft line break before a ';'
+  EXPECT_EQ(c.addresses[0].street,
+            "Stra\xc3\x9f"
+            "e 5");
+  EXPECT_EQ(c.addresses[0].locality, "K\xc3\xb6ln");
+  EXPECT_EQ(c.addresses[0].postal_code, "50667");
+  EXPECT_EQ(c.addresses[0].country, "Deutschland");
+  EXPECT_EQ(c.addresses[0].types, Types({"home"}));
+  // Soft line breaks joined before anything else is read: one inside a
+  // word, one before a line whose first space belongs to the value.
+  EXPECT_EQ(c.note,
+            "Erste Zeile\nZweite Zeile, die weich umbrochen wird: Gr\xc3\xbc\xc3\x9f"
+            "e, und ein "
+            "Euro: \xe2\x82\xac vor einem Leerzeichen.");
+  EXPECT_EQ(c.organization, "M\xc3\xbcller \xe2\x80\x93 S\xc3\xb6hne");  // windows-1252
+  EXPECT_EQ(c.title,
+            "Gesch\xc3\xa4"
+            "ftsf\xc3\xbchrer");  // 8-bit ISO-8859-1
+  EXPECT_EQ(c.source.Find("X-NICKNAME")->Text(), "\x83\x65\x83\x58\x83\x67");
+  ASSERT_EQ(c.notes.size(), 1u);
+  EXPECT_NE(c.notes[0].find("\"SHIFT_JIS\""), std::string::npos) << c.notes[0];
+  // The bare QUOTED-PRINTABLE is an encoding, no type; without a CHARSET
+  // octets that are no UTF-8 are read as windows-1252.
+  EXPECT_EQ(cards[1].family, "M\xc3\xbcller");
+  ASSERT_EQ(cards[1].tels.size(), 1u);
+  EXPECT_EQ(cards[1].tels[0].value, "0221 555");
+  EXPECT_EQ(cards[1].tels[0].types, Types({"work"}));
+  // Unchanged, the cards are written back octet for octet.
+  EXPECT_EQ(WriteVObject(cards[0].source) + WriteVObject(cards[1].source), file);
+}
+
+// A property changed in a 2.1 card is written as 2.1 has it; one in 3.0
+// drops the CHARSET its value was read in.
+TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
+  TVComponent card = ReadVObjects(Data("phone-2.1.vcf")).at(0);
+  card.Find("NOTE")->SetText(
+      "Gr\xc3\xbc\xc3\x9f"
+      "e\n2, \\");
+  card.Find("ORG")->SetText("Plain & Co");
+  TVProperty* tel = card.Find("TEL");
+  tel->params = {{"TYPE", {"WORK", "VOICE"}}, {"X-LABEL", {"Work"}}};
+  tel->SetText("+49 30 7654321");
+  std::string long_text;
+  for (int i = 0; i < 40; ++i) long_text += "\xc3\xbc=";
+  card.Find("FN")->SetText(long_text);
+  const std::string written = WriteVObject(card);
+  EXPECT_NE(
+      written.find(
+          "\r\nNOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:Gr=C3=BC=C3=9Fe=0D=0A2, \\\\\r\n"),
+      std::string::npos)
+      << written;
+  EXPECT_NE(written.find("\r\nORG:Plain & Co\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("\r\nTEL;WORK;VOICE;X-LABEL=Work:+49 30 7654321\r\n"), std::string::npos)
+      << written;
+  std::size_t start = 0;
+  for (std::size_t end = written.find("\r\n"); end != std::string::npos;
+       start = end + 2, end = written.find("\r\n", start))
+    EXPECT_LE(end - start, 76u) << written.substr(start, end - start);
+  const TVCard again = ReadVCard(ReadVObjects(written).at(0));
+  EXPECT_EQ(again.note,
+            "Gr\xc3\xbc\xc3\x9f"
+            "e\n2, \\");
+  EXPECT_EQ(again.formatted_name, long_text);
+  EXPECT_EQ(again.organization, "Plain & Co");
+  EXPECT_EQ(again.tels.at(0).types, Types({"work", "voice"}));
+  EXPECT_EQ(again.addresses.at(0).locality, "K\xc3\xb6ln");  // kept as read
+
+  TVComponent v3 = ReadVObjects(
+                       "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE;CHARSET=ISO-8859-1:Gr\xfc\xdf"
+                       "e\r\n"
+                       "END:VCARD\r\n")
+                       .at(0);
+  EXPECT_EQ(v3.Find("NOTE")->Text(),
+            "Gr\xc3\xbc\xc3\x9f"
+            "e");
+  v3.Find("NOTE")->SetText(
+      "Gr\xc3\xbc\xc3\x9f"
+      "e\n2");
+  EXPECT_NE(WriteVObject(v3).find("\r\nNOTE:Gr\xc3\xbc\xc3\x9f"
+                                  "e\\n2\r\n"),
+            std::string::npos);
+}
+
 // What the handheld cannot hold comes back from the writer as it was read.
 TEST(VObjectWriter, RoundTripKeepsEveryLineAndFoldsBetweenCharacters) {
-  for (const char* name : {"vobject-3.0.vcf", "contacts-app.vcf", "rfc6350.vcf", "rfc2426.vcf"}) {
+  for (const char* name :
+       {"vobject-3.0.vcf", "contacts-app.vcf", "rfc6350.vcf", "rfc2426.vcf", "phone-2.1.vcf"}) {
     SCOPED_TRACE(name);
     const std::vector<TVCard> cards = ReadVCards(Data(name));
     std::string written;
