@@ -1,5 +1,6 @@
 #include "VObject.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "TextFormats.h"
@@ -392,10 +393,14 @@ std::string ComposeLine(const TVProperty& property, bool version_21, bool& as_is
   for (const TVParameter& param : property.params) {
     if (!base64 && (param.name == "ENCODING" || param.name == "CHARSET")) continue;
     if (version_21) {
-      // A type is a bare word; each value a parameter of its own.
-      for (const std::string& value : param.values)
-        line +=
-            ";" + (param.name == "TYPE" ? BareValue(value) : param.name + "=" + BareValue(value));
+      // A type is a bare word (unless it would be read as another
+      // parameter or is no word); each value a parameter of its own.
+      for (const std::string& value : param.values) {
+        const std::string bare = BareValue(value);
+        const bool word = !bare.empty() && std::all_of(bare.begin(), bare.end(), IsNameChar) &&
+                          BareParameterName(bare) == "TYPE";
+        line += ";" + (param.name == "TYPE" && word ? bare : param.name + "=" + bare);
+      }
       continue;
     }
     line += ";" + param.name + "=";
@@ -404,6 +409,8 @@ std::string ComposeLine(const TVProperty& property, bool version_21, bool& as_is
       line += ParameterValue(param.values[v]);
     }
   }
+  // Not decoded, a base64 value stays as it was, also in quoted-printable.
+  as_is = base64 && IsQuotedPrintable(property);
   if (!version_21 || base64) return line + ":" + property.value;
   // vCard 2.1 escapes only ';' (and here '\', which this reader takes as
   // an escape in every version); a comma is one unless it separates a

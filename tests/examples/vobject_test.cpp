@@ -131,7 +131,9 @@ TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
       "e\n2, \\");
   card.Find("ORG")->SetText("Plain & Co");
   TVProperty* tel = card.Find("TEL");
-  tel->params = {{"TYPE", {"WORK", "VOICE"}}, {"X-LABEL", {"Work"}}};
+  // A type that is no word, or one a bare word would make an encoding,
+  // keeps its TYPE=.
+  tel->params = {{"TYPE", {"WORK", "VOICE", "x/y", "8BIT"}}, {"X-LABEL", {"Work"}}};
   tel->SetText("+49 30 7654321");
   std::string long_text;
   for (int i = 0; i < 40; ++i) long_text += "\xc3\xbc=";
@@ -143,7 +145,8 @@ TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
       std::string::npos)
       << written;
   EXPECT_NE(written.find("\r\nORG:Plain & Co\r\n"), std::string::npos) << written;
-  EXPECT_NE(written.find("\r\nTEL;WORK;VOICE;X-LABEL=Work:+49 30 7654321\r\n"), std::string::npos)
+  EXPECT_NE(written.find("\r\nTEL;WORK;VOICE;TYPE=x/y;TYPE=8BIT;X-LABEL=Work:+49 30 7654321\r\n"),
+            std::string::npos)
       << written;
   std::size_t start = 0;
   for (std::size_t end = written.find("\r\n"); end != std::string::npos;
@@ -155,7 +158,7 @@ TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
             "e\n2, \\");
   EXPECT_EQ(again.formatted_name, long_text);
   EXPECT_EQ(again.organization, "Plain & Co");
-  EXPECT_EQ(again.tels.at(0).types, Types({"work", "voice"}));
+  EXPECT_EQ(again.tels.at(0).types, Types({"work", "voice", "x/y", "8bit"}));
   EXPECT_EQ(again.addresses.at(0).locality, "K\xc3\xb6ln");  // kept as read
 
   TVComponent v3 = ReadVObjects(
