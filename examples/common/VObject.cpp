@@ -373,6 +373,9 @@ std::string QuotedPrintableLines(std::string line, std::string_view text) {
       line += "=\r\n";
       column = 0;
     }
+    // A line beginning with a space would be taken for a folded one by a
+    // reader that does not know soft line breaks.
+    if (column == 0 && b == ' ') token = "=20";
     line += token;
     column += token.size();
   }

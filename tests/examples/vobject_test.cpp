@@ -137,6 +137,7 @@ TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
   tel->SetText("+49 30 7654321");
   std::string long_text;
   for (int i = 0; i < 40; ++i) long_text += "\xc3\xbc=";
+  long_text += std::string(80, ' ') + "!";
   card.Find("FN")->SetText(long_text);
   const std::string written = WriteVObject(card);
   EXPECT_NE(
@@ -152,6 +153,7 @@ TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
   for (std::size_t end = written.find("\r\n"); end != std::string::npos;
        start = end + 2, end = written.find("\r\n", start))
     EXPECT_LE(end - start, 76u) << written.substr(start, end - start);
+  EXPECT_EQ(written.find("=\r\n "), std::string::npos) << written;  // no line after one begins so
   const TVCard again = ReadVCard(ReadVObjects(written).at(0));
   EXPECT_EQ(again.note,
             "Gr\xc3\xbc\xc3\x9f"
