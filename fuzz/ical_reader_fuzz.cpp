@@ -2,7 +2,9 @@
 // input is a file. A file read without error has every event's times
 // brought to local time, its repeat rule judged, and is written back and
 // read again: the events must come out the same; any other difference, or
-// an exception other than EVObjectError, aborts.
+// an exception other than EVObjectError, aborts. An input that begins with
+// "TZif" is a zone file instead, asked for its offset at times across the
+// calendar's range (for the sanitizers to watch).
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +17,19 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace fernwick::examples;
   const std::string_view text(reinterpret_cast<const char*>(data), size);
+  if (text.substr(0, 4) == "TZif") {
+    for (const int year : {0, 1969, 1970, 2024, 2027, 2038, 2100, 9999}) {
+      for (const int month : {1, 3, 12}) {
+        TICalTime local;
+        local.year = year;
+        local.month = month;
+        local.day = month == 3 ? 1 : 31;
+        local.hour = 23;
+        ZoneFileOffsetAt(text, local);
+      }
+    }
+    return 0;
+  }
   TICalendar calendar;
   try {
     calendar = ReadICalendar(text);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <utility>
 
 namespace fernwick::examples {
 
@@ -217,15 +218,22 @@ TICalEvent ReadEvent(const TVComponent& component) {
   return event;
 }
 
-#ifndef _WIN32
-// --- The system's zone files (TZif, RFC 8536); Windows has none. ------------
+// --- Zone files (TZif, RFC 8536); Windows has none, but reads them as well. --
 
 // A POSIX TZ rule ("CET-1CEST,M3.5.0,M10.5.0/3"), of the TZif footer.
 struct TPosixRule {
   int std_offset = 0, dst_offset = 0;  // seconds east
   bool has_dst = false;
   struct TDate {
-    int month = 0, week = 0, weekday = 0, time = 7200;
+    enum Kind {
+      kMonthWeek,  // Mm.w.d: weekday d of week w (5: the last) of month m
+      kJulian,     // Jn: day n of 1 to 365, February 29 never counted
+      kYearDay,    // n: day n of 0 to 365, February 29 counted
+    };
+    Kind kind = kMonthWeek;
+    int month = 0, week = 0, weekday = 0;
+    int day = 0;      // kJulian, kYearDay
+    int time = 7200;  // seconds after the day's midnight: -167 to 167 hours
   } start, end;
 };
 
@@ -265,13 +273,22 @@ bool SkipPosixName(std::string_view& s) {
 }
 
 bool ParsePosixDate(std::string_view& s, TPosixRule::TDate& date) {
-  if (s.size() < 2 || s[0] != ',' || s[1] != 'M') return false;  // Jn and n forms: not read
-  s.remove_prefix(2);
-  const std::vector<std::string_view> fields = Split(s.substr(0, s.find_first_of(",/")), '.');
-  if (fields.size() != 3 || !ParseInt(fields[0], date.month, 1, 12) ||
-      !ParseInt(fields[1], date.week, 1, 5) || !ParseInt(fields[2], date.weekday, 0, 6))
-    return false;
-  s.remove_prefix(std::min(s.size(), s.find_first_of(",/")));
+  if (s.size() < 2 || s[0] != ',') return false;
+  s.remove_prefix(1);
+  const std::string_view fields_text = s.substr(0, s.find_first_of(",/"));
+  if (s[0] == 'M') {
+    const std::vector<std::string_view> fields = Split(fields_text.substr(1), '.');
+    if (fields.size() != 3 || !ParseDigits(fields[0], date.month, 1, 12) ||
+        !ParseDigits(fields[1], date.week, 1, 5) || !ParseDigits(fields[2], date.weekday, 0, 6))
+      return false;
+  } else if (s[0] == 'J') {
+    date.kind = TPosixRule::TDate::kJulian;
+    if (!ParseDigits(fields_text.substr(1), date.day, 1, 365)) return false;
+  } else {
+    date.kind = TPosixRule::TDate::kYearDay;
+    if (!ParseDigits(fields_text, date.day, 0, 365)) return false;
+  }
+  s.remove_prefix(fields_text.size());
   if (!s.empty() && s[0] == '/') {
     s.remove_prefix(1);
     if (!ParsePosixOffset(s, date.time)) return false;
@@ -299,18 +316,45 @@ std::optional<TPosixRule> ParsePosixRule(std::string_view s) {
 // The UTC instant of a rule's change in `year`, its wall time read in
 // `offset`.
 std::int64_t PosixChange(const TPosixRule::TDate& date, int year, int offset) {
-  const int day = NthWeekday(year, date.month,
-                             {date.week == 5 ? -1 : date.week, date.weekday});
-  return DaysFromCivil(year, date.month, day) * 86400 + date.time - offset;
+  std::int64_t day = DaysFromCivil(year, 1, 1);
+  switch (date.kind) {
+    case TPosixRule::TDate::kMonthWeek:
+      day = DaysFromCivil(
+          year, date.month,
+          NthWeekday(year, date.month, {date.week == 5 ? -1 : date.week, date.weekday}));
+      break;
+    case TPosixRule::TDate::kJulian:
+      day += date.day - 1 + (date.day >= 60 && DaysInMonth(year, 2) == 29 ? 1 : 0);
+      break;
+    case TPosixRule::TDate::kYearDay:
+      day += date.day;
+      break;
+  }
+  return day * 86400 + date.time - offset;
 }
 
 int PosixOffsetAt(const TPosixRule& rule, std::int64_t utc) {
   if (!rule.has_dst) return rule.std_offset;
   TICalTime local;
   SetFromSeconds(local, utc + rule.std_offset);
-  const std::int64_t start = PosixChange(rule.start, local.year, rule.std_offset);
-  const std::int64_t end = PosixChange(rule.end, local.year, rule.dst_offset);
-  const bool dst = start < end ? (utc >= start && utc < end) : !(utc >= end && utc < start);
+  // The latest change at or before `utc`. A change's time may carry it up
+  // to a week from its day, into the year before or after: those years'
+  // changes are looked at too. Of two at one instant the later year's
+  // counts (all-year summer time ends at J365/25 as it starts again at 0/0).
+  std::optional<std::int64_t> latest;
+  bool dst = false;
+  for (int year = local.year - 1; year <= local.year + 1; ++year) {
+    const std::int64_t start = PosixChange(rule.start, year, rule.std_offset);
+    const std::int64_t end = PosixChange(rule.end, year, rule.dst_offset);
+    const std::pair<std::int64_t, bool> changes[2] = {
+        start <= end ? std::pair{start, true} : std::pair{end, false},
+        start <= end ? std::pair{end, false} : std::pair{start, true}};
+    for (const auto& [at, to_dst] : changes) {
+      if (at > utc || (latest && at < *latest)) continue;
+      latest = at;
+      dst = to_dst;
+    }
+  }
   return dst ? rule.dst_offset : rule.std_offset;
 }
 
@@ -320,13 +364,12 @@ struct TZoneFile {
   std::vector<int> offsets;         // utoff of each ttinfo
   std::optional<TPosixRule> footer;
 
+  // The footer rules from the last transition on, and at every time when
+  // there is none; before the first, the first time type.
   int OffsetAt(std::int64_t utc) const {
     const auto after = std::upper_bound(transitions.begin(), transitions.end(), utc);
-    if (after == transitions.end() && footer && !transitions.empty()) return PosixOffsetAt(*footer, utc);
-    if (after == transitions.begin()) {
-      if (offsets.empty() && footer) return PosixOffsetAt(*footer, utc);
-      return offsets.empty() ? 0 : offsets[0];
-    }
+    if (after == transitions.end() && footer) return PosixOffsetAt(*footer, utc);
+    if (after == transitions.begin()) return offsets.empty() ? 0 : offsets[0];
     return offsets[types[static_cast<std::size_t>(after - transitions.begin() - 1)]];
   }
 };
@@ -391,8 +434,6 @@ std::optional<TZoneFile> ParseZoneFile(std::string_view bytes) {
   }
   return zone;
 }
-
-#endif  // _WIN32
 
 }  // namespace
 
@@ -653,6 +694,16 @@ TICalendar ReadICalendar(std::string_view text) {
   return calendar;
 }
 
+std::optional<int> ZoneFileOffsetAt(std::string_view tzif, const TICalTime& local) {
+  const std::optional<TZoneFile> zone = ParseZoneFile(tzif);
+  if (!zone) return std::nullopt;
+  // The offset of the local time: that in force at the instant the local
+  // time would be in the offset found for the local time read as UTC.
+  const std::int64_t wall = Seconds(local);
+  const int guess = zone->OffsetAt(wall);
+  return zone->OffsetAt(wall - guess);
+}
+
 std::optional<int> IanaOffsetAt(const std::string& name, const TICalTime& local) {
 #ifdef _WIN32
   (void)name;
@@ -671,13 +722,7 @@ std::optional<int> IanaOffsetAt(const std::string& name, const TICalTime& local)
     bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
     if (bytes.size() > (1u << 20)) return std::nullopt;
   }
-  const std::optional<TZoneFile> zone = ParseZoneFile(bytes);
-  if (!zone) return std::nullopt;
-  // The offset of the local time: that in force at the instant the local
-  // time would be in the offset found for the local time read as UTC.
-  const std::int64_t wall = Seconds(local);
-  const int guess = zone->OffsetAt(wall);
-  return zone->OffsetAt(wall - guess);
+  return ZoneFileOffsetAt(bytes, local);
 #endif
 }
 

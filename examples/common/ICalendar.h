@@ -145,11 +145,18 @@ struct TICalendar {
 // DTSTART, and the malformed values above.
 TICalendar ReadICalendar(std::string_view text);
 
+// The offset from UTC (seconds east) at local time `local` of the zone
+// whose zone file (TZif, RFC 8536, version 1 to 4) is `tzif`: from its
+// transitions, and from its footer's POSIX TZ rule after the last of them
+// or, when there are none, at every time (its days in the forms Mm.w.d, Jn
+// and n, its times of change -167 to 167 hours). Empty when the bytes are
+// no such file.
+std::optional<int> ZoneFileOffsetAt(std::string_view tzif, const TICalTime& local);
+
 // The offset from UTC (seconds east) of IANA zone `name` at local time
-// `local`, from the system's zone files (/usr/share/zoneinfo/<name>, TZif
-// version 1 to 4 with its footer rule for later times). Empty when there
-// is no such zone file or it cannot be read, and always on Windows, which
-// has no zone files.
+// `local`, from the system's zone files (/usr/share/zoneinfo/<name>, read
+// by ZoneFileOffsetAt). Empty when there is no such zone file or it cannot
+// be read, and always on Windows, which has no zone files.
 std::optional<int> IanaOffsetAt(const std::string& name, const TICalTime& local);
 
 // `time` in the desktop's local time, as kFloating (a kDate or kFloating

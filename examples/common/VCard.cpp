@@ -1,6 +1,7 @@
 #include "VCard.h"
 
 #include <cstdlib>
+#include <string>
 
 namespace fernwick::examples {
 
@@ -56,6 +57,10 @@ TVCard ReadVCard(const TVComponent& component) {
     throw EVObjectError(component.line,
                         "VCARD of version \"" + card.version + "\", not 2.1, 3.0 or 4.0");
   for (const TVProperty& p : component.properties) {
+    if (!p.unknown_charset.empty())
+      card.notes.push_back("line " + std::to_string(p.line) + ": " + p.name +
+                           " is in character set \"" + p.unknown_charset +
+                           "\", unknown here: its octets are kept as they are");
     if (p.name == "UID") {
       card.uid = p.Text();
     } else if (p.name == "FN") {

@@ -1,7 +1,8 @@
-// A vCard (3.0, RFC 2426; 4.0, RFC 6350; 2.1 read as far as it agrees) as
-// the Address Book side sees it: the fields the handheld has a place for,
-// and the card as read, which keeps everything else (PHOTO, a third
-// address, X- properties, other programs' parameters) for the writer.
+// A vCard (3.0, RFC 2426; 4.0, RFC 6350; 2.1 with its quoted-printable
+// values and character sets, VObject.h) as the Address Book side sees it:
+// the fields the handheld has a place for, and the card as read, which
+// keeps everything else (PHOTO, a third address, X- properties, other
+// programs' parameters) for the writer.
 #pragma once
 
 #include <string>
@@ -41,6 +42,9 @@ struct TVCard {
   std::vector<std::string> categories;
   // The card as read; WriteVObject(card.source) writes it back unchanged.
   TVComponent source;
+  // What was not read as meant, for the log: a value in a character set
+  // not known here, kept as its octets.
+  std::vector<std::string> notes;
 
   // The mapped fields only (the models two readings give are compared so).
   bool SameFields(const TVCard& other) const;

@@ -18,7 +18,17 @@
 // [group "."] name *(";" parameter) ":" value; a parameter is name "="
 // value *("," value), each value plain or in double quotes (RFC 6868's ^n,
 // ^' and ^^ decoded), and a parameter without "=" (vCard 2.1's TEL;HOME) is
-// read as TYPE=HOME. Names are compared without regard to case.
+// read as TYPE=HOME, or as ENCODING= for QUOTED-PRINTABLE, BASE64, 8BIT and
+// 7BIT and VALUE= for INLINE, URL, CONTENT-ID and CID. Names are compared
+// without regard to case.
+//
+// vCard 2.1 (and vCalendar 1.0): a value with ENCODING=QUOTED-PRINTABLE is
+// decoded, its line ending in '=' (a soft line break) joined with the next
+// line whatever that begins with (an empty one too), before anything else
+// is read of it; a value in a CHARSET (UTF-8, US-ASCII, ISO-8859-1 and
+// windows-1252 both read as windows-1252, ISO-8859-15) becomes UTF-8, as
+// does a quoted-printable one without CHARSET that is no UTF-8 (read as
+// windows-1252); a CHARSET not known here leaves the octets as they are.
 //
 // Memory grows with the input only: every property keeps its line once
 // more for the writer, and components nest at most kMaxNesting deep.
@@ -56,11 +66,17 @@ struct TVProperty {
   std::string group;  // as written, empty when none
   std::string name;   // upper case
   std::vector<TVParameter> params;
-  std::string value;  // as written: still escaped
+  // As written, still escaped; of a vCard 2.1 value in quoted-printable or
+  // a CHARSET, the text decoded in UTF-8, its line breaks escaped (\n).
+  std::string value;
   // The logical line as read, written back unchanged while it is not empty;
-  // the setters below clear it, and the writer then composes the line.
+  // the setters below clear it, and the writer then composes the line. Of
+  // a quoted-printable value, the lines as read (joined by CR LF).
   std::string raw;
   int line = 0;  // where it was read, 0 when made here
+  // The CHARSET of the value when this reader does not know it (its octets
+  // are kept as they are); empty otherwise.
+  std::string unknown_charset;
 
   // The values of every parameter of that name (case-insensitive) in order:
   // TYPE=a,b and TYPE=a;TYPE=b both give {a, b}, and so does 4.0's
@@ -103,7 +119,12 @@ std::vector<TVComponent> ReadVObjects(std::string_view text);
 
 // The component as content lines (CR LF, folded at 75 octets between UTF-8
 // characters): properties with a `raw` line as they were read, the others
-// composed, then the nested components.
+// composed, then the nested components. In a component of VERSION 2.1 (or
+// vCalendar's 1.0), and those nested in it, a composed property takes that
+// version's form: types as bare parameters, and a value with a line break
+// or beyond ASCII in quoted-printable (CHARSET=UTF-8 when beyond ASCII), as
+// phones read it; in the other versions, plain UTF-8. Either way the
+// ENCODING (but BASE64 or b) and CHARSET the value was read in are left out.
 std::string WriteVObject(const TVComponent& component);
 
 // Undoes the text escapes of a value (\\ \; \, \n \N; any other escaped

@@ -83,9 +83,106 @@ TEST(VCardReader, Version4UriNumbersPrefAndRfc2426With21) {
   EXPECT_EQ(old[1].tels.at(0).types, Types({"home", "voice"}));  // TEL;HOME;VOICE
 }
 
+TEST(VCardReader, Version21QuotedPrintableAndCharsetsAsPhonesWriteThem) {
+  const std::string file = Data("phone-2.1.vcf");
+  const std::vector<TVCard> cards = ReadVCards(file);
+  ASSERT_EQ(cards.size(), 2u);
+  const TVCard& c = cards[0];
+  EXPECT_EQ(c.family, "M\xc3\xbcller");
+  EXPECT_EQ(c.given, "J\xc3\xbcrgen");
+  EXPECT_EQ(c.formatted_name, "J\xc3\xbcrgen M\xc3\xbcller");
+  ASSERT_EQ(c.addresses.size(), 1u);  // ISO-8859-1, a soft line break before a ';'
+  EXPECT_EQ(c.addresses[0].street,
+            "Stra\xc3\x9f"
+            "e 5");
+  EXPECT_EQ(c.addresses[0].locality, "K\xc3\xb6ln");
+  EXPECT_EQ(c.addresses[0].postal_code, "50667");
+  EXPECT_EQ(c.addresses[0].country, "Deutschland");
+  EXPECT_EQ(c.addresses[0].types, Types({"home"}));
+  // Soft line breaks joined before anything else is read: one inside a
+  // word, one before a line whose first space belongs to the value.
+  EXPECT_EQ(c.note,
+            "Erste Zeile\nZweite Zeile, die weich umbrochen wird: Gr\xc3\xbc\xc3\x9f"
+            "e, und ein "
+            "Euro: \xe2\x82\xac vor einem Leerzeichen.");
+  EXPECT_EQ(c.organization, "M\xc3\xbcller \xe2\x80\x93 S\xc3\xb6hne");  // windows-1252
+  EXPECT_EQ(c.title,
+            "Gesch\xc3\xa4"
+            "ftsf\xc3\xbchrer");  // 8-bit ISO-8859-1
+  EXPECT_EQ(c.source.Find("X-NICKNAME")->Text(), "\x83\x65\x83\x58\x83\x67");
+  ASSERT_EQ(c.notes.size(), 1u);
+  EXPECT_NE(c.notes[0].find("\"SHIFT_JIS\""), std::string::npos) << c.notes[0];
+  // The bare QUOTED-PRINTABLE is an encoding, no type; without a CHARSET
+  // octets that are no UTF-8 are read as windows-1252.
+  EXPECT_EQ(cards[1].family, "M\xc3\xbcller");
+  ASSERT_EQ(cards[1].tels.size(), 1u);
+  EXPECT_EQ(cards[1].tels[0].value, "0221 555");
+  EXPECT_EQ(cards[1].tels[0].types, Types({"work"}));
+  // Unchanged, the cards are written back octet for octet.
+  EXPECT_EQ(WriteVObject(cards[0].source) + WriteVObject(cards[1].source), file);
+}
+
+// A property changed in a 2.1 card is written as 2.1 has it; one in 3.0
+// drops the CHARSET its value was read in.
+TEST(VObjectWriter, ChangedVersion21PropertyInQuotedPrintable) {
+  TVComponent card = ReadVObjects(Data("phone-2.1.vcf")).at(0);
+  card.Find("NOTE")->SetText(
+      "Gr\xc3\xbc\xc3\x9f"
+      "e\n2, \\");
+  card.Find("ORG")->SetText("Plain & Co");
+  TVProperty* tel = card.Find("TEL");
+  // A type that is no word, or one a bare word would make an encoding,
+  // keeps its TYPE=.
+  tel->params = {{"TYPE", {"WORK", "VOICE", "x/y", "8BIT"}}, {"X-LABEL", {"Work"}}};
+  tel->SetText("+49 30 7654321");
+  std::string long_text;
+  for (int i = 0; i < 40; ++i) long_text += "\xc3\xbc=";
+  long_text += std::string(80, ' ') + "!";
+  card.Find("FN")->SetText(long_text);
+  const std::string written = WriteVObject(card);
+  EXPECT_NE(
+      written.find(
+          "\r\nNOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:Gr=C3=BC=C3=9Fe=0D=0A2, \\\\\r\n"),
+      std::string::npos)
+      << written;
+  EXPECT_NE(written.find("\r\nORG:Plain & Co\r\n"), std::string::npos) << written;
+  EXPECT_NE(written.find("\r\nTEL;WORK;VOICE;TYPE=x/y;TYPE=8BIT;X-LABEL=Work:+49 30 7654321\r\n"),
+            std::string::npos)
+      << written;
+  std::size_t start = 0;
+  for (std::size_t end = written.find("\r\n"); end != std::string::npos;
+       start = end + 2, end = written.find("\r\n", start))
+    EXPECT_LE(end - start, 76u) << written.substr(start, end - start);
+  EXPECT_EQ(written.find("=\r\n "), std::string::npos) << written;  // no line after one begins so
+  const TVCard again = ReadVCard(ReadVObjects(written).at(0));
+  EXPECT_EQ(again.note,
+            "Gr\xc3\xbc\xc3\x9f"
+            "e\n2, \\");
+  EXPECT_EQ(again.formatted_name, long_text);
+  EXPECT_EQ(again.organization, "Plain & Co");
+  EXPECT_EQ(again.tels.at(0).types, Types({"work", "voice", "x/y", "8bit"}));
+  EXPECT_EQ(again.addresses.at(0).locality, "K\xc3\xb6ln");  // kept as read
+
+  TVComponent v3 = ReadVObjects(
+                       "BEGIN:VCARD\r\nVERSION:3.0\r\nNOTE;CHARSET=ISO-8859-1:Gr\xfc\xdf"
+                       "e\r\n"
+                       "END:VCARD\r\n")
+                       .at(0);
+  EXPECT_EQ(v3.Find("NOTE")->Text(),
+            "Gr\xc3\xbc\xc3\x9f"
+            "e");
+  v3.Find("NOTE")->SetText(
+      "Gr\xc3\xbc\xc3\x9f"
+      "e\n2");
+  EXPECT_NE(WriteVObject(v3).find("\r\nNOTE:Gr\xc3\xbc\xc3\x9f"
+                                  "e\\n2\r\n"),
+            std::string::npos);
+}
+
 // What the handheld cannot hold comes back from the writer as it was read.
 TEST(VObjectWriter, RoundTripKeepsEveryLineAndFoldsBetweenCharacters) {
-  for (const char* name : {"vobject-3.0.vcf", "contacts-app.vcf", "rfc6350.vcf", "rfc2426.vcf"}) {
+  for (const char* name :
+       {"vobject-3.0.vcf", "contacts-app.vcf", "rfc6350.vcf", "rfc2426.vcf", "phone-2.1.vcf"}) {
     SCOPED_TRACE(name);
     const std::vector<TVCard> cards = ReadVCards(Data(name));
     std::string written;
@@ -276,6 +373,72 @@ TEST(ICalendarZones, ZonedUtcAndFloatingTimesBecomeDesktopLocalTime) {
   EXPECT_FALSE(IanaOffsetAt("../../etc/passwd", Local(2026, 1, 1, 0, 0)));
   EXPECT_FALSE(IanaOffsetAt("No/Such_Zone", Local(2026, 1, 1, 0, 0)));
 #endif
+}
+
+// A version 2 zone file of one time type, `offset` seconds east, with one
+// transition (at 1970) or none, and `footer` as its POSIX TZ rule.
+std::string ZoneFile(const std::string& footer, int offset, bool transition) {
+  const auto big_endian = [](std::string& out, std::int64_t value, int width) {
+    for (int i = width - 1; i >= 0; --i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  std::string file;
+  for (const int width : {4, 8}) {
+    file += "TZif2" + std::string(15, '\0');
+    for (const int count : {0, 0, 0, transition ? 1 : 0, 1, 4}) big_endian(file, count, 4);
+    if (transition) {
+      big_endian(file, 0, width);
+      file += '\0';
+    }
+    big_endian(file, offset, 4);
+    file += std::string("\0\0XST\0", 6);
+  }
+  return file + "\n" + footer + "\n";
+}
+
+TEST(ICalendarZones, ZoneFileFooterRulesSwitchOnTheirDay) {
+  const struct {
+    const char* footer;
+    TICalTime local;
+    int offset;
+  } cases[] = {
+      // Jn: day 79 is March 20 in every year, February 29 not counted;
+      // the change at 24:00 is midnight of the next day.
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2023, 3, 20, 23, 30), 12600},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2023, 3, 21, 1, 30), 16200},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 3, 20, 23, 30), 12600},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 3, 21, 1, 30), 16200},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 9, 20, 22, 30), 16200},
+      {"<+0330>-3:30<+0430>,J79/24,J263/24", Local(2024, 9, 21, 0, 30), 12600},
+      // J60 is March 1 in a leap year too; zero-based 59 is February 29.
+      {"XST-2XDT,J60,J300", Local(2028, 2, 29, 12, 0), 7200},
+      {"XST-2XDT,J60,J300", Local(2028, 3, 1, 3, 0), 10800},
+      {"XST-2XDT,59,300", Local(2028, 2, 28, 12, 0), 7200},
+      {"XST-2XDT,59,300", Local(2028, 2, 29, 3, 0), 10800},
+      {"XST-2XDT,59,300", Local(2027, 2, 28, 12, 0), 7200},
+      {"XST-2XDT,59,300", Local(2027, 3, 1, 3, 0), 10800},
+      // A negative time: the evening before the last Sunday.
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 3, 28, 22, 30), -7200},
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 3, 29, 0, 30), -3600},
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 10, 24, 22, 30), -3600},
+      {"<-02>2<-01>,M3.5.0/-1,M10.5.0/0", Local(2026, 10, 25, 0, 30), -7200},
+      // 48 hours after December 31 is January 2 of the next year.
+      {"XST-10XDT,J365/48,M3.1.0/3", Local(2027, 1, 1, 12, 0), 36000},
+      {"XST-10XDT,J365/48,M3.1.0/3", Local(2027, 1, 2, 12, 0), 39600},
+      {"XST-10XDT,J365/48,M3.1.0/3", Local(2027, 3, 7, 4, 0), 36000},
+      // Summer time all year.
+      {"EST5EDT,0/0,J365/25", Local(2026, 1, 1, 0, 30), -14400},
+      {"EST5EDT,0/0,J365/25", Local(2026, 12, 31, 23, 30), -14400},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ZoneFileOffsetAt(ZoneFile(c.footer, 0, true), c.local), c.offset)
+        << c.footer << " " << c.local.year << "-" << c.local.month << "-" << c.local.day << " "
+        << c.local.hour << ":" << c.local.minute;
+  }
+  // Without transitions the footer holds at every time.
+  const std::string cet = ZoneFile("CET-1CEST,M3.5.0,M10.5.0/3", 3600, false);
+  EXPECT_EQ(ZoneFileOffsetAt(cet, Local(2026, 7, 1, 12, 0)), 7200);
+  EXPECT_EQ(ZoneFileOffsetAt(cet, Local(2026, 1, 1, 12, 0)), 3600);
+  EXPECT_FALSE(ZoneFileOffsetAt("TZif2", Local(2026, 1, 1, 12, 0)));
 }
 
 TEST(RRule, WhatTheHandheldCanHold) {
