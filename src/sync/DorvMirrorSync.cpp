@@ -110,10 +110,12 @@ class TSyncRun {
   }
   // The record image of desktop item `item` merged onto `base`.
   TRecord Image(const TDorvSyncItem& item, const TRecord* base);
-  // As Image onto `base`, but no value when the image is `base` itself
+  // As Image onto `base`, its category and secret attribute those of
+  // `attributes` (Attributes), but no value when the image is `base` itself
   // (compared in the buffer: most items, most synchronisations, need no
   // copy).
-  std::optional<TRecord> ChangedImage(const TDorvSyncItem& item, const TRecord& base);
+  std::optional<TRecord> ChangedImage(const TDorvSyncItem& item, const TRecord& base,
+                                      const TRecord& attributes);
   // The category index of desktop category `name` for a record whose last
   // synchronised version is `base`.
   std::uint8_t Category(const std::string& name, const TRecord* base);
@@ -282,12 +284,14 @@ TRecord TSyncRun::Image(const TDorvSyncItem& item, const TRecord* base) {
   return image;
 }
 
-std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const TRecord& base) {
+std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const TRecord& base,
+                                              const TRecord& attributes) {
   Load(base.bytes);
   adapter_.ToRecord(item, db_.Fields());
   const std::uint32_t used = EncodeInPlace();
   TRecord image;
-  Attributes(item, &base, image);
+  image.category = attributes.category;
+  image.secret = attributes.secret;
   if (image.category == base.category && image.secret == base.secret && used == base.bytes.size() &&
       std::memcmp(buffer_.data(), base.bytes.data(), used) == 0) {
     std::memset(buffer_.data(), 0, used);
@@ -410,16 +414,26 @@ void TSyncRun::PlanTwoWay() {
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
-      // An image is in canonical form: one equal to the last record needs
-      // no canonical copy of it, nor a copy of its own (most items, most
-      // synchronisations); the image is needed only when changed.
-      image = ChangedImage(*item, last);
-      if (image) {
-        TRecord base = last;
-        base.bytes = Canonical(last.bytes);
-        desktop_changed = !SameRecord(*image, base);
-        image->id = id;
+      const std::uint64_t print = adapter_.Fingerprint(*item);
+      TRecord attributes;
+      Attributes(*item, &last, attributes);
+      if (print != 0 && print == last.fingerprint && attributes.category == last.category &&
+          attributes.secret == last.secret) {
+        // The item as written last time: no conversion.
+      } else {
+        // An image is in canonical form: one equal to the last record needs
+        // no canonical copy of it, nor a copy of its own (most items, most
+        // synchronisations); the image is needed only when changed.
+        image = ChangedImage(*item, last, attributes);
+        if (image) {
+          TRecord base = last;
+          base.bytes = Canonical(last.bytes);
+          desktop_changed = !SameRecord(*image, base);
+          image->id = id;
+          image->fingerprint = print;
+        }
       }
+      last.fingerprint = print;
     }
 
     if (archived) {
@@ -621,6 +635,12 @@ TDorvSyncState TSyncRun::NewState() {
   TDorvSyncState state;
   state.app_info = app_info_;
   SortKeepingLast(next_state_, RecordId);
+  // Each record keeps the fingerprint of its live item, as written now.
+  for (const TDorvSyncItem& item : live_) {
+    TRecord* record = FindById(next_state_, item.id, RecordId);
+    if (record != nullptr && record->fingerprint == 0)
+      record->fingerprint = adapter_.Fingerprint(item);
+  }
   state.records = std::move(next_state_);
   next_state_.clear();
   return state;

@@ -102,6 +102,20 @@ class TDorvSyncAdapter {
   /// short before the handheld's purge archives the same records again.
   virtual void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                             const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) = 0;
+  /// Optional: a fingerprint of what ToRecord reads of `item` (its value,
+  /// as ReadDesktop gives it), or 0 for none (the default). With one, the
+  /// engine keeps in its state the fingerprint of each item it wrote, and an
+  /// item read with that same fingerprint and the same category and secret
+  /// attribute is unchanged without a ToRecord: only the items the desktop
+  /// changed are converted. Equal fingerprints must mean an equal value (a
+  /// 64-bit hash of the item's text as the desktop holds it, say), and an
+  /// item FromRecord makes must have the fingerprint that ReadDesktop will
+  /// give it once WriteDesktop has written it; a fingerprint that differs
+  /// only costs a ToRecord.
+  virtual std::uint64_t Fingerprint(const TDorvSyncItem& item) {
+    (void)item;
+    return 0;
+  }
 
  protected:
   /// While the engine runs FromRecord: the bytes of the record decoded in
