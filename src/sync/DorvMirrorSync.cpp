@@ -30,8 +30,11 @@ struct THandheldRecord {
 // Sorts `records` by id and keeps, of those with one id, the last added.
 template <typename T, typename Id>
 void SortKeepingLast(std::vector<T>& records, Id id) {
-  std::stable_sort(records.begin(), records.end(),
-                   [&](const T& a, const T& b) { return id(a) < id(b); });
+  const auto before = [&](const T& a, const T& b) { return id(a) < id(b); };
+  // Mostly sorted already (a fast synchronisation without new records): no
+  // buffer, no moves then.
+  if (!std::is_sorted(records.begin(), records.end(), before))
+    std::stable_sort(records.begin(), records.end(), before);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (i + 1 < records.size() && id(records[i + 1]) == id(records[i])) continue;

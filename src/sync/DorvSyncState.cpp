@@ -159,13 +159,17 @@ std::optional<TDorvSyncState> TDorvSyncState::Load(const std::filesystem::path& 
     throw EDorvConduitError("Cannot read " + path.string() + ": it is a folder");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EDorvConduitError("Cannot read " + path.string());
-  // Read in blocks into one string (a character at a time costs more than
-  // decoding it).
+  // Read whole into one string (a character at a time costs more than
+  // decoding it), then what a file grown meanwhile holds beyond its size.
   std::string bytes;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (!error) bytes.reserve(static_cast<std::size_t>(size));
+  if (!error) {
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  }
   char block[65536];
-  while (in.read(block, sizeof block) || in.gcount() > 0)
+  while (in && (in.read(block, sizeof block) || in.gcount() > 0))
     bytes.append(block, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) throw EDorvConduitError("Cannot read " + path.string());
   return Decode(bytes, kind, path.string());
