@@ -144,6 +144,14 @@ class TSyncRun {
   // a handheld record the state does not know holding the same, else
   // appends it.
   void AppendOrAdopt(TDorvSyncItem item, const TRecord& record);
+  // A desktop item whose id the state does not know, naming a live handheld
+  // record the state does not know either: the desktop was written by a
+  // synchronisation cut short before its state (the record one it appended,
+  // or one new on the handheld). Takes that record for the item when the
+  // item's image merged onto it is the record itself, so that what the
+  // desktop cannot hold (category, secret attribute, fields) comes from the
+  // record; false when the item is not that record.
+  bool AdoptNamed(TDorvSyncItem& item);
   void PlanTwoWay();
   void PlanDesktopToHandheld();
   void PlanHandheldToDesktop();
@@ -336,6 +344,22 @@ void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
   ++counts_.to_handheld;
 }
 
+bool TSyncRun::AdoptNamed(TDorvSyncItem& item) {
+  if (item.id == 0 || InState(item.id) != nullptr) return false;
+  const THandheldRecord* found = OnHandheld(item.id);
+  if (found == nullptr || found->deleted) return false;
+  TRecord canonical = found->record;
+  canonical.bytes = Canonical(found->record.bytes);
+  auto [at, end] = unknown_.equal_range(canonical.bytes);
+  while (at != end && at->second != item.id) ++at;
+  // Not there: taken already, by an earlier item of that id or an append.
+  if (at == end || !SameRecord(Image(item, &found->record), canonical)) return false;
+  unknown_.erase(at);
+  SetNext(found->record);
+  AddLive(std::move(item), found->record);
+  return true;
+}
+
 void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // Handheld records the state does not know: new there, or appended by a
   // synchronisation cut short. Live ones may be adopted by an append.
@@ -499,7 +523,7 @@ void TSyncRun::PlanTwoWay() {
   // item (a first synchronisation, a slow one after another desktop, an
   // append cut short).
   for (std::size_t i = 0; i < desktop_.size(); ++i) {
-    if (met[i]) continue;
+    if (met[i] || AdoptNamed(desktop_[i])) continue;
     const TRecord image = Image(desktop_[i], nullptr);
     AppendOrAdopt(std::move(desktop_[i]), image);
   }

@@ -71,11 +71,14 @@ class MapAdapter : public TDorvSyncAdapter {
     for (const TDorvSyncItem& i : live)
       items.push_back({i.id, std::any_cast<std::string>(i.value), i.category.value_or("")});
     for (const TDorvSyncItem& i : archived) archive[i.id] = std::any_cast<std::string>(i.value);
+    // As a kill after the desktop files, before the state.
+    if (fail_after_write) throw EDorvConduitError("Killed");
   }
 
   std::vector<Desk> items;
   std::map<std::uint32_t, std::string> archive;
   bool fail_write = false;
+  bool fail_after_write = false;
   bool holds_categories = true;
   // Whether Fingerprint gives one (the engine then converts only the items
   // changed since it wrote them).
@@ -383,6 +386,30 @@ TEST_F(MirrorSync, AppendsOfAFailedSyncAreAdoptedNotRepeated) {
   EXPECT_FALSE(std::filesystem::exists(folder_ / "SyncDB.sync-journal"));
   ASSERT_FALSE(log_.empty());
   EXPECT_NE(log_.front().find("cut short"), std::string::npos) << log_.front();
+}
+
+// A synchronisation cut short after the desktop is written, before the
+// state: the desktop already names the conflict's new record, by an id the
+// state does not know. The next one takes that record over, also when the
+// desktop holds neither its category nor its secret attribute (the new
+// record has those of the old).
+TEST_F(MirrorSync, AConflictCutShortBeforeTheStateIsNotDuplicated) {
+  PutEmpty({"call Jo"}, {0x10 | 1});  // secret, Business
+  desk_.holds_categories = false;
+  Sync(stSlow);
+  pdb::PdbDatabase hh = handheld_.Get("SyncDB");
+  SetText(hh.records.at(0), "call Jo at nine");
+  hh.records.at(0).attributes |= kDirty;
+  handheld_.Put(hh);
+  desk_.items.at(0).text = "call Jo at ten";
+  desk_.fail_after_write = true;
+  EXPECT_THROW(Sync(stFast), EDorvConduitError);
+  desk_.fail_after_write = false;
+  Sync(stFast);
+  const Shown shown = HandheldShown(handheld_.Get("SyncDB"));
+  EXPECT_EQ(shown.size(), 2u);
+  EXPECT_EQ(desk_.items.size(), 2u);
+  EXPECT_EQ(Sync(stFast).to_handheld + Sync(stSlow).to_desktop, 0);
 }
 
 // A category renamed on the handheld shows under its new name in every

@@ -166,7 +166,11 @@ struct TDorvSyncCounts {
 /// safe: before appending, the engine adopts a handheld record that the
 /// state does not know and holds the same bytes, category and secret
 /// attribute (one a synchronisation cut short appended, or posted before it
-/// failed), instead of appending again.
+/// failed), instead of appending again; and a desktop item whose id the
+/// state does not know but that names such a record (a synchronisation cut
+/// short after the desktop was written, before the state) is that record
+/// when merged onto it the item is the record, whatever the desktop holds
+/// of its category, secret attribute and fields.
 class TDorvMirrorSync {
  public:
   /// `db` and `adapter` are borrowed for the engine's life. `state_name` is
