@@ -74,8 +74,7 @@ std::string TDorvSyncState::Encode(Kind kind) const {
       kind == Kind::kState && std::any_of(records.begin(), records.end(),
                                           [](const TDorvSyncRecord& r) { return r.fingerprint; });
   std::size_t size = kMagicLength + 4 + 2 + app_info.size() + 4;
-  for (const TDorvSyncRecord& record : records)
-    size += (printed ? 15 : 7) + record.bytes.size();
+  for (const TDorvSyncRecord& record : records) size += (printed ? 15 : 7) + record.bytes.size();
   std::string out;
   out.reserve(size);
   out = kind == Kind::kJournal ? kJournalMagic : printed ? kPrintedStateMagic : kStateMagic;
@@ -122,7 +121,8 @@ TDorvSyncState TDorvSyncState::Decode(const std::string& bytes, Kind kind,
   const std::uint32_t count = in.Number(4, "the record count");
   // Each record takes at least 7 bytes (15 with a fingerprint): a count
   // beyond what the file can hold is refused before anything is reserved.
-  if (count > (end - kMagicLength) / (printed ? 15 : 7)) in.Damaged("its record count is too large");
+  if (count > (end - kMagicLength) / (printed ? 15 : 7))
+    in.Damaged("its record count is too large");
   state.app_info = in.Block(in.Number(2, "the application info length"), "the application info");
   state.records.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {

@@ -162,15 +162,15 @@ struct TDorvSyncCounts {
 /// opened again;
 /// (4) the desktop files and the new state are written and committed
 /// (durable); (5) only then are the deleted and archived records purged and
-/// the change flags reset, the categories' renamed bits among them; (6) the journal is removed. An append is retry
-/// safe: before appending, the engine adopts a handheld record that the
-/// state does not know and holds the same bytes, category and secret
-/// attribute (one a synchronisation cut short appended, or posted before it
-/// failed), instead of appending again; and a desktop item whose id the
-/// state does not know but that names such a record (a synchronisation cut
-/// short after the desktop was written, before the state) is that record
-/// when merged onto it the item is the record, whatever the desktop holds
-/// of its category, secret attribute and fields.
+/// the change flags reset, the categories' renamed bits among them; (6) the
+/// journal is removed. An append is retry safe: before appending, the engine
+/// adopts a handheld record that the state does not know and holds the same
+/// bytes, category and secret attribute (one a synchronisation cut short
+/// appended, or posted before it failed), instead of appending again; and a
+/// desktop item whose id the state does not know but that names such a
+/// record (a synchronisation cut short after the desktop was written, before
+/// the state) is that record when merged onto it the item is the record,
+/// whatever the desktop holds of its category, secret attribute and fields.
 class TDorvMirrorSync {
  public:
   /// `db` and `adapter` are borrowed for the engine's life. `state_name` is
