@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -92,7 +93,13 @@ class TSyncRun {
   void ForgetRenamed();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
-  // The state to save; takes the records planned.
+  // Frees the live and archived items (once the desktop is written).
+  void FreeItems() {
+    std::vector<TDorvSyncItem>().swap(live_);
+    std::vector<TDorvSyncItem>().swap(archived_);
+  }
+  // The state to save; takes the records planned. Before FreeItems (the
+  // fingerprints are the live items').
   TDorvSyncState NewState();
   const TDorvSyncCounts& Counts() const { return counts_; }
 
@@ -162,6 +169,13 @@ class TSyncRun {
   // of an id counts; sorted in NewState).
   void SetNext(const TRecord& record) { next_state_.push_back(record); }
   void SetNext(TRecord&& record) { next_state_.push_back(std::move(record)); }
+  // Two-way: records `record` as what the new state holds of the id of
+  // `last`, a record of the last state, in its place (no second vector of
+  // every record).
+  void Keep(TRecord& last, const TRecord& record) {
+    if (&record != &last) last = record;
+    kept_[static_cast<std::size_t>(&last - state_.data())] = true;
+  }
 
   TDorvConduitDb& db_;
   TDorvSyncAdapter& adapter_;
@@ -187,8 +201,11 @@ class TSyncRun {
   std::multimap<std::string, std::uint32_t> unknown_;
   // Of those, the ones a desktop item names (stPCtoHH): never adopted.
   std::unordered_set<std::uint32_t> named_;
-  // The new state's records, each with its id, in the order planned.
+  // The new state's records, each with its id, in the order planned; in a
+  // two-way synchronisation those of ids the last state does not know.
   std::vector<TRecord> next_state_;
+  // Two-way: which of the last state's records the new state keeps.
+  std::vector<bool> kept_;
   std::vector<TDorvSyncItem> live_;
   std::vector<TDorvSyncItem> archived_;
   std::vector<TWrite> writes_;
@@ -385,7 +402,8 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // desktop's items (moved from), the last state and the handheld's records
   // read (all of them in a slow synchronisation) go before the writes.
   std::vector<TDorvSyncItem>().swap(desktop_);
-  std::vector<TRecord>().swap(state_);
+  // Two-way: the last state's records become the new state's (NewState).
+  if (kept_.empty()) std::vector<TRecord>().swap(state_);
   std::vector<THandheldRecord>().swap(handheld_);
 }
 
@@ -414,7 +432,7 @@ void TSyncRun::PlanTwoWay() {
     }
   }
   const std::size_t most = state_.size() + (desktop_.size() - known) + unknown_.size();
-  next_state_.reserve(most);
+  kept_.assign(state_.size(), false);
   live_.reserve(most);
 
   auto on_handheld = handheld_.begin();
@@ -479,7 +497,7 @@ void TSyncRun::PlanTwoWay() {
     }
     if (!item) {  // deleted on the desktop
       if (handheld_changed) {
-        SetNext(handheld);
+        Keep(last, handheld);
         AddLive(FromHandheld(handheld, nullptr), handheld);
         ++counts_.to_desktop;
       } else {
@@ -492,18 +510,18 @@ void TSyncRun::PlanTwoWay() {
       // Neither the item nor the last record is needed again: moved, not
       // copied (twice the memory of the desktop's items otherwise).
       AddLive(std::move(*item), last);
-      SetNext(std::move(last));
+      Keep(last, last);
     } else if (!desktop_changed) {
-      SetNext(handheld);
+      Keep(last, handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       ++counts_.to_desktop;
     } else if (!handheld_changed) {
-      SetNext(*image);
+      Keep(last, *image);
       writes_.push_back({TWrite::kEdit, id, *image, 0});
       AddLive(std::move(*item), *image);
       ++counts_.to_handheld;
     } else {
-      SetNext(handheld);
+      Keep(last, handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       TRecord canonical = handheld;
       canonical.bytes = Canonical(handheld.bytes);
@@ -661,6 +679,21 @@ void TSyncRun::ForgetRenamed() {
 TDorvSyncState TSyncRun::NewState() {
   TDorvSyncState state;
   state.app_info = app_info_;
+  if (!kept_.empty()) {
+    // Two-way: the last state's records kept, then the others.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < state_.size(); ++i) {
+      if (!kept_[i]) continue;
+      if (at != i) state_[at] = std::move(state_[i]);
+      ++at;
+    }
+    state_.resize(at);
+    state_.insert(state_.end(), std::make_move_iterator(next_state_.begin()),
+                  std::make_move_iterator(next_state_.end()));
+    next_state_ = std::move(state_);
+    state_.clear();
+    kept_.clear();
+  }
   SortKeepingLast(next_state_, RecordId);
   // Each record keeps the fingerprint of its live item, as written now.
   for (const TDorvSyncItem& item : live_) {
@@ -733,9 +766,13 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
         db_.Open();
       }
     }
-    // (4) The desktop and the state, durable together.
+    // (4) The desktop, then the state, durable together. The state is
+    // encoded first (its records freed while the adapter writes) and the
+    // items freed once written.
+    const std::string next = run.NewState().Encode(Kind::kState);
     adapter_.WriteDesktop(run.Live(), run.Archived(), writer);
-    run.NewState().Save(writer, StatePath(), Kind::kState);
+    run.FreeItems();
+    writer.Write(StatePath(), next);
     writer.Commit();
     // (5) Only now may the handheld forget what the desktop holds.
     if (!read_only) {
