@@ -507,8 +507,8 @@ void TSyncRun::PlanTwoWay() {
       continue;
     }
     if (!handheld_changed && !desktop_changed) {
-      // Neither the item nor the last record is needed again: moved, not
-      // copied (twice the memory of the desktop's items otherwise).
+      // The item is not needed again: moved, not copied (twice the memory
+      // of the desktop's items otherwise); the record stays in its place.
       AddLive(std::move(*item), last);
       Keep(last, last);
     } else if (!desktop_changed) {
