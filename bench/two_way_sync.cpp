@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -188,6 +189,13 @@ class TToDoAdapter : public TDorvSyncAdapter {
         PalmToUtf8(fields.FieldByName("Note")->GetAsString()), std::to_string(priority & 0x7F),
         DueText(fields.FieldByName("DueDate")->GetAsInteger()), (priority & 0x80) != 0 ? "1" : "0"};
     return item;
+  }
+  // The row's fields hashed (the category and Private are the item's own).
+  std::uint64_t Fingerprint(const TDorvSyncItem& item) override {
+    std::uint64_t print = 14695981039346656037u;
+    for (const std::string& field : std::any_cast<const Row&>(item.value))
+      print = (print ^ std::hash<std::string>()(field)) * 1099511628211u;
+    return print != 0 ? print : 1;
   }
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {

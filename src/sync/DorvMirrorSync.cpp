@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string_view>
@@ -30,8 +31,11 @@ struct THandheldRecord {
 // Sorts `records` by id and keeps, of those with one id, the last added.
 template <typename T, typename Id>
 void SortKeepingLast(std::vector<T>& records, Id id) {
-  std::stable_sort(records.begin(), records.end(),
-                   [&](const T& a, const T& b) { return id(a) < id(b); });
+  const auto before = [&](const T& a, const T& b) { return id(a) < id(b); };
+  // Mostly sorted already (a fast synchronisation without new records): no
+  // buffer, no moves then.
+  if (!std::is_sorted(records.begin(), records.end(), before))
+    std::stable_sort(records.begin(), records.end(), before);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < records.size(); ++i) {
     if (i + 1 < records.size() && id(records[i + 1]) == id(records[i])) continue;
@@ -89,7 +93,13 @@ class TSyncRun {
   void ForgetRenamed();
   std::vector<TDorvSyncItem>& Live() { return live_; }
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
-  // The state to save; takes the records planned.
+  // Frees the live and archived items (once the desktop is written).
+  void FreeItems() {
+    std::vector<TDorvSyncItem>().swap(live_);
+    std::vector<TDorvSyncItem>().swap(archived_);
+  }
+  // The state to save; takes the records planned. Before FreeItems (the
+  // fingerprints are the live items').
   TDorvSyncState NewState();
   const TDorvSyncCounts& Counts() const { return counts_; }
 
@@ -110,10 +120,12 @@ class TSyncRun {
   }
   // The record image of desktop item `item` merged onto `base`.
   TRecord Image(const TDorvSyncItem& item, const TRecord* base);
-  // As Image onto `base`, but no value when the image is `base` itself
+  // As Image onto `base`, its category and secret attribute those of
+  // `attributes` (Attributes), but no value when the image is `base` itself
   // (compared in the buffer: most items, most synchronisations, need no
   // copy).
-  std::optional<TRecord> ChangedImage(const TDorvSyncItem& item, const TRecord& base);
+  std::optional<TRecord> ChangedImage(const TDorvSyncItem& item, const TRecord& base,
+                                      const TRecord& attributes);
   // The category index of desktop category `name` for a record whose last
   // synchronised version is `base`.
   std::uint8_t Category(const std::string& name, const TRecord* base);
@@ -139,6 +151,14 @@ class TSyncRun {
   // a handheld record the state does not know holding the same, else
   // appends it.
   void AppendOrAdopt(TDorvSyncItem item, const TRecord& record);
+  // A desktop item whose id the state does not know, naming a live handheld
+  // record the state does not know either: the desktop was written by a
+  // synchronisation cut short before its state (the record one it appended,
+  // or one new on the handheld). Takes that record for the item when the
+  // item's image merged onto it is the record itself, so that what the
+  // desktop cannot hold (category, secret attribute, fields) comes from the
+  // record; false when the item is not that record.
+  bool AdoptNamed(TDorvSyncItem& item);
   void PlanTwoWay();
   void PlanDesktopToHandheld();
   void PlanHandheldToDesktop();
@@ -149,6 +169,13 @@ class TSyncRun {
   // of an id counts; sorted in NewState).
   void SetNext(const TRecord& record) { next_state_.push_back(record); }
   void SetNext(TRecord&& record) { next_state_.push_back(std::move(record)); }
+  // Two-way: records `record` as what the new state holds of the id of
+  // `last`, a record of the last state, in its place (no second vector of
+  // every record).
+  void Keep(TRecord& last, const TRecord& record) {
+    if (&record != &last) last = record;
+    kept_[static_cast<std::size_t>(&last - state_.data())] = true;
+  }
 
   TDorvConduitDb& db_;
   TDorvSyncAdapter& adapter_;
@@ -174,8 +201,11 @@ class TSyncRun {
   std::multimap<std::string, std::uint32_t> unknown_;
   // Of those, the ones a desktop item names (stPCtoHH): never adopted.
   std::unordered_set<std::uint32_t> named_;
-  // The new state's records, each with its id, in the order planned.
+  // The new state's records, each with its id, in the order planned; in a
+  // two-way synchronisation those of ids the last state does not know.
   std::vector<TRecord> next_state_;
+  // Two-way: which of the last state's records the new state keeps.
+  std::vector<bool> kept_;
   std::vector<TDorvSyncItem> live_;
   std::vector<TDorvSyncItem> archived_;
   std::vector<TWrite> writes_;
@@ -282,12 +312,14 @@ TRecord TSyncRun::Image(const TDorvSyncItem& item, const TRecord* base) {
   return image;
 }
 
-std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const TRecord& base) {
+std::optional<TRecord> TSyncRun::ChangedImage(const TDorvSyncItem& item, const TRecord& base,
+                                              const TRecord& attributes) {
   Load(base.bytes);
   adapter_.ToRecord(item, db_.Fields());
   const std::uint32_t used = EncodeInPlace();
   TRecord image;
-  Attributes(item, &base, image);
+  image.category = attributes.category;
+  image.secret = attributes.secret;
   if (image.category == base.category && image.secret == base.secret && used == base.bytes.size() &&
       std::memcmp(buffer_.data(), base.bytes.data(), used) == 0) {
     std::memset(buffer_.data(), 0, used);
@@ -329,6 +361,22 @@ void TSyncRun::AppendOrAdopt(TDorvSyncItem item, const TRecord& record) {
   ++counts_.to_handheld;
 }
 
+bool TSyncRun::AdoptNamed(TDorvSyncItem& item) {
+  if (item.id == 0 || InState(item.id) != nullptr) return false;
+  const THandheldRecord* found = OnHandheld(item.id);
+  if (found == nullptr || found->deleted) return false;
+  TRecord canonical = found->record;
+  canonical.bytes = Canonical(found->record.bytes);
+  auto [at, end] = unknown_.equal_range(canonical.bytes);
+  while (at != end && at->second != item.id) ++at;
+  // Not there: taken already, by an earlier item of that id or an append.
+  if (at == end || !SameRecord(Image(item, &found->record), canonical)) return false;
+  unknown_.erase(at);
+  SetNext(found->record);
+  AddLive(std::move(item), found->record);
+  return true;
+}
+
 void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // Handheld records the state does not know: new there, or appended by a
   // synchronisation cut short. Live ones may be adopted by an append.
@@ -354,7 +402,8 @@ void TSyncRun::Plan(const std::optional<TDorvSyncState>& journal) {
   // desktop's items (moved from), the last state and the handheld's records
   // read (all of them in a slow synchronisation) go before the writes.
   std::vector<TDorvSyncItem>().swap(desktop_);
-  std::vector<TRecord>().swap(state_);
+  // Two-way: the last state's records become the new state's (NewState).
+  if (kept_.empty()) std::vector<TRecord>().swap(state_);
   std::vector<THandheldRecord>().swap(handheld_);
 }
 
@@ -383,7 +432,7 @@ void TSyncRun::PlanTwoWay() {
     }
   }
   const std::size_t most = state_.size() + (desktop_.size() - known) + unknown_.size();
-  next_state_.reserve(most);
+  kept_.assign(state_.size(), false);
   live_.reserve(most);
 
   auto on_handheld = handheld_.begin();
@@ -410,16 +459,26 @@ void TSyncRun::PlanTwoWay() {
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
-      // An image is in canonical form: one equal to the last record needs
-      // no canonical copy of it, nor a copy of its own (most items, most
-      // synchronisations); the image is needed only when changed.
-      image = ChangedImage(*item, last);
-      if (image) {
-        TRecord base = last;
-        base.bytes = Canonical(last.bytes);
-        desktop_changed = !SameRecord(*image, base);
-        image->id = id;
+      const std::uint64_t print = adapter_.Fingerprint(*item);
+      TRecord attributes;
+      Attributes(*item, &last, attributes);
+      if (print != 0 && print == last.fingerprint && attributes.category == last.category &&
+          attributes.secret == last.secret) {
+        // The item as written last time: no conversion.
+      } else {
+        // An image is in canonical form: one equal to the last record needs
+        // no canonical copy of it, nor a copy of its own (most items, most
+        // synchronisations); the image is needed only when changed.
+        image = ChangedImage(*item, last, attributes);
+        if (image) {
+          TRecord base = last;
+          base.bytes = Canonical(last.bytes);
+          desktop_changed = !SameRecord(*image, base);
+          image->id = id;
+          image->fingerprint = print;
+        }
       }
+      last.fingerprint = print;
     }
 
     if (archived) {
@@ -438,7 +497,7 @@ void TSyncRun::PlanTwoWay() {
     }
     if (!item) {  // deleted on the desktop
       if (handheld_changed) {
-        SetNext(handheld);
+        Keep(last, handheld);
         AddLive(FromHandheld(handheld, nullptr), handheld);
         ++counts_.to_desktop;
       } else {
@@ -448,21 +507,21 @@ void TSyncRun::PlanTwoWay() {
       continue;
     }
     if (!handheld_changed && !desktop_changed) {
-      // Neither the item nor the last record is needed again: moved, not
-      // copied (twice the memory of the desktop's items otherwise).
+      // The item is not needed again: moved, not copied (twice the memory
+      // of the desktop's items otherwise); the record stays in its place.
       AddLive(std::move(*item), last);
-      SetNext(std::move(last));
+      Keep(last, last);
     } else if (!desktop_changed) {
-      SetNext(handheld);
+      Keep(last, handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       ++counts_.to_desktop;
     } else if (!handheld_changed) {
-      SetNext(*image);
+      Keep(last, *image);
       writes_.push_back({TWrite::kEdit, id, *image, 0});
       AddLive(std::move(*item), *image);
       ++counts_.to_handheld;
     } else {
-      SetNext(handheld);
+      Keep(last, handheld);
       AddLive(FromHandheld(handheld, item), handheld);
       TRecord canonical = handheld;
       canonical.bytes = Canonical(handheld.bytes);
@@ -482,7 +541,7 @@ void TSyncRun::PlanTwoWay() {
   // item (a first synchronisation, a slow one after another desktop, an
   // append cut short).
   for (std::size_t i = 0; i < desktop_.size(); ++i) {
-    if (met[i]) continue;
+    if (met[i] || AdoptNamed(desktop_[i])) continue;
     const TRecord image = Image(desktop_[i], nullptr);
     AppendOrAdopt(std::move(desktop_[i]), image);
   }
@@ -620,7 +679,28 @@ void TSyncRun::ForgetRenamed() {
 TDorvSyncState TSyncRun::NewState() {
   TDorvSyncState state;
   state.app_info = app_info_;
+  if (!kept_.empty()) {
+    // Two-way: the last state's records kept, then the others.
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < state_.size(); ++i) {
+      if (!kept_[i]) continue;
+      if (at != i) state_[at] = std::move(state_[i]);
+      ++at;
+    }
+    state_.resize(at);
+    state_.insert(state_.end(), std::make_move_iterator(next_state_.begin()),
+                  std::make_move_iterator(next_state_.end()));
+    next_state_ = std::move(state_);
+    state_.clear();
+    kept_.clear();
+  }
   SortKeepingLast(next_state_, RecordId);
+  // Each record keeps the fingerprint of its live item, as written now.
+  for (const TDorvSyncItem& item : live_) {
+    TRecord* record = FindById(next_state_, item.id, RecordId);
+    if (record != nullptr && record->fingerprint == 0)
+      record->fingerprint = adapter_.Fingerprint(item);
+  }
   state.records = std::move(next_state_);
   next_state_.clear();
   return state;
@@ -686,9 +766,13 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
         db_.Open();
       }
     }
-    // (4) The desktop and the state, durable together.
+    // (4) The desktop, then the state, durable together. The state is
+    // encoded first (its records freed while the adapter writes) and the
+    // items freed once written.
+    const std::string next = run.NewState().Encode(Kind::kState);
     adapter_.WriteDesktop(run.Live(), run.Archived(), writer);
-    run.NewState().Save(writer, StatePath(), Kind::kState);
+    run.FreeItems();
+    writer.Write(StatePath(), next);
     writer.Commit();
     // (5) Only now may the handheld forget what the desktop holds.
     if (!read_only) {

@@ -12,9 +12,10 @@ namespace {
 constexpr std::size_t kMagicLength = 8;
 constexpr std::size_t kMaxBlock = 65535;
 
-const char* Magic(TDorvSyncState::Kind kind) {
-  return kind == TDorvSyncState::Kind::kState ? "FWSTATE1" : "FWJRNL01";
-}
+constexpr const char* kStateMagic = "FWSTATE1";
+// A state whose records carry fingerprints.
+constexpr const char* kPrintedStateMagic = "FWSTATE2";
+constexpr const char* kJournalMagic = "FWJRNL01";
 
 std::uint32_t Fnv1a(const char* data, std::size_t length) {
   std::uint32_t hash = 2166136261u;
@@ -69,11 +70,14 @@ class TReader {
 std::string TDorvSyncState::Encode(Kind kind) const {
   if (app_info.size() > kMaxBlock)
     throw EDorvConduitError("The application info block is too long for a sync state file");
+  const bool printed =
+      kind == Kind::kState && std::any_of(records.begin(), records.end(),
+                                          [](const TDorvSyncRecord& r) { return r.fingerprint; });
   std::size_t size = kMagicLength + 4 + 2 + app_info.size() + 4;
-  for (const TDorvSyncRecord& record : records) size += 7 + record.bytes.size();
+  for (const TDorvSyncRecord& record : records) size += (printed ? 15 : 7) + record.bytes.size();
   std::string out;
   out.reserve(size);
-  out = Magic(kind);
+  out = kind == Kind::kJournal ? kJournalMagic : printed ? kPrintedStateMagic : kStateMagic;
   Put(out, static_cast<std::uint32_t>(records.size()), 4);
   Put(out, static_cast<std::uint32_t>(app_info.size()), 2);
   out += app_info;
@@ -83,6 +87,10 @@ std::string TDorvSyncState::Encode(Kind kind) const {
                               " is too long for a sync state file");
     Put(out, kind == Kind::kState ? record.id : 0, 4);
     Put(out, static_cast<std::uint32_t>((record.category & 0x0F) | (record.secret ? 0x10 : 0)), 1);
+    if (printed) {
+      Put(out, static_cast<std::uint32_t>(record.fingerprint), 4);
+      Put(out, static_cast<std::uint32_t>(record.fingerprint >> 32), 4);
+    }
     Put(out, static_cast<std::uint32_t>(record.bytes.size()), 2);
     out += record.bytes;
   }
@@ -92,7 +100,11 @@ std::string TDorvSyncState::Encode(Kind kind) const {
 
 TDorvSyncState TDorvSyncState::Decode(const std::string& bytes, Kind kind,
                                       const std::string& what) {
-  if (bytes.size() < kMagicLength || bytes.compare(0, kMagicLength, Magic(kind)) != 0)
+  const auto is = [&](const char* magic) {
+    return bytes.size() >= kMagicLength && bytes.compare(0, kMagicLength, magic) == 0;
+  };
+  const bool printed = kind == Kind::kState && is(kPrintedStateMagic);
+  if (kind == Kind::kJournal ? !is(kJournalMagic) : !printed && !is(kStateMagic))
     throw EDorvConduitError(what + " is not a Fernwick sync " +
                             (kind == Kind::kState ? "state" : "journal") + " file");
   if (bytes.size() < kMagicLength + 4 + 2 + 4)
@@ -107,9 +119,10 @@ TDorvSyncState TDorvSyncState::Decode(const std::string& bytes, Kind kind,
   TReader in(bytes, end, what);
   TDorvSyncState state;
   const std::uint32_t count = in.Number(4, "the record count");
-  // Each record takes at least 7 bytes: a count beyond what the file can
-  // hold is refused before anything is reserved for it.
-  if (count > (end - kMagicLength) / 7) in.Damaged("its record count is too large");
+  // Each record takes at least 7 bytes (15 with a fingerprint): a count
+  // beyond what the file can hold is refused before anything is reserved.
+  if (count > (end - kMagicLength) / (printed ? 15 : 7))
+    in.Damaged("its record count is too large");
   state.app_info = in.Block(in.Number(2, "the application info length"), "the application info");
   state.records.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
@@ -120,6 +133,10 @@ TDorvSyncState TDorvSyncState::Decode(const std::string& bytes, Kind kind,
       in.Damaged("record " + std::to_string(record.id) + " has unknown attributes");
     record.category = static_cast<std::uint8_t>(attributes & 0x0F);
     record.secret = (attributes & 0x10) != 0;
+    if (printed) {
+      record.fingerprint = in.Number(4, "a record's fingerprint");
+      record.fingerprint |= std::uint64_t{in.Number(4, "a record's fingerprint")} << 32;
+    }
     record.bytes = in.Block(in.Number(2, "a record's length"), "a record's bytes");
     if (kind == Kind::kState) {
       if (record.id == 0) in.Damaged("a record has id 0");
@@ -142,13 +159,17 @@ std::optional<TDorvSyncState> TDorvSyncState::Load(const std::filesystem::path& 
     throw EDorvConduitError("Cannot read " + path.string() + ": it is a folder");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw EDorvConduitError("Cannot read " + path.string());
-  // Read in blocks into one string (a character at a time costs more than
-  // decoding it).
+  // Read whole into one string (a character at a time costs more than
+  // decoding it), then what a file grown meanwhile holds beyond its size.
   std::string bytes;
   const std::uintmax_t size = std::filesystem::file_size(path, error);
-  if (!error) bytes.reserve(static_cast<std::size_t>(size));
+  if (!error) {
+    bytes.resize(static_cast<std::size_t>(size));
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+  }
   char block[65536];
-  while (in.read(block, sizeof block) || in.gcount() > 0)
+  while (in && (in.read(block, sizeof block) || in.gcount() > 0))
     bytes.append(block, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) throw EDorvConduitError("Cannot read " + path.string());
   return Decode(bytes, kind, path.string());

@@ -10,6 +10,7 @@
 #include <any>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -51,12 +52,17 @@ class MapAdapter : public TDorvSyncAdapter {
     return read;
   }
   void ToRecord(const TDorvSyncItem& item, TDorvPalmFields& fields) override {
+    ++to_records;
     fields.FieldByName("Text")->SetAsString(std::any_cast<std::string>(item.value));
   }
   TDorvSyncItem FromRecord(TDorvPalmFields& fields, const TDorvSyncItem*) override {
     TDorvSyncItem item;
     item.value = fields.FieldByName("Text")->GetAsString();
     return item;
+  }
+  std::uint64_t Fingerprint(const TDorvSyncItem& item) override {
+    if (!fingerprints) return 0;
+    return std::hash<std::string>()(std::any_cast<std::string>(item.value)) | 1;
   }
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter&) override {
@@ -65,12 +71,19 @@ class MapAdapter : public TDorvSyncAdapter {
     for (const TDorvSyncItem& i : live)
       items.push_back({i.id, std::any_cast<std::string>(i.value), i.category.value_or("")});
     for (const TDorvSyncItem& i : archived) archive[i.id] = std::any_cast<std::string>(i.value);
+    // As a kill after the desktop files, before the state.
+    if (fail_after_write) throw EDorvConduitError("Killed");
   }
 
   std::vector<Desk> items;
   std::map<std::uint32_t, std::string> archive;
   bool fail_write = false;
+  bool fail_after_write = false;
   bool holds_categories = true;
+  // Whether Fingerprint gives one (the engine then converts only the items
+  // changed since it wrote them).
+  bool fingerprints = false;
+  int to_records = 0;
 };
 
 // The category block of `app_info`, and back.
@@ -151,6 +164,7 @@ TEST_F(MirrorSync, RandomEditsOnBothSidesConvergeByTheRules) {
 
   for (int round = 0; round < 1000; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
+    desk_.fingerprints = round / 5 % 2 == 1;
     pdb::PdbDatabase hh = handheld_.Get("SyncDB");
     TDorvCategories names = DecodeCategories(*hh.app_info);
     std::set<std::string> made;  // versions made in this round
@@ -317,6 +331,27 @@ TEST_F(MirrorSync, RandomEditsOnBothSidesConvergeByTheRules) {
   }
 }
 
+// With the adapter's fingerprints only the items changed on the desktop
+// (their value, category or secret attribute) are converted to records; a
+// state written without them (an older one) converts every item once.
+TEST_F(MirrorSync, WithFingerprintsOnlyChangedItemsAreConverted) {
+  PutEmpty();
+  desk_.items = {{0, "milk", "Business"}, {0, "eggs", ""}, {0, "bread", ""}};
+  Sync(stSlow);
+  desk_.fingerprints = true;
+  desk_.to_records = 0;
+  EXPECT_EQ(Sync(stFast).to_handheld, 0);
+  EXPECT_EQ(desk_.to_records, 3);
+  desk_.to_records = 0;
+  EXPECT_EQ(Sync(stSlow).to_handheld, 0);
+  EXPECT_EQ(desk_.to_records, 0);
+  desk_.items[1].text = "eggs, six";
+  desk_.items[2].category = "Personal";
+  EXPECT_EQ(Sync(stFast).to_handheld, 2);
+  EXPECT_EQ(desk_.to_records, 2);
+  EXPECT_EQ(HandheldShown(handheld_.Get("SyncDB")), DesktopShown(desk_));
+}
+
 // Records a synchronisation appended before it failed stay on the handheld
 // (the emulator writes back what it was given): the next one adopts them
 // instead of appending again, for a new desktop item and for the desktop's
@@ -351,6 +386,30 @@ TEST_F(MirrorSync, AppendsOfAFailedSyncAreAdoptedNotRepeated) {
   EXPECT_FALSE(std::filesystem::exists(folder_ / "SyncDB.sync-journal"));
   ASSERT_FALSE(log_.empty());
   EXPECT_NE(log_.front().find("cut short"), std::string::npos) << log_.front();
+}
+
+// A synchronisation cut short after the desktop is written, before the
+// state: the desktop already names the conflict's new record, by an id the
+// state does not know. The next one takes that record over, also when the
+// desktop holds neither its category nor its secret attribute (the new
+// record has those of the old).
+TEST_F(MirrorSync, AConflictCutShortBeforeTheStateIsNotDuplicated) {
+  PutEmpty({"call Jo"}, {0x10 | 1});  // secret, Business
+  desk_.holds_categories = false;
+  Sync(stSlow);
+  pdb::PdbDatabase hh = handheld_.Get("SyncDB");
+  SetText(hh.records.at(0), "call Jo at nine");
+  hh.records.at(0).attributes |= kDirty;
+  handheld_.Put(hh);
+  desk_.items.at(0).text = "call Jo at ten";
+  desk_.fail_after_write = true;
+  EXPECT_THROW(Sync(stFast), EDorvConduitError);
+  desk_.fail_after_write = false;
+  Sync(stFast);
+  const Shown shown = HandheldShown(handheld_.Get("SyncDB"));
+  EXPECT_EQ(shown.size(), 2u);
+  EXPECT_EQ(desk_.items.size(), 2u);
+  EXPECT_EQ(Sync(stFast).to_handheld + Sync(stSlow).to_desktop, 0);
 }
 
 // A category renamed on the handheld shows under its new name in every

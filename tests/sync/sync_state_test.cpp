@@ -74,6 +74,27 @@ TEST(SyncState, EveryCutAndEveryFlippedByteIsRefusedWithTheFileNamed) {
             std::string::npos);
 }
 
+// A state whose records carry the adapter's fingerprints is a "FWSTATE2"
+// file; one without any is written as before, and such older files are
+// still read.
+TEST(SyncState, FingerprintsAreKeptAndOlderFilesRead) {
+  TDorvSyncState state = Sample();
+  const std::string older = state.Encode(Kind::kState);
+  EXPECT_EQ(older.substr(0, 8), "FWSTATE1");
+  state.records[0].fingerprint = 0x0123456789ABCDEFu;
+  state.records[2].fingerprint = 1;
+  const std::string printed = state.Encode(Kind::kState);
+  EXPECT_EQ(printed.substr(0, 8), "FWSTATE2");
+  EXPECT_EQ(TDorvSyncState::Decode(printed, Kind::kState, "x").records, state.records);
+  const TDorvSyncState back = TDorvSyncState::Decode(older, Kind::kState, "x");
+  EXPECT_EQ(back.records.size(), 3u);
+  EXPECT_EQ(back.records[0].fingerprint, 0u);
+  // A journal never holds them.
+  EXPECT_EQ(state.Encode(Kind::kJournal).substr(0, 8), "FWJRNL01");
+  for (std::size_t length = 0; length < printed.size(); ++length)
+    EXPECT_NE(ErrorOf(printed.substr(0, length)), "") << "cut at " << length;
+}
+
 // Rules the checksum alone would let through, in a file whose checksum is
 // right: a huge record count, ids out of order, unknown attribute bits.
 TEST(SyncState, ACheckedFileBreakingARuleIsDamaged) {

@@ -102,6 +102,20 @@ class TDorvSyncAdapter {
   /// short before the handheld's purge archives the same records again.
   virtual void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                             const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) = 0;
+  /// Optional: a fingerprint of what ToRecord reads of `item` (its value,
+  /// as ReadDesktop gives it), or 0 for none (the default). With one, the
+  /// engine keeps in its state the fingerprint of each item it wrote, and an
+  /// item read with that same fingerprint and the same category and secret
+  /// attribute is unchanged without a ToRecord: only the items the desktop
+  /// changed are converted. Equal fingerprints must mean an equal value (a
+  /// 64-bit hash of the item's text as the desktop holds it, say), and an
+  /// item FromRecord makes must have the fingerprint that ReadDesktop will
+  /// give it once WriteDesktop has written it; a fingerprint that differs
+  /// only costs a ToRecord.
+  virtual std::uint64_t Fingerprint(const TDorvSyncItem& item) {
+    (void)item;
+    return 0;
+  }
 
  protected:
   /// While the engine runs FromRecord: the bytes of the record decoded in
@@ -148,11 +162,15 @@ struct TDorvSyncCounts {
 /// opened again;
 /// (4) the desktop files and the new state are written and committed
 /// (durable); (5) only then are the deleted and archived records purged and
-/// the change flags reset, the categories' renamed bits among them; (6) the journal is removed. An append is retry
-/// safe: before appending, the engine adopts a handheld record that the
-/// state does not know and holds the same bytes, category and secret
-/// attribute (one a synchronisation cut short appended, or posted before it
-/// failed), instead of appending again.
+/// the change flags reset, the categories' renamed bits among them; (6) the
+/// journal is removed. An append is retry safe: before appending, the engine
+/// adopts a handheld record that the state does not know and holds the same
+/// bytes, category and secret attribute (one a synchronisation cut short
+/// appended, or posted before it failed), instead of appending again; and a
+/// desktop item whose id the state does not know but that names such a
+/// record (a synchronisation cut short after the desktop was written, before
+/// the state) is that record when merged onto it the item is the record,
+/// whatever the desktop holds of its category, secret attribute and fields.
 class TDorvMirrorSync {
  public:
   /// `db` and `adapter` are borrowed for the engine's life. `state_name` is

@@ -25,6 +25,10 @@ struct TDorvSyncRecord {
   bool secret = false;
   /// The record's bytes as synchronised, at most 65,535.
   std::string bytes;
+  /// The adapter's fingerprint of the desktop item written with it
+  /// (TDorvSyncAdapter::Fingerprint); 0 when there is none. Not kept in a
+  /// journal.
+  std::uint64_t fingerprint = 0;
 
   /// Equal in every member.
   bool operator==(const TDorvSyncRecord&) const = default;
@@ -35,19 +39,24 @@ struct TDorvSyncRecord {
 ///
 /// | Offset | Size | Field                                               |
 /// |--------|------|-----------------------------------------------------|
-/// | 0      | 8    | "FWSTATE1" (state) or "FWJRNL01" (journal)          |
+/// | 0      | 8    | "FWSTATE1" or "FWSTATE2" (state), "FWJRNL01"        |
+/// |        |      | (journal)                                           |
 /// | 8      | 4    | N, the number of records                            |
 /// | 12     | 2    | A, the length of the application info block         |
 /// | 14     | A    | the application info block as synchronised          |
 /// | ...    |      | N records, each:                                    |
 /// |        | 4    |   record id (state: ascending, never 0; journal: 0) |
 /// |        | 1    |   bits 0-3 category, bit 4 secret, no other bit     |
+/// |        | 8    |   "FWSTATE2" only: the fingerprint                  |
 /// |        | 2    |   L, the length of the record                       |
 /// |        | L    |   the record's bytes                                |
 /// | end-4  | 4    | FNV-1a (32 bits) of every byte before it            |
 ///
-/// A file that breaks any of these rules, is cut short or runs on past its
-/// checksum is refused whole.
+/// A state is written as "FWSTATE1" when no record has a fingerprint, so an
+/// adapter without fingerprints writes the files it always wrote; both
+/// kinds are read (a "FWSTATE1" record has fingerprint 0). A file that
+/// breaks any of these rules, is cut short or runs on past its checksum is
+/// refused whole.
 struct TDorvSyncState {
   /// Which file: the state of the last synchronisation, or the journal.
   enum class Kind {
