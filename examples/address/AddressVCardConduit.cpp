@@ -227,10 +227,12 @@ class TAddressFiles : public TDorvSyncAdapter {
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> items;
+    places_.clear();
     for (TVComponent& card : ReadCards(folder_ / "AddressBook.vcf")) {
       TDorvSyncItem& item = items.emplace_back();
       item.id = OurId(Text(card, "UID"));
       if (item.id == 0) item.id = OurId(Text(card, "X-FERNWICK-ID"));
+      if (item.id != 0) places_.emplace(item.id, places_.size());
       const TVProperty* categories = card.Find("CATEGORIES");
       const std::vector<std::string> names =
           categories ? categories->List() : std::vector<std::string>();
@@ -380,8 +382,19 @@ class TAddressFiles : public TDorvSyncAdapter {
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
     writer.MakeFolders(folder_);
+    // The cards in the order the file had (another program may have sorted
+    // it), new ones after them: a synchronisation that changes nothing
+    // leaves the file as it was.
+    std::vector<const TDorvSyncItem*> in_order;
+    for (const TDorvSyncItem& item : live) in_order.push_back(&item);
+    const auto place = [&](const TDorvSyncItem* item) {
+      const auto found = places_.find(item->id);
+      return found == places_.end() ? places_.size() : found->second;
+    };
+    std::stable_sort(in_order.begin(), in_order.end(),
+                     [&](const auto* a, const auto* b) { return place(a) < place(b); });
     std::string text;
-    for (const TDorvSyncItem& item : live) text += Card(item, true);
+    for (const TDorvSyncItem* item : in_order) text += Card(*item, true);
     writer.Write(folder_ / "AddressBook.vcf", text);
     // The archive keeps its cards by id: a record archived again (a
     // synchronisation cut short before the purge) replaces its card.
@@ -531,6 +544,7 @@ class TAddressFiles : public TDorvSyncAdapter {
 
   fs::path folder_;
   TDorvPalmFields& info_;
+  std::map<std::uint32_t, std::size_t> places_;  // record id -> its card's place in the file
 };
 
 class TAddressVCardModule : public TComponent {
