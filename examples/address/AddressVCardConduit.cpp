@@ -23,7 +23,9 @@
 // changed are rewritten, their parameters kept; PHOTO, further TEL, EMAIL
 // and ADR properties, X- properties, other CATEGORIES and other programs'
 // parameters stay as they were. A phone deleted on the handheld removes its
-// property; an extra desktop phone then takes the free slot.
+// property; the card's further phones stay the desktop's own: when the card
+// keeps more phones than the handheld then holds, X-FERNWICK-PHONES:<n>
+// says that the handheld holds its first n (fewer than five).
 //
 // A record stores only the fields that are present: the present-fields
 // mask says which, and the existence handlers answer from it, so the codec
@@ -175,10 +177,14 @@ int Pref(const TVProperty& p) {
 }
 
 // Indexes into card.properties of the phones the handheld holds: the first
-// five TEL and EMAIL properties.
+// five TEL and EMAIL properties, or as many as X-FERNWICK-PHONES says.
 std::vector<std::size_t> PhoneIndexes(const TVComponent& card) {
+  std::size_t held = 5;
+  if (const std::string n = Text(card, "X-FERNWICK-PHONES");
+      n.size() == 1 && n[0] >= '0' && n[0] < '5')
+    held = static_cast<std::size_t>(n[0] - '0');
   std::vector<std::size_t> found;
-  for (std::size_t i = 0; i < card.properties.size() && found.size() < 5; ++i)
+  for (std::size_t i = 0; i < card.properties.size() && found.size() < held; ++i)
     if (card.properties[i].name == "TEL" || card.properties[i].name == "EMAIL") found.push_back(i);
   return found;
 }
@@ -496,6 +502,13 @@ class TAddressFiles : public TDorvSyncAdapter {
     }
     std::sort(gone.rbegin(), gone.rend());
     for (const std::size_t g : gone) card.properties.erase(card.properties.begin() + g);
+    // A phone deleted on the handheld leaves a slot free: the card's next
+    // phone, one the handheld never held, must not take it.
+    const auto all =
+        std::count_if(card.properties.begin(), card.properties.end(),
+                      [](const TVProperty& p) { return p.name == "TEL" || p.name == "EMAIL"; });
+    const auto held = static_cast<std::ptrdiff_t>(slots.size());
+    SetProperty(card, "X-FERNWICK-PHONES", all > held && held < 5 ? std::to_string(held) : "");
   }
 
   // The text of phone label `label` (0 to 7) as the user's handheld shows it.

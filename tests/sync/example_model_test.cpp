@@ -316,5 +316,56 @@ TEST_F(ExampleModel, ChangedOnTheDesktopDeletedOnTheHandheldComesBackOnce) {
   }
 }
 
+// A card keeps a sixth phone the handheld has no slot for. A phone deleted on
+// the handheld is gone from the card, and the sixth stays on the desktop
+// only: it does not take the free slot.
+TEST_F(ExampleModel, APhoneDeletedOnTheHandheldLeavesTheExtraPhoneOnTheDesktop) {
+  Begin(kAddress);
+  DeskFile desk(ReadFile(File(kAddress)));
+  auto item = desk.Items("VCARD").at(0);
+  for (int n = 1; desk.Phones(item) < 5; ++n, ++item.second)
+    desk.lines.insert(desk.lines.begin() + static_cast<std::ptrdiff_t>(item.second),
+                      "TEL;TYPE=HOME:555-010" + std::to_string(n));
+  desk.lines.insert(desk.lines.begin() + static_cast<std::ptrdiff_t>(item.second),
+                    "TEL;TYPE=CAR:555-0666");
+  WriteFile(File(kAddress), desk.Text());
+  const std::uint32_t id = ItemId(kAddress, Items(kAddress, desk.Text()).at(0));
+  ASSERT_TRUE(SyncToTheEnd(kAddress.conduit));
+  auto record = [&] {
+    for (const pdb::PdbRecord& r : pdb::ReadPdbFile(Pdb(kAddress)).records)
+      if (r.unique_id == id) return pdb::DecodeAddressRecord(r.data);
+    throw std::logic_error("no record " + std::to_string(id));
+  };
+  const pdb::AddressRecord before = record();
+  ASSERT_TRUE(std::find(before.fields.begin(), before.fields.end(), "555-0666") ==
+              before.fields.end());
+
+  pdb::PdbDatabase hh = pdb::ReadPdbFile(Pdb(kAddress));
+  std::string deleted;
+  for (pdb::PdbRecord& r : hh.records) {
+    if (r.unique_id != id) continue;
+    pdb::AddressRecord a = pdb::DecodeAddressRecord(r.data);
+    deleted = a.fields[pdb::kPhone1 + 2].value();
+    a.fields[pdb::kPhone1 + 2].reset();
+    r.data = pdb::EncodeAddressRecord(a);
+    r.attributes |= kDirty;
+  }
+  pdb::WritePdbFileAtomically(Pdb(kAddress), hh);
+  ASSERT_TRUE(SyncToTheEnd(kAddress.conduit));
+  TakeLog();
+  const std::string text = ReadFile(File(kAddress));
+  EXPECT_EQ(text.find(":" + deleted + "\r\n"), std::string::npos) << deleted << " is still there";
+  EXPECT_NE(text.find("\r\nTEL;TYPE=CAR:555-0666\r\n"), std::string::npos);
+  const pdb::AddressRecord after = record();
+  EXPECT_FALSE(std::find(after.fields.begin(), after.fields.end(), "555-0666") !=
+               after.fields.end())
+      << "the sixth phone took the free slot";
+  EXPECT_FALSE(after.fields[pdb::kPhone1 + 2].has_value());
+  const Views on_handheld = HandheldViews(kAddress, pdb::ReadPdbFile(Pdb(kAddress)));
+  const Views on_desktop = DesktopViews(kAddress, text);
+  EXPECT_TRUE(on_handheld == on_desktop) << Difference(on_handheld, on_desktop);
+  ExpectNothingToDo(kAddress, "fast");
+}
+
 }  // namespace
 }  // namespace fernwick::testing
