@@ -13,9 +13,11 @@
 #include <random>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "RunnerChild.h"
 #include "common/VObject.h"
 #include "standins/pdb/BuiltinRecords.h"
 #include "standins/pdb/PdbFile.h"
@@ -396,6 +398,226 @@ inline std::string Extra(const Example& e, int what, const std::string& token, s
   if (!e.address && what % 2 == 0)
     return "ATTENDEE;CN=Pat " + token + ":mailto:" + token + "@example.org";
   return "X-OTHER-APP-NOTE:" + token;
+}
+
+// The items that differ between the handheld (H) and the desktop (D).
+inline std::string Difference(const Views& handheld, const Views& desktop) {
+  std::string out;
+  for (const auto& [side, views, other] :
+       {std::tuple{"H ", &handheld, &desktop}, {"D ", &desktop, &handheld}})
+    for (const auto& v : *views)
+      if (std::find(other->begin(), other->end(), v) == other->end())
+        out += "\n  " + std::string(side) + std::to_string(v.first) + " " + v.second;
+  return out;
+}
+
+// What a line only the desktop holds belongs to.
+struct Kept {
+  std::uint32_t id;  // its record's, 0 until the item has one
+  std::string token;
+};
+
+// A round of edits on both sides, and what the rules promise of it.
+struct Edits {
+  Views handheld, desktop;           // each side after the edits
+  std::set<std::string> made;        // the versions made: each there once
+  std::set<std::string> gone;        // deleted on one side, left alone on the other
+  std::set<std::uint32_t> archived;  // the records archived on the handheld
+  int conflicts = 0;                 // items changed on both sides
+};
+
+// A fixture synchronising the examples through the runner.
+class ExampleSync : public RunnerChild {
+ protected:
+  ExampleSync(const std::string& tag, unsigned seed) : RunnerChild(tag), random_(seed) {}
+
+  fs::path Pdb(const Example& e) const { return Handheld() / (e.database + ".pdb"); }
+  fs::path File(const Example& e) const { return Desktop() / e.folder / e.file; }
+
+  // The sample handheld's database of `e`, synchronised once.
+  void Begin(const Example& e) {
+    fs::copy_file(fs::path(FERNWICK_SOURCE_DIR) / "samples/handheld" / (e.database + ".pdb"),
+                  Pdb(e));
+    ASSERT_TRUE(SyncToTheEnd(e.conduit, "slow"));
+    TakeLog();
+  }
+  // A synchronisation that must change nothing.
+  void ExpectNothingToDo(const Example& e, const std::string& type) {
+    const std::string file = ReadFile(File(e));
+    const std::vector<pdb::PdbRecord> records = pdb::ReadPdbFile(Pdb(e)).records;
+    ASSERT_TRUE(SyncToTheEnd(e.conduit, type));
+    const std::string log = TakeLog();
+    EXPECT_NE(log.find(": 0 to the desktop, 0 to the handheld, 0 deleted, 0 archived, 0 conflicts"),
+              std::string::npos)
+        << log;
+    const std::string after = ReadFile(File(e));
+    if (after != file) {
+      const auto [old_end, new_end] =
+          std::mismatch(file.begin(), file.end(), after.begin(), after.end());
+      const std::size_t at = file.rfind('\n', static_cast<std::size_t>(old_end - file.begin()));
+      const std::size_t from = at == std::string::npos ? 0 : at + 1;
+      ADD_FAILURE() << "a second synchronisation rewrote the desktop file from:\n"
+                    << file.substr(from, 300) << "\nto:\n"
+                    << after.substr(from, 300);
+    }
+    EXPECT_TRUE(pdb::ReadPdbFile(Pdb(e)).records == records) << "and the handheld";
+  }
+
+  std::size_t Pick(std::size_t n) { return static_cast<std::size_t>(random_() % n); }
+  std::string Fresh(const char* side) { return side + std::to_string(++serial_) + "x"; }
+
+  // Random edits on both sides of converged files (a few per side, each on
+  // an item of its own), written to the files.
+  Edits EditBothSides(const Example& e);
+  // Checks the sides after a synchronisation of `type` ran to its end.
+  void ExpectByTheRules(const Example& e, const Edits& edits, const std::string& type);
+
+  std::mt19937 random_;
+  int serial_ = 0;
+  std::map<std::string, Kept> extras_;  // the lines only the desktop holds
+};
+
+inline Edits ExampleSync::EditBothSides(const Example& e) {
+  pdb::PdbDatabase hh = pdb::ReadPdbFile(Pdb(e));
+  const auto names = pdb::DecodeCategoryInfo(*hh.app_info).names;
+  std::vector<std::string> used_names;
+  for (const std::string& n : names)
+    if (!n.empty()) used_names.push_back(n);
+  DeskFile desk(ReadFile(File(e)));
+  const Views start = HandheldViews(e, hh);
+  const std::map<std::uint32_t, std::string> was(start.begin(), start.end());
+  auto id_of = [&](std::pair<std::size_t, std::size_t> item) {
+    std::string text;
+    for (std::size_t i = item.first; i <= item.second; ++i) text += desk.lines[i] + "\r\n";
+    return ItemId(e, ReadVObjects(text).at(0));
+  };
+  for (const auto& item : desk.Items(e.kind))  // new items have their ids now
+    for (auto& [line, kept] : extras_)
+      for (std::size_t i = item.first; kept.id == 0 && i < item.second; ++i)
+        if (desk.lines[i] == line) kept.id = id_of(item);
+
+  // The handheld's edits, each on a record of its own.
+  std::set<std::uint32_t> hh_touched, archived;
+  for (int n = static_cast<int>(Pick(4)); n > 0; --n) {
+    std::vector<pdb::PdbRecord*> can;
+    for (pdb::PdbRecord& r : hh.records)
+      if ((r.attributes & kDeleted) == 0 && hh_touched.count(r.unique_id) == 0) can.push_back(&r);
+    const std::size_t what = Pick(100);
+    if (what < 25 || can.empty()) {
+      pdb::PdbRecord r{kDirty, ++hh.unique_id_seed, NewRecordData(e, Fresh("hn"), serial_)};
+      hh_touched.insert(r.unique_id);
+      hh.records.push_back(r);
+      continue;
+    }
+    pdb::PdbRecord& r = *can[Pick(can.size())];
+    hh_touched.insert(r.unique_id);
+    if (what < 70) {
+      EditRecord(e, r, static_cast<int>(Pick(7)), Fresh("h"), names);
+    } else if (what < 85) {
+      r.attributes = kDeleted | kDirty;
+    } else {
+      r.attributes = static_cast<std::uint8_t>(kDeleted | kDirty | kArchived | (r.attributes & 7));
+      archived.insert(r.unique_id);
+    }
+  }
+  // The desktop's edits, each on an item of its own.
+  std::set<std::uint32_t> desk_touched;
+  for (int n = static_cast<int>(Pick(5)); n > 0; --n) {
+    const auto items = desk.Items(e.kind);
+    std::vector<std::pair<std::size_t, std::size_t>> can;
+    for (const auto& item : items)
+      if (const std::uint32_t id = id_of(item); id != 0 && desk_touched.count(id) == 0)
+        can.push_back(item);
+    const std::size_t what = Pick(100);
+    if (what < 20 || can.empty()) {
+      const auto lines = NewItem(e, Fresh("dn"), Pick(2) == 0, serial_);
+      desk.lines.insert(e.address ? desk.lines.end() : desk.lines.end() - 1, lines.begin(),
+                        lines.end());
+      continue;
+    }
+    const auto item = can[Pick(can.size())];
+    const std::uint32_t id = id_of(item);
+    if (what < 60) {
+      desk_touched.insert(id);
+      EditItem(e, desk, item, static_cast<int>(Pick(15)), Fresh("d"), used_names);
+    } else if (what < 75) {
+      desk_touched.insert(id);
+      std::erase_if(extras_, [&](const auto& x) { return x.second.id == id; });
+      desk.lines.erase(desk.lines.begin() + static_cast<std::ptrdiff_t>(item.first),
+                       desk.lines.begin() + static_cast<std::ptrdiff_t>(item.second) + 1);
+    } else if (std::any_of(hh.records.begin(), hh.records.end(), [&](const pdb::PdbRecord& r) {
+                 return r.unique_id == id && (r.attributes & kDeleted) == 0;
+               })) {  // not on a record deleted on the handheld: that deletion wins
+      const std::string token = Fresh("x");
+      const std::string line = Extra(e, static_cast<int>(Pick(6)), token, desk.Phones(item));
+      extras_[line] = {id, token};
+      desk.lines.insert(desk.lines.begin() + static_cast<std::ptrdiff_t>(item.second), line);
+    }
+  }
+
+  // What the rules promise of this round's edits.
+  const Views hh_views = HandheldViews(e, hh);
+  const Views desk_views = DesktopViews(e, desk.Text());
+  const std::map<std::uint32_t, std::string> hh_now(hh_views.begin(), hh_views.end());
+  std::map<std::uint32_t, std::string> desk_now;
+  std::set<std::string> made, gone;
+  for (const auto& [id, text] : desk_views) {
+    if (id == 0 || was.count(id) == 0 || was.at(id) != text) made.insert(text);
+    if (id != 0) desk_now[id] = text;
+  }
+  int conflicts = 0;
+  for (const auto& [id, text] : was) {
+    const bool hh_changed = hh_now.count(id) && hh_now.at(id) != text;
+    const bool desk_changed = desk_now.count(id) && desk_now.at(id) != text;
+    if (hh_changed) made.insert(hh_now.at(id));
+    conflicts += hh_changed && desk_changed;
+    if ((!hh_now.count(id) && !archived.count(id) && desk_now.count(id) && !desk_changed) ||
+        (!desk_now.count(id) && hh_now.count(id) && !hh_changed))
+      gone.insert(text);
+  }
+  for (const auto& [id, text] : hh_now)
+    if (was.count(id) == 0) made.insert(text);
+  pdb::WritePdbFileAtomically(Pdb(e), hh);
+  WriteFile(File(e), desk.Text());
+  return {hh_views, desk_views, made, gone, archived, conflicts};
+}
+
+inline void ExampleSync::ExpectByTheRules(const Example& e, const Edits& edits,
+                                          const std::string& type) {
+  const Views on_handheld = HandheldViews(e, pdb::ReadPdbFile(Pdb(e)));
+  const std::string text = ReadFile(File(e));
+  const Views on_desktop = DesktopViews(e, text);
+  ASSERT_TRUE(on_handheld == on_desktop)
+      << "the sides differ:" << Difference(on_handheld, on_desktop);
+  const std::multiset<std::string> texts = Texts(on_handheld);
+  if (type == "fast" || type == "slow") {
+    for (const std::string& t : edits.made) EXPECT_EQ(texts.count(t), 1u) << t;
+    for (const std::string& t : edits.gone) EXPECT_EQ(texts.count(t), 0u) << t << " is back";
+    std::multiset<std::uint32_t> archive;
+    for (const TVComponent& c : Items(e, ReadFile(Desktop() / e.folder / e.archive)))
+      archive.insert(ItemId(e, c));
+    for (const std::uint32_t id : edits.archived)
+      EXPECT_EQ(archive.count(id), 1u) << "record " << id << " in the archive";
+  } else if (type == "pctohh") {
+    EXPECT_EQ(texts, Texts(edits.desktop));
+  } else {
+    EXPECT_EQ(on_handheld, edits.handheld);
+  }
+  // What only the desktop holds stays there as it was, and off the handheld.
+  std::set<std::uint32_t> ids;
+  for (const auto& [id, view] : on_handheld) ids.insert(id);
+  std::erase_if(extras_, [&](const auto& x) {
+    return x.second.id == 0 ? type == "hhtopc" : ids.count(x.second.id) == 0;
+  });
+  std::string records;
+  for (const pdb::PdbRecord& r : pdb::ReadPdbFile(Pdb(e)).records)
+    records.append(r.data.begin(), r.data.end());
+  for (const auto& [line, kept] : extras_) {
+    EXPECT_NE(text.find("\r\n" + line + "\r\n"), std::string::npos)
+        << line << " of " << kept.id << "\n"
+        << text.substr(text.rfind("BEGIN", text.find(std::to_string(kept.id))), 600);
+    EXPECT_EQ(records.find(kept.token), std::string::npos) << line << " reached the handheld";
+  }
 }
 
 }  // namespace fernwick::testing
