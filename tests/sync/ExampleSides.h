@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "RunnerChild.h"
+#include "common/TextFormats.h"
 #include "common/VObject.h"
 #include "standins/pdb/BuiltinRecords.h"
 #include "standins/pdb/PdbFile.h"
@@ -234,6 +235,11 @@ struct DeskFile {
   }
 };
 
+// What text edits add to their token: characters of the handheld's
+// character set beyond ASCII, the ones vCard and iCalendar escape, a line
+// break.
+inline const std::string kRich = " \xC3\xA9\xE2\x82\xAC, a;b\\c\nline 2";
+
 // A new record of the example holding `token`.
 inline std::vector<std::uint8_t> NewRecordData(const Example& e, const std::string& token,
                                                int serial) {
@@ -264,7 +270,7 @@ inline void EditRecord(const Example& e, pdb::PdbRecord& r, int what, const std:
     for (int i = pdb::kPhone1; i <= pdb::kPhone5; ++i) (a.fields[i] ? full : empty).push_back(i);
     switch (what % 7) {
       case 0:
-        a.fields[pdb::kNote] = token;
+        a.fields[pdb::kNote] = Utf8ToPalm(token + kRich);
         break;
       case 1:
         a.fields[pdb::kTitle] = token;
@@ -299,10 +305,10 @@ inline void EditRecord(const Example& e, pdb::PdbRecord& r, int what, const std:
     pdb::DatebookRecord d = pdb::DecodeDatebookRecord(r.data);
     switch (what % 3) {
       case 0:
-        d.description = token;
+        d.description = Utf8ToPalm(token + kRich);
         break;
       case 1:
-        d.note = token;
+        d.note = Utf8ToPalm(token + kRich);
         break;
       default:
         d.start_hour = static_cast<std::uint8_t>(7 + what % 12);
@@ -323,7 +329,7 @@ inline void EditItem(const Example& e, DeskFile& file, std::pair<std::size_t, st
   if (e.address) {
     switch (what % 5) {
       case 0:
-        file.Set(item, "NOTE", "NOTE:" + token);
+        file.Set(item, "NOTE", "NOTE:" + EscapeText(token + kRich));
         break;
       case 1:
         file.Set(item, "TITLE", "TITLE:" + token);
@@ -361,7 +367,7 @@ inline void EditItem(const Example& e, DeskFile& file, std::pair<std::size_t, st
         file.lines.begin() + item.second);
   }
   file.Set(item, what % 3 == 0 ? "SUMMARY" : "DESCRIPTION",
-           (what % 3 == 0 ? "SUMMARY:" : "DESCRIPTION:") + token);
+           (what % 3 == 0 ? "SUMMARY:" : "DESCRIPTION:") + EscapeText(token + kRich));
 }
 
 // The lines of a new card or event holding `token`, with a UID of another
