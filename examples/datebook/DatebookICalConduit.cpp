@@ -650,9 +650,14 @@ class TDateBookFiles : public TDorvSyncAdapter {
       if (!uid) v.properties.insert(v.properties.begin(), Line("UID", ours));
       uid = v.Find("UID");
       uids.insert(uid->Text());
-      Remove(v, {"X-FERNWICK-ID"});
-      if (uid->Text() != ours)
-        v.properties.push_back(Line("X-FERNWICK-ID", std::to_string(item.id)));
+      // Left where it is when it already says so: moved to the end, it
+      // would change the file at every synchronisation after a property
+      // added behind it.
+      const std::string mine = uid->Text() != ours ? std::to_string(item.id) : "";
+      if (const TVProperty* id = v.Find("X-FERNWICK-ID"); (id ? id->Text() : "") != mine) {
+        Remove(v, {"X-FERNWICK-ID"});
+        if (!mine.empty()) v.properties.push_back(Line("X-FERNWICK-ID", mine));
+      }
       const TVProperty* klass = v.Find("CLASS");
       const bool secret = klass && (klass->Text() == "PRIVATE" || klass->Text() == "CONFIDENTIAL");
       if (item.secret && *item.secret != secret) {

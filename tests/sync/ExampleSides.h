@@ -319,6 +319,7 @@ inline void EditRecord(const Example& e, pdb::PdbRecord& r, int what, const std:
     }
     r.data = pdb::EncodeDatebookRecord(d);
   }
+  if (what % 4 == 3) r.attributes ^= kSecret;
   r.attributes |= kDirty;
 }
 
@@ -326,6 +327,15 @@ inline void EditRecord(const Example& e, pdb::PdbRecord& r, int what, const std:
 // (`what` picks which) takes `token`.
 inline void EditItem(const Example& e, DeskFile& file, std::pair<std::size_t, std::size_t> item,
                      int what, const std::string& token, const std::vector<std::string>& names) {
+  if (what % 4 == 3) {  // made private, or no longer
+    if (const std::size_t at = file.Find(item, "CLASS")) {
+      file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(at));
+      --item.second;
+    } else {
+      file.Set(item, "CLASS", "CLASS:PRIVATE");
+      ++item.second;
+    }
+  }
   if (e.address) {
     switch (what % 5) {
       case 0:

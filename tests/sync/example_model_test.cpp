@@ -181,5 +181,32 @@ TEST_F(ExampleModel, APhoneDeletedOnTheHandheldLeavesTheExtraPhoneOnTheDesktop) 
   ExpectNothingToDo(kAddress, "fast");
 }
 
+// An item of another program (a UID of its own, the record id beside it)
+// made private on the handheld: a synchronisation after that leaves the
+// file as it was.
+TEST_F(ExampleModel, AnotherProgramsItemMadePrivateIsWrittenOnce) {
+  for (const Example& e : {kAddress, kDatebook}) {
+    SCOPED_TRACE(e.database);
+    Begin(e);
+    DeskFile desk(ReadFile(File(e)));
+    const auto added = NewItem(e, "dother", true, 3);
+    desk.lines.insert(e.address ? desk.lines.end() : desk.lines.end() - 1, added.begin(),
+                      added.end());
+    WriteFile(File(e), desk.Text());
+    ASSERT_TRUE(SyncToTheEnd(e.conduit));
+    std::uint32_t id = 0;
+    for (const TVComponent& c : Items(e, ReadFile(File(e))))
+      if (Text(c, "UID") == "other-dother") id = ItemId(e, c);
+    pdb::PdbDatabase hh = pdb::ReadPdbFile(Pdb(e));
+    for (pdb::PdbRecord& r : hh.records)
+      if (r.unique_id == id) r.attributes |= kSecret | kDirty;
+    pdb::WritePdbFileAtomically(Pdb(e), hh);
+    ASSERT_TRUE(SyncToTheEnd(e.conduit));
+    TakeLog();
+    EXPECT_NE(ReadFile(File(e)).find("CLASS:PRIVATE"), std::string::npos);
+    ExpectNothingToDo(e, "fast");
+  }
+}
+
 }  // namespace
 }  // namespace fernwick::testing
