@@ -303,12 +303,17 @@ inline void EditRecord(const Example& e, pdb::PdbRecord& r, int what, const std:
     r.data = pdb::EncodeAddressRecord(a);
   } else {
     pdb::DatebookRecord d = pdb::DecodeDatebookRecord(r.data);
-    switch (what % 3) {
+    switch (what % 4) {
       case 0:
         d.description = Utf8ToPalm(token + kRich);
         break;
       case 1:
         d.note = Utf8ToPalm(token + kRich);
+        break;
+      case 2:  // repeating daily, or no longer (and no exceptions then)
+        d.repeat = d.repeat ? std::nullopt : std::optional(pdb::DatebookRepeat{1});
+        if (!d.repeat) d.exceptions.clear();
+        d.note = token;
         break;
       default:
         d.start_hour = static_cast<std::uint8_t>(7 + what % 12);
@@ -337,7 +342,7 @@ inline void EditItem(const Example& e, DeskFile& file, std::pair<std::size_t, st
     }
   }
   if (e.address) {
-    switch (what % 5) {
+    switch (what % 6) {
       case 0:
         file.Set(item, "NOTE", "NOTE:" + EscapeText(token + kRich));
         break;
@@ -359,11 +364,31 @@ inline void EditItem(const Example& e, DeskFile& file, std::pair<std::size_t, st
                    line.substr(0, line.find(':') + 1) + token);
         }
         break;
-      default:
-        file.Set(item, "CATEGORIES", "CATEGORIES:" + names[what % names.size()]);
+      case 4:
+        file.Set(item, "ADR", "ADR:;;" + token + " Street;Millbrook;;;");
+        break;
+      default: {  // now and then a category the handheld lacks (a few: slots run out)
+        static const char* const kNew[] = {"Errands", "Garden", "Travel"};
+        file.Set(item, "CATEGORIES",
+                 std::string("CATEGORIES:") +
+                     (what % 4 == 1 ? kNew[what % 3] : names[what % names.size()]));
         file.Set(item, "TITLE", "TITLE:" + token);
+      }
     }
     return;
+  }
+  if (what % 5 == 1) {  // repeating weekly, or no longer
+    if (const std::size_t rule = file.Find(item, "RRULE")) {
+      file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(rule));
+      --item.second;
+      while (const std::size_t x = file.Find(item, "EXDATE")) {
+        file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(x));
+        --item.second;
+      }
+    } else {
+      file.Set(item, "RRULE", "RRULE:FREQ=WEEKLY");
+      ++item.second;
+    }
   }
   const std::size_t start = file.Find(item, "DTSTART");
   if (what % 3 == 2 && start && !file.Find(item, "RRULE")) {
@@ -490,6 +515,7 @@ class ExampleSync : public RunnerChild {
 
   std::mt19937 random_;
   int serial_ = 0;
+  bool both_sides_ = true;              // the desktop may change what the handheld touched
   std::map<std::string, Kept> extras_;  // the lines only the desktop holds
 };
 
@@ -528,7 +554,7 @@ inline Edits ExampleSync::EditBothSides(const Example& e) {
     pdb::PdbRecord& r = *can[Pick(can.size())];
     hh_touched.insert(r.unique_id);
     if (what < 70) {
-      EditRecord(e, r, static_cast<int>(Pick(7)), Fresh("h"), names);
+      EditRecord(e, r, static_cast<int>(Pick(84)), Fresh("h"), names);
     } else if (what < 85) {
       r.attributes = kDeleted | kDirty;
     } else {
@@ -544,6 +570,13 @@ inline Edits ExampleSync::EditBothSides(const Example& e) {
     for (const auto& item : items)
       if (const std::uint32_t id = id_of(item); id != 0 && desk_touched.count(id) == 0)
         can.push_back(item);
+    std::vector<std::pair<std::size_t, std::size_t>> both, one;
+    for (const auto& item : can) (hh_touched.count(id_of(item)) != 0 ? both : one).push_back(item);
+    if (!both_sides_) {
+      can = one;
+    } else if (!both.empty() && Pick(2) == 0) {
+      can = both;  // conflicts, changed against deleted
+    }
     const std::size_t what = Pick(100);
     if (what < 20 || can.empty()) {
       const auto lines = NewItem(e, Fresh("dn"), Pick(2) == 0, serial_);
@@ -555,7 +588,7 @@ inline Edits ExampleSync::EditBothSides(const Example& e) {
     const std::uint32_t id = id_of(item);
     if (what < 60) {
       desk_touched.insert(id);
-      EditItem(e, desk, item, static_cast<int>(Pick(15)), Fresh("d"), used_names);
+      EditItem(e, desk, item, static_cast<int>(Pick(60)), Fresh("d"), used_names);
     } else if (what < 75) {
       desk_touched.insert(id);
       std::erase_if(extras_, [&](const auto& x) { return x.second.id == id; });

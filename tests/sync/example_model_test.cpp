@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -206,6 +207,50 @@ TEST_F(ExampleModel, AnotherProgramsItemMadePrivateIsWrittenOnce) {
     EXPECT_NE(ReadFile(File(e)).find("CLASS:PRIVATE"), std::string::npos);
     ExpectNothingToDo(e, "fast");
   }
+}
+
+// A synchronisation cut short after the desktop file was written and before
+// the state was (the state of the one before put back): the desktop's
+// version of a conflict, appended to the handheld and written to the file,
+// must be taken over by the next synchronisation, not appended again.
+// Disabled: the mirror-sync engine appends the desktop's version of a
+// conflict as imaged on the last record (whose phone labels of empty slots
+// it keeps), and the next one images the same card as a new record, with
+// other bytes, so it finds nothing to take over (see the kill test).
+TEST_F(ExampleModel, DISABLED_AConflictCutShortBeforeItsStateIsTakenOverNotCopied) {
+  const Example& e = kAddress;
+  Begin(e);
+  const std::uint32_t id = ItemId(e, Items(e, ReadFile(File(e))).at(0));
+  auto edit_record = [&](const std::function<void(pdb::AddressRecord&)>& edit) {
+    pdb::PdbDatabase hh = pdb::ReadPdbFile(Pdb(e));
+    for (pdb::PdbRecord& r : hh.records) {
+      if (r.unique_id != id) continue;
+      pdb::AddressRecord a = pdb::DecodeAddressRecord(r.data);
+      edit(a);
+      r.data = pdb::EncodeAddressRecord(a);
+      r.attributes |= kDirty;
+    }
+    pdb::WritePdbFileAtomically(Pdb(e), hh);
+  };
+  // The label of an empty phone slot (the first card has fewer than five).
+  edit_record([](pdb::AddressRecord& a) { a.phone_labels[4] = 7; });
+  ASSERT_TRUE(SyncToTheEnd(e.conduit));
+  edit_record([](pdb::AddressRecord& a) { a.fields[pdb::kTitle] = "hconflict"; });
+  DeskFile desk(ReadFile(File(e)));
+  EditItem(e, desk, desk.Items(e.kind).at(0), 0, "dconflict", {});
+  WriteFile(File(e), desk.Text());
+  const fs::path state = Desktop() / e.folder / (e.database + ".sync-state");
+  const std::string before = ReadFile(state);
+  ASSERT_TRUE(SyncToTheEnd(e.conduit));
+  WriteFile(state, before);
+  ASSERT_TRUE(SyncToTheEnd(e.conduit, "slow"));
+  TakeLog();
+  const Views on_handheld = HandheldViews(e, pdb::ReadPdbFile(Pdb(e)));
+  EXPECT_EQ(
+      std::count_if(on_handheld.begin(), on_handheld.end(),
+                    [](const auto& v) { return v.second.find("dconflict") != std::string::npos; }),
+      1);
+  EXPECT_TRUE(on_handheld == DesktopViews(e, ReadFile(File(e))));
 }
 
 }  // namespace
