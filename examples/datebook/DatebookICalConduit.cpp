@@ -650,9 +650,9 @@ class TDateBookFiles : public TDorvSyncAdapter {
       if (!uid) v.properties.insert(v.properties.begin(), Line("UID", ours));
       uid = v.Find("UID");
       uids.insert(uid->Text());
-      // Left where it is when it already says so: moved to the end, it
-      // would change the file at every synchronisation after a property
-      // added behind it.
+      // Left where it is when it already says so: moved to the end behind
+      // a property added after it (CLASS), it would rewrite the file at a
+      // synchronisation with nothing to do.
       const std::string mine = uid->Text() != ours ? std::to_string(item.id) : "";
       if (const TVProperty* id = v.Find("X-FERNWICK-ID"); (id ? id->Text() : "") != mine) {
         Remove(v, {"X-FERNWICK-ID"});
