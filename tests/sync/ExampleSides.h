@@ -470,7 +470,8 @@ struct Edits {
 // A fixture synchronising the examples through the runner.
 class ExampleSync : public RunnerChild {
  protected:
-  ExampleSync(const std::string& tag, unsigned seed) : RunnerChild(tag), random_(seed) {}
+  ExampleSync(const std::string& tag, unsigned seed)
+      : RunnerChild(tag), random_(Knob("FERNWICK_EXAMPLE_SEED", static_cast<int>(seed))) {}
 
   fs::path Pdb(const Example& e) const { return Handheld() / (e.database + ".pdb"); }
   fs::path File(const Example& e) const { return Desktop() / e.folder / e.file; }

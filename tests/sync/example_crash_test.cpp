@@ -10,7 +10,7 @@
 // journal left, no record still flagged; a further synchronisation changes
 // nothing. POSIX only (fork).
 //
-// FERNWICK_SYNC_CRASH_KILLS (default 60 per example) and
+// FERNWICK_SYNC_CRASH_KILLS (default 120 per example) and
 // FERNWICK_SYNC_CRASH_SECONDS (default 4 per example) set how many kills and
 // for how long, for longer runs.
 #include <gtest/gtest.h>
@@ -48,7 +48,7 @@ void ExampleCrash::Kills(const Example& e) {
   const std::vector<fs::path> watched = {folder / (e.database + ".sync-journal"),
                                          folder / (e.database + ".sync-state"), File(e),
                                          folder / e.archive, Pdb(e)};
-  const int wanted = Knob("FERNWICK_SYNC_CRASH_KILLS", 60);
+  const int wanted = Knob("FERNWICK_SYNC_CRASH_KILLS", 120);
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::seconds(Knob("FERNWICK_SYNC_CRASH_SECONDS", 4));
   int kills = 0;

@@ -11,8 +11,9 @@
 // byte for byte and never reaches the handheld, and a further
 // synchronisation changes nothing. POSIX only (fork).
 //
-// FERNWICK_EXAMPLE_ROUNDS (default 40) sets the rounds per example, for
-// longer runs.
+// FERNWICK_EXAMPLE_ROUNDS (default 80) sets the rounds per example, for
+// longer runs; FERNWICK_EXAMPLE_SEED the random edits (of the kill test's
+// too).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -39,7 +40,7 @@ class ExampleModel : public ExampleSync {
 void ExampleModel::Rounds(const Example& e) {
   Begin(e);
   std::string last_type = "slow";
-  const int rounds = Knob("FERNWICK_EXAMPLE_ROUNDS", 40);
+  const int rounds = Knob("FERNWICK_EXAMPLE_ROUNDS", 80);
   for (int round = 0; round < rounds && !HasFailure(); ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const Edits edits = EditBothSides(e);
