@@ -411,15 +411,24 @@ inline std::vector<std::string> NewItem(const Example& e, const std::string& tok
                                         int serial) {
   std::vector<std::string> lines{"BEGIN:" + e.kind};
   if (uid) lines.push_back("UID:other-" + token);
-  if (e.address) {
+  if (e.address && serial % 3 == 0) {  // a company, no N, an e-mail address
+    lines.insert(lines.end(), {"VERSION:3.0", "FN:" + token + " Ltd", "ORG:" + token + " Ltd;Sales",
+                               "EMAIL;TYPE=INTERNET:" + token + "@example.org"});
+  } else if (e.address) {
     lines.insert(lines.end(), {"VERSION:3.0", "N:" + token + ";Pat;;;", "FN:Pat " + token,
                                "TEL;TYPE=CELL:5" + token});
   } else {
-    char day[16];
+    char day[16], next[16];
     std::snprintf(day, sizeof day, "2027%02d%02d", 1 + serial % 12, 1 + serial % 28);
-    lines.insert(lines.end(),
-                 {"DTSTAMP:20270101T000000Z", "DTSTART:" + std::string(day) + "T140000",
-                  "DTEND:" + std::string(day) + "T150000", "SUMMARY:" + token});
+    std::snprintf(next, sizeof next, "2027%02d%02d", 1 + serial % 12, 2 + serial % 28);
+    lines.insert(lines.end(), {"DTSTAMP:20270101T000000Z", "SUMMARY:" + token});
+    if (serial % 3 == 0) {  // all day
+      lines.insert(lines.end(), {"DTSTART;VALUE=DATE:" + std::string(day),
+                                 "DTEND;VALUE=DATE:" + std::string(next)});
+    } else {
+      lines.insert(lines.end(), {"DTSTART:" + std::string(day) + "T140000",
+                                 "DTEND:" + std::string(day) + "T150000"});
+    }
   }
   lines.push_back("END:" + e.kind);
   return lines;
