@@ -394,12 +394,12 @@ inline void EditItem(const Example& e, DeskFile& file, std::pair<std::size_t, st
   if (what % 3 == 2 && start && !file.Find(item, "RRULE")) {
     const std::string day = file.lines[start].substr(file.lines[start].find(':') + 1, 8);
     const std::string hour = std::to_string(10 + what % 9);
+    if (const std::size_t duration = file.Find(item, "DURATION")) {
+      file.lines.erase(file.lines.begin() + static_cast<std::ptrdiff_t>(duration));
+      --item.second;
+    }
     file.Set(item, "DTSTART", "DTSTART:" + day + "T" + hour + "3000");
     file.Set(item, "DTEND", "DTEND:" + day + "T" + hour + "4500");
-    file.lines.erase(
-        std::remove_if(file.lines.begin() + item.first, file.lines.begin() + item.second,
-                       [](const std::string& l) { return l.starts_with("DURATION"); }),
-        file.lines.begin() + item.second);
   }
   file.Set(item, what % 3 == 0 ? "SUMMARY" : "DESCRIPTION",
            (what % 3 == 0 ? "SUMMARY:" : "DESCRIPTION:") + EscapeText(token + kRich));
