@@ -23,7 +23,9 @@
 // changed are rewritten, their parameters kept; PHOTO, further TEL, EMAIL
 // and ADR properties, X- properties, other CATEGORIES and other programs'
 // parameters stay as they were. A phone deleted on the handheld removes its
-// property; an extra desktop phone then takes the free slot.
+// property; the card's further phones stay the desktop's own: when the card
+// keeps more phones than the handheld then holds, X-FERNWICK-PHONES:<n>
+// says that the handheld holds its first n (fewer than five).
 //
 // A record stores only the fields that are present: the present-fields
 // mask says which, and the existence handlers answer from it, so the codec
@@ -175,10 +177,14 @@ int Pref(const TVProperty& p) {
 }
 
 // Indexes into card.properties of the phones the handheld holds: the first
-// five TEL and EMAIL properties.
+// five TEL and EMAIL properties, or as many as X-FERNWICK-PHONES says.
 std::vector<std::size_t> PhoneIndexes(const TVComponent& card) {
+  std::size_t held = 5;
+  if (const std::string n = Text(card, "X-FERNWICK-PHONES");
+      n.size() == 1 && n[0] >= '0' && n[0] < '5')
+    held = static_cast<std::size_t>(n[0] - '0');
   std::vector<std::size_t> found;
-  for (std::size_t i = 0; i < card.properties.size() && found.size() < 5; ++i)
+  for (std::size_t i = 0; i < card.properties.size() && found.size() < held; ++i)
     if (card.properties[i].name == "TEL" || card.properties[i].name == "EMAIL") found.push_back(i);
   return found;
 }
@@ -227,10 +233,12 @@ class TAddressFiles : public TDorvSyncAdapter {
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> items;
+    places_.clear();
     for (TVComponent& card : ReadCards(folder_ / "AddressBook.vcf")) {
       TDorvSyncItem& item = items.emplace_back();
       item.id = OurId(Text(card, "UID"));
       if (item.id == 0) item.id = OurId(Text(card, "X-FERNWICK-ID"));
+      if (item.id != 0) places_.emplace(item.id, places_.size());
       const TVProperty* categories = card.Find("CATEGORIES");
       const std::vector<std::string> names =
           categories ? categories->List() : std::vector<std::string>();
@@ -380,8 +388,19 @@ class TAddressFiles : public TDorvSyncAdapter {
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
     writer.MakeFolders(folder_);
+    // The cards in the order the file had (another program may have sorted
+    // it), new ones after them: a synchronisation that changes nothing
+    // leaves the file as it was.
+    std::vector<const TDorvSyncItem*> in_order;
+    for (const TDorvSyncItem& item : live) in_order.push_back(&item);
+    const auto place = [&](const TDorvSyncItem* item) {
+      const auto found = places_.find(item->id);
+      return found == places_.end() ? places_.size() : found->second;
+    };
+    std::stable_sort(in_order.begin(), in_order.end(),
+                     [&](const auto* a, const auto* b) { return place(a) < place(b); });
     std::string text;
-    for (const TDorvSyncItem& item : live) text += Card(item, true);
+    for (const TDorvSyncItem* item : in_order) text += Card(*item, true);
     writer.Write(folder_ / "AddressBook.vcf", text);
     // The archive keeps its cards by id: a record archived again (a
     // synchronisation cut short before the purge) replaces its card.
@@ -483,6 +502,13 @@ class TAddressFiles : public TDorvSyncAdapter {
     }
     std::sort(gone.rbegin(), gone.rend());
     for (const std::size_t g : gone) card.properties.erase(card.properties.begin() + g);
+    // A phone deleted on the handheld leaves a slot free: the card's next
+    // phone, one the handheld never held, must not take it.
+    const auto all =
+        std::count_if(card.properties.begin(), card.properties.end(),
+                      [](const TVProperty& p) { return p.name == "TEL" || p.name == "EMAIL"; });
+    const auto held = static_cast<std::ptrdiff_t>(slots.size());
+    SetProperty(card, "X-FERNWICK-PHONES", all > held && held < 5 ? std::to_string(held) : "");
   }
 
   // The text of phone label `label` (0 to 7) as the user's handheld shows it.
@@ -531,6 +557,7 @@ class TAddressFiles : public TDorvSyncAdapter {
 
   fs::path folder_;
   TDorvPalmFields& info_;
+  std::map<std::uint32_t, std::size_t> places_;  // record id -> its card's place in the file
 };
 
 class TAddressVCardModule : public TComponent {

@@ -430,6 +430,7 @@ class TDateBookFiles : public TDorvSyncAdapter {
     const TICalendar cal = Read(folder_ / "DateBook.ics");
     calendar_ = cal.source;
     overrides_.clear();
+    places_.clear();
     for (const TICalEvent& e : cal.events) {
       // A changed occurrence of a repeating event shares its UID: it stays
       // on the desktop, beside its event.
@@ -439,6 +440,7 @@ class TDateBookFiles : public TDorvSyncAdapter {
       }
       TDorvSyncItem& item = items.emplace_back();
       item.id = Id(e.source);
+      if (item.id != 0) places_.emplace(item.id, places_.size());
       item.secret = e.klass == "PRIVATE" || e.klass == "CONFIDENTIAL";
       std::vector<std::string> notes;
       TEvent value{e.source, Map(e, cal, notes), {}, {}, {}};
@@ -509,8 +511,19 @@ class TDateBookFiles : public TDorvSyncAdapter {
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
     writer.MakeFolders(folder_);
+    // The events in the order the file had (another program may have sorted
+    // it), new ones after them: a synchronisation that changes nothing
+    // leaves the file as it was.
+    std::vector<const TDorvSyncItem*> events;
+    for (const TDorvSyncItem& item : live) events.push_back(&item);
+    const auto place = [&](const TDorvSyncItem* item) {
+      const auto found = places_.find(item->id);
+      return found == places_.end() ? places_.size() : found->second;
+    };
+    std::stable_sort(events.begin(), events.end(),
+                     [&](const auto* a, const auto* b) { return place(a) < place(b); });
     std::string skipped;
-    writer.Write(folder_ / "DateBook.ics", Calendar(calendar_, live, skipped, false));
+    writer.Write(folder_ / "DateBook.ics", Calendar(calendar_, events, skipped, false));
     writer.Write(folder_ / "DateBook-skipped.txt", skipped);
     // The archive keeps its events by id: a record archived again (a
     // synchronisation cut short before the purge) replaces its event.
@@ -528,8 +541,10 @@ class TDateBookFiles : public TDorvSyncAdapter {
     }
     for (const TDorvSyncItem& item : archived) by_id[item.id] = item;
     for (auto& [id, item] : by_id) all.push_back(std::move(item));
+    std::vector<const TDorvSyncItem*> in_archive;
+    for (const TDorvSyncItem& item : all) in_archive.push_back(&item);
     std::string lines;
-    writer.Write(folder_ / "DateBook-archive.ics", Calendar(old.source, all, lines, true));
+    writer.Write(folder_ / "DateBook-archive.ics", Calendar(old.source, in_archive, lines, true));
     if (lines.empty()) return;
     // Its list of records left out, by id as well.
     std::map<unsigned long, std::string> listed;
@@ -583,7 +598,7 @@ class TDateBookFiles : public TDorvSyncAdapter {
   // and components other than events kept). Records left out are logged
   // and added to `skipped`.
   std::string Calendar(const std::vector<TVComponent>& source,
-                       const std::vector<TDorvSyncItem>& items, std::string& skipped,
+                       const std::vector<const TDorvSyncItem*>& items, std::string& skipped,
                        bool archive) {
     TVComponent cal;
     cal.name = "VCALENDAR";
@@ -597,7 +612,8 @@ class TDateBookFiles : public TDorvSyncAdapter {
       cal.properties = {Line("VERSION", "2.0"),
                         Line("PRODID", "-//Fernwick//Date Book example//EN")};
     std::set<std::string> uids;
-    for (const TDorvSyncItem& item : items) {
+    for (const TDorvSyncItem* each : items) {
+      const TDorvSyncItem& item = *each;
       const TEvent& e = std::any_cast<const TEvent&>(item.value);
       if (!e.skipped.empty()) {
         log_.AddLogEntry("Date Book: record " + std::to_string(item.id) + " skipped: " + e.skipped +
@@ -622,17 +638,26 @@ class TDateBookFiles : public TDorvSyncAdapter {
       }
       const std::string ours = std::to_string(item.id) + "@DatebookDB";
       TVProperty* uid = v.Find("UID");
-      // A UID met twice (the desktop's version of a conflict) is made ours.
-      if (uid && uids.count(uid->Text()) != 0) {
+      // A UID met twice (the desktop's version of a conflict) is made ours;
+      // so is one of ours naming another record (an event changed on the
+      // desktop whose record the handheld deleted comes back as a new
+      // record): read back, it would name the old one, and be new again.
+      if (uid && (uids.count(uid->Text()) != 0 ||
+                  (uid->Text().ends_with("@DatebookDB") && uid->Text() != ours))) {
         Remove(v, {"UID"});
         uid = nullptr;
       }
       if (!uid) v.properties.insert(v.properties.begin(), Line("UID", ours));
       uid = v.Find("UID");
       uids.insert(uid->Text());
-      Remove(v, {"X-FERNWICK-ID"});
-      if (uid->Text() != ours)
-        v.properties.push_back(Line("X-FERNWICK-ID", std::to_string(item.id)));
+      // Left where it is when it already says so: moved to the end behind
+      // a property added after it (CLASS), it would rewrite the file at a
+      // synchronisation with nothing to do.
+      const std::string mine = uid->Text() != ours ? std::to_string(item.id) : "";
+      if (const TVProperty* id = v.Find("X-FERNWICK-ID"); (id ? id->Text() : "") != mine) {
+        Remove(v, {"X-FERNWICK-ID"});
+        if (!mine.empty()) v.properties.push_back(Line("X-FERNWICK-ID", mine));
+      }
       const TVProperty* klass = v.Find("CLASS");
       const bool secret = klass && (klass->Text() == "PRIVATE" || klass->Text() == "CONFIDENTIAL");
       if (item.secret && *item.secret != secret) {
@@ -772,7 +797,8 @@ class TDateBookFiles : public TDorvSyncAdapter {
   TDorvConduit& log_;
   TDorvPalmField& exceptions_;
   std::vector<TVComponent> calendar_;
-  std::vector<TVComponent> overrides_;  // events with RECURRENCE-ID, as read
+  std::vector<TVComponent> overrides_;           // events with RECURRENCE-ID, as read
+  std::map<std::uint32_t, std::size_t> places_;  // record id -> its event's place in the file
 };
 
 class TDatebookICalModule : public TComponent {

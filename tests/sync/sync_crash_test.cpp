@@ -15,14 +15,9 @@
 // FERNWICK_SYNC_CRASH_KILLS (default 200) and FERNWICK_SYNC_CRASH_SECONDS
 // (default 6) set how many kills and for how long, for longer runs.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -34,6 +29,7 @@
 
 #include "standins/pdb/PdbFile.h"
 #include "CategoryBytes.h"
+#include "RunnerChild.h"
 #include <fernwick/db/CategoryBlock.h>
 #include <fernwick/db/DorvConduitDb.h>
 
@@ -41,16 +37,14 @@ namespace fernwick {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Knob;
+using testing::ReadFile;
+
+constexpr const char* kConduit = "liblines_sync_conduit.so";
 
 constexpr std::uint8_t kDeleted = 0x80;
 constexpr std::uint8_t kDirty = 0x40;
 constexpr std::uint8_t kArchived = 0x08;  // with kDeleted, in the file
-
-int Knob(const char* name, int fallback) {
-  const char* text = std::getenv(name);
-  const int value = text == nullptr ? 0 : std::atoi(text);
-  return value > 0 ? value : fallback;
-}
 
 TDorvCategories DecodeCategories(const std::vector<std::uint8_t>& app_info) {
   TDorvConduitDb db(nullptr);
@@ -72,13 +66,6 @@ struct Item {
 };
 void PrintTo(const Item& item, std::ostream* out) { *out << item.category << ":" << item.text; }
 using Items = std::map<std::uint32_t, Item>;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // The lines of Items.txt or Archive.txt; `texts` gets every text in order.
 Items ReadLines(const fs::path& path, std::vector<std::string>* texts = nullptr) {
@@ -117,54 +104,13 @@ std::string Difference(const Items& handheld, const Items& desktop) {
   return out.str();
 }
 
-class SyncCrash : public ::testing::Test {
+class SyncCrash : public testing::RunnerChild {
  protected:
-  SyncCrash() {
-    root_ = fs::temp_directory_path() / ("fernwick-sync-crash-" + std::to_string(getpid()));
-    fs::remove_all(root_);
-    fs::create_directories(root_ / "handheld");
-    fs::create_directories(root_ / "desktop" / "Lines");
-    fs::create_directories(root_ / "home");
-    // The runner writes the HotSync installation path to the registry file
-    // of this home, never the user's.
-    setenv("HOME", (root_ / "home").c_str(), 1);
-    unsetenv("FERNWICK_REGISTRY");
-    unsetenv("XDG_DATA_HOME");
-    runner_ = fs::current_path() / "fernwick-hotsync";
-    conduit_ = fs::current_path() / "liblines_sync_conduit.so";
-  }
-  ~SyncCrash() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  SyncCrash() : RunnerChild("sync-crash") { fs::create_directories(Lines()); }
 
-  fs::path Database() const { return root_ / "handheld" / "LinesDB.pdb"; }
-  fs::path Lines() const { return root_ / "desktop" / "Lines"; }
-
-  // Starts a fast synchronisation; its output goes to runner.txt.
-  pid_t Start() {
-    const pid_t child = fork();
-    if (child == 0) {
-      const std::string out = (root_ / "runner.txt").string();
-      if (!freopen(out.c_str(), "w", stdout) || !freopen(out.c_str(), "a", stderr)) _exit(120);
-      execl(runner_.c_str(), runner_.c_str(), "--handheld", (root_ / "handheld").c_str(),
-            "--desktop", (root_ / "desktop").c_str(), "--user", "Crash", "--sync-type", "fast",
-            "--log", (root_ / "hotsync.log").c_str(), "--no-log", "sync", conduit_.c_str(),
-            static_cast<char*>(nullptr));
-      _exit(121);
-    }
-    return child;
-  }
-  // A synchronisation run to its end; false (with the reason added) unless
-  // the runner says that it succeeded.
-  bool SyncToTheEnd() {
-    int status = 0;
-    if (waitpid(Start(), &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-      ADD_FAILURE() << "the synchronisation failed: " << ReadFile(root_ / "runner.txt");
-      return false;
-    }
-    return true;
-  }
+  fs::path Database() const { return Handheld() / "LinesDB.pdb"; }
+  fs::path Lines() const { return Desktop() / "Lines"; }
+  bool SyncToTheEnd() { return RunnerChild::SyncToTheEnd(kConduit); }
 
   Items HandheldItems() const {
     const pdb::PdbDatabase db = pdb::ReadPdbFile(Database());
@@ -175,24 +121,7 @@ class SyncCrash : public ::testing::Test {
         items[r.unique_id] = {names.names[r.attributes & 0x0F], RecordText(r)};
     return items;
   }
-
-  fs::path root_;
-  fs::path runner_;
-  fs::path conduit_;
 };
-
-// A stamp of the files a synchronisation writes: any write changes it.
-std::string Stamp(const std::vector<fs::path>& paths) {
-  std::string stamp;
-  for (const fs::path& p : paths) {
-    struct stat s {};
-    if (stat(p.c_str(), &s) == 0)
-      stamp += std::to_string(s.st_ino) + ":" + std::to_string(s.st_mtim.tv_nsec) + ":" +
-               std::to_string(s.st_size) + ";";
-    stamp += "|";
-  }
-  return stamp;
-}
 
 TEST_F(SyncCrash, KilledTwoWaySyncsLoseNothingAndConverge) {
   {
@@ -323,29 +252,10 @@ TEST_F(SyncCrash, KilledTwoWaySyncsLoseNothingAndConverge) {
     WriteLines(Lines() / "Items.txt", desk);
 
     // The killed run.
-    const pid_t child = Start();
-    if (round % 2 == 0) {
-      usleep(static_cast<useconds_t>(
-          std::uniform_int_distribution<long long>(0, std::max<long long>(run_us, 1))(random)));
-    } else {
-      // Right after one of the files is seen written (or removed).
-      const fs::path& target = watched[pick(watched.size())];
-      const std::string stamp = Stamp({target});
-      for (;;) {
-        int status = 0;
-        if (waitpid(child, &status, WNOHANG) == child) {
-          ++finished_first;
-          break;
-        }
-        if (Stamp({target}) != stamp) break;
-      }
-    }
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
+    finished_first += StartAndKill(kConduit, random, run_us, round % 2 == 0, watched);
     ++kills;
 
-    const std::string killed_log = ReadFile(root_ / "hotsync.log");
-    fs::remove(root_ / "hotsync.log");
+    const std::string killed_log = TakeLog();
     ASSERT_TRUE(SyncToTheEnd());
     const Items on_handheld = HandheldItems();
     std::vector<std::string> desk_texts;
@@ -378,9 +288,9 @@ TEST_F(SyncCrash, KilledTwoWaySyncsLoseNothingAndConverge) {
       EXPECT_EQ(r.attributes & (kDeleted | kDirty), 0) << "record " << r.unique_id;
 
     // A further synchronisation changes nothing.
-    fs::remove(root_ / "hotsync.log");
+    TakeLog();
     ASSERT_TRUE(SyncToTheEnd());
-    const std::string log = ReadFile(root_ / "hotsync.log");
+    const std::string log = TakeLog();
     EXPECT_NE(log.find("LinesDB: 0 to the desktop, 0 to the handheld, 0 deleted, 0 archived, "
                        "0 conflicts"),
               std::string::npos)
