@@ -525,7 +525,6 @@ class ExampleSync : public RunnerChild {
 
   std::mt19937 random_;
   int serial_ = 0;
-  bool both_sides_ = true;              // the desktop may change what the handheld touched
   std::map<std::string, Kept> extras_;  // the lines only the desktop holds
 };
 
@@ -580,11 +579,10 @@ inline Edits ExampleSync::EditBothSides(const Example& e) {
     for (const auto& item : items)
       if (const std::uint32_t id = id_of(item); id != 0 && desk_touched.count(id) == 0)
         can.push_back(item);
-    std::vector<std::pair<std::size_t, std::size_t>> both, one;
-    for (const auto& item : can) (hh_touched.count(id_of(item)) != 0 ? both : one).push_back(item);
-    if (!both_sides_) {
-      can = one;
-    } else if (!both.empty() && Pick(2) == 0) {
+    std::vector<std::pair<std::size_t, std::size_t>> both;
+    for (const auto& item : can)
+      if (hh_touched.count(id_of(item)) != 0) both.push_back(item);
+    if (!both.empty() && Pick(2) == 0) {
       can = both;  // conflicts, changed against deleted
     }
     const std::size_t what = Pick(100);

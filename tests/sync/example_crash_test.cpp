@@ -33,10 +33,6 @@ class ExampleCrash : public ExampleSync {
 };
 
 void ExampleCrash::Kills(const Example& e) {
-  // The desktop's version of an Address Book conflict, cut short after the
-  // desktop file and before the state, is appended again: see
-  // DISABLED_AConflictCutShortBeforeItsStateIsTakenOverNotCopied.
-  both_sides_ = !e.address;
   Begin(e);
   const auto timed = std::chrono::steady_clock::now();  // a whole run, for the random kills
   ASSERT_TRUE(SyncToTheEnd(e.conduit));
