@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <string_view>
 #include <utility>
 
 namespace fernwick::examples {
@@ -51,6 +52,24 @@ std::vector<TDorvSyncItem> TCsvStore::Read() {
   // then (all read as id 0, one kept).
   archive_rows_ = archive_table_.Read(archive_, "Id");
   return items;
+}
+
+std::uint64_t TCsvStore::Fingerprint(const TDorvSyncItem& item) const {
+  const TCsvRow& row = std::any_cast<const TCsvRow&>(item.value);
+  std::uint64_t print = 14695981039346656037u;
+  const auto add = [&](std::string_view text) {
+    for (const char c : text) print = (print ^ static_cast<unsigned char>(c)) * 1099511628211u;
+  };
+  for (const std::string& column : columns_) {
+    if (column == "Id" || column == "Category" || column == "Private") continue;
+    // A missing cell leaves the record's field as it is, an empty one
+    // empties it: they differ.
+    const auto cell = row.find(column);
+    add(cell == row.end() ? std::string_view("\0", 1) : std::string_view("\1", 1));
+    if (cell != row.end()) add(cell->second);
+    add(std::string_view("\0", 1));
+  }
+  return print != 0 ? print : 1;
 }
 
 void TCsvStore::Write(const std::vector<TDorvSyncItem>& live,

@@ -8,6 +8,7 @@
 // carried in the item's value as a TCsvRow.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -31,6 +32,10 @@ class TCsvStore {
   // written when it cannot be. Raises EDorvConduitError when either file
   // cannot be read or has no Id column.
   std::vector<TDorvSyncItem> Read();
+  // A fingerprint of `item`'s cells other than Id, Category and Private
+  // (FNV-1a, the same on every platform and build), for the engine's
+  // Fingerprint: a row whose cells are unchanged needs no conversion.
+  std::uint64_t Fingerprint(const TDorvSyncItem& item) const;
   // Writes the file of `live`, in the columns read, and adds `archived` to
   // the archive; an archived record's row replaces the row of its Id there,
   // and rows without an Id (added by hand) stay as they are.

@@ -66,6 +66,9 @@ class TToDoFiles : public TDorvSyncAdapter {
     if (const int packed = text ? PackedDate(*text) : -1; packed >= 0) due->SetAsInteger(packed);
   }
 
+  // Rows the desktop left as they were written need no conversion.
+  std::uint64_t Fingerprint(const TDorvSyncItem& item) override { return store_.Fingerprint(item); }
+
   TDorvSyncItem FromRecord(TDorvPalmFields& fields, const TDorvSyncItem* previous) override {
     TCsvRow row = previous ? std::any_cast<const TCsvRow&>(previous->value) : TCsvRow();
     for (const char* column : {"Description", "Note"})

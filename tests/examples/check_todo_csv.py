@@ -223,6 +223,29 @@ def round_trip(bin_dir, handheld):
         write_csv(s, text.replace(b"\r\n", b"\n"))
         log = s.sync("todo_conduit.dll", "fast")
         expect(summary(0, 0, 0, 0, "stFast") in log, log)
+        # One cell changed in each of five rows: every change reaches the
+        # handheld (an unchanged row is not converted, so a cell left out of
+        # that judgement would be lost).
+        cells = {"Description": "Only this", "Note": "A note alone", "Due": "2027-03-04",
+                 "Priority": "5", "Completed": "1"}
+        targets = [int(b["Id"]) for b in back if b["Shop"] != "market"][2:7]
+        for row in back:
+            if int(row["Id"]) in targets:
+                column = list(cells)[targets.index(int(row["Id"]))]
+                row[column] = cells[column]
+        out = io.StringIO()
+        w = csv.DictWriter(out, fieldnames=list(back[0]), lineterminator="\r\n")
+        w.writeheader()
+        w.writerows(back)
+        write_csv(s, out.getvalue().encode("utf-8"))
+        log = s.sync("todo_conduit.dll", "fast")
+        expect(summary(0, 5, 0, 0, "stFast") in log, log)
+        key = {"Description": "description", "Note": "note", "Due": "due", "Priority": "priority",
+               "Completed": "completed"}
+        by_id = {r["id"]: r for r in s.dump("ToDoDB.pdb").live()}
+        for i, column in zip(targets, cells):
+            expect_equal(by_id[i][key[column]], cells[column], "record {} {}".format(i, column))
+        text = s.read("ToDo", "ToDo.csv")
         # Only some columns: the others keep their values (a new row takes
         # the defaults); the missing columns come back.
         write_csv(s, "Id,Description\n{},Renamed\n,Only a description\n".format(changed).encode())
