@@ -229,12 +229,19 @@ std::vector<int> Pair(const TVComponent& card, const std::vector<std::size_t>& p
 class TAddressFiles : public TDorvSyncAdapter {
  public:
   // `info` are the application info's fields, read by the engine.
-  TAddressFiles(fs::path folder, TDorvPalmFields& info) : folder_(std::move(folder)), info_(info) {}
+  // `log` gets what the card reader could not read as meant.
+  TAddressFiles(fs::path folder, TDorvPalmFields& info, TDorvConduit& log)
+      : folder_(std::move(folder)), info_(info), log_(log) {}
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> items;
     places_.clear();
+    // The archive is read now, before anything is written: one that cannot
+    // be read stops the synchronisation while both sides are untouched.
+    archive_ = ReadCards(folder_ / "AddressBook-archive.vcf");
     for (TVComponent& card : ReadCards(folder_ / "AddressBook.vcf")) {
+      for (const std::string& note : ReadVCard(card).notes)
+        log_.AddLogEntry("Address Book: AddressBook.vcf, " + note);
       TDorvSyncItem& item = items.emplace_back();
       item.id = OurId(Text(card, "UID"));
       if (item.id == 0) item.id = OurId(Text(card, "X-FERNWICK-ID"));
@@ -402,11 +409,12 @@ class TAddressFiles : public TDorvSyncAdapter {
     std::string text;
     for (const TDorvSyncItem* item : in_order) text += Card(*item, true);
     writer.Write(folder_ / "AddressBook.vcf", text);
+    if (archived.empty()) return;
     // The archive keeps its cards by id: a record archived again (a
     // synchronisation cut short before the purge) replaces its card.
     std::map<std::uint32_t, std::string> cards;
     std::vector<std::string> others;
-    for (TVComponent& card : ReadCards(folder_ / "AddressBook-archive.vcf")) {
+    for (TVComponent& card : archive_) {
       std::uint32_t id = OurId(Text(card, "UID"));
       if (id == 0) id = OurId(Text(card, "X-FERNWICK-ID"));
       (id == 0 ? others.emplace_back() : cards[id]) = WriteVObject(card);
@@ -557,6 +565,8 @@ class TAddressFiles : public TDorvSyncAdapter {
 
   fs::path folder_;
   TDorvPalmFields& info_;
+  TDorvConduit& log_;
+  std::vector<TVComponent> archive_;  // the archive's cards, as read
   std::map<std::uint32_t, std::size_t> places_;  // record id -> its card's place in the file
 };
 
@@ -567,7 +577,7 @@ class TAddressVCardModule : public TComponent {
     conduit_->SetConduitName("Address Book");
     conduit_->SetOnOpenConduit([this](std::int32_t& /*error*/) {
       const fs::path folder = fs::path(conduit_->PathName()) / "AddressBook";
-      TAddressFiles files(folder, contacts_->AppInfoFields());
+      TAddressFiles files(folder, contacts_->AppInfoFields(), *conduit_);
       TDorvMirrorSync(*contacts_, files, folder, "AddressDB").Run(*conduit_);
     });
 

@@ -8,6 +8,7 @@ there, and their unmapped properties kept through any number of syncs.
 import difflib
 import os
 import re
+import subprocess
 import sys
 
 import vobject
@@ -207,6 +208,45 @@ def main(bin_dir, handheld):
         log = s.sync("address_conduit.dll", "fast")
         expect(summary(0, 0, 1, 0, "stFast") in log, log)
         expect(ase not in s.record_ids("AddressDB.pdb"), "record of the deleted card purged")
+    # vCard 2.1 as phones write it (quoted-printable, character sets): the
+    # handheld gets the decoded text, the file keeps the lines as written,
+    # and a character set unknown here is named in the log.
+    with Scratch(bin_dir, handheld) as s:
+        s.sync("address_conduit.dll", "slow")
+        path = os.path.join(s.desktop, "AddressBook", "AddressBook.vcf")
+        phone = fixture("phone-2.1.vcf")
+        ours = s.read("AddressBook", "AddressBook.vcf")
+        with open(path, "wb") as f:
+            f.write(phone + ours)
+        # An archive that cannot be read stops the sync before the handheld
+        # is written (it was read only after).
+        archive = os.path.join(s.desktop, "AddressBook", "AddressBook-archive.vcf")
+        kept = s.read("AddressBook", "AddressBook-archive.vcf")
+        with open(archive, "wb") as f:
+            f.write(b"BEGIN:VCARD\r\nVERSION:3.0\r\nno colon here\r\nEND:VCARD\r\n")
+        records = s.dump("AddressDB.pdb").records
+        out = subprocess.run([os.path.join(s.bin, "fernwick-hotsync"), "--handheld", s.handheld,
+                              "--desktop", s.desktop, "--sync-type", "fast", "sync",
+                              "address_conduit.dll"], cwd=s.bin, capture_output=True, text=True)
+        expect("AddressBook-archive.vcf" in out.stdout, out.stdout + out.stderr)
+        expect_equal(s.dump("AddressDB.pdb").records, records, "the handheld after a refusal")
+        with open(archive, "wb") as f:
+            f.write(kept)
+        log = s.sync("address_conduit.dll", "fast")
+        expect(summary(0, 2, 0, 0, "stFast") in log, log)
+        expect('X-NICKNAME is in character set "SHIFT_JIS"' in log, log)
+        fields = [r["fields"] for r in s.dump("AddressDB.pdb").records]
+        jm = [f for f in fields if f.get(1) == "Jürgen"][0]
+        expect_equal([jm.get(i, "") for i in (0, 2, 13, 8, 9, 11, 12)],
+                     ["Müller", "Müller – Söhne", "Geschäftsführer", "Straße 5", "Köln",
+                      "50667", "Deutschland"], "a 2.1 card on the handheld")
+        expect_equal(jm[18], "Erste Zeile\nZweite Zeile, die weich umbrochen wird: Grüße, und "
+                     "ein Euro: € vor einem Leerzeichen.", "its note")
+        expect([f for f in fields if f.get(0) == "Müller" and f.get(1) == "Anna"], "the second card")
+        text = s.read("AddressBook", "AddressBook.vcf")
+        for line in phone.split(b"\r\n"):
+            if not line.startswith((b"BEGIN", b"VERSION", b"END", b"N;QUOTED")):
+                expect(line in text, line)
     print("ok")
 
 
