@@ -427,6 +427,9 @@ class TDateBookFiles : public TDorvSyncAdapter {
       e.words = line.substr(std::min(line.size(), tab + 1 + e.skipped.size()));
     }
     std::vector<TDorvSyncItem> items;
+    // The archive is read now, before anything is written: one that cannot
+    // be read stops the synchronisation while both sides are untouched.
+    archive_ = Read(folder_ / "DateBook-archive.ics");
     const TICalendar cal = Read(folder_ / "DateBook.ics");
     calendar_ = cal.source;
     overrides_.clear();
@@ -525,9 +528,10 @@ class TDateBookFiles : public TDorvSyncAdapter {
     std::string skipped;
     writer.Write(folder_ / "DateBook.ics", Calendar(calendar_, events, skipped, false));
     writer.Write(folder_ / "DateBook-skipped.txt", skipped);
+    if (archived.empty()) return;
     // The archive keeps its events by id: a record archived again (a
     // synchronisation cut short before the purge) replaces its event.
-    TICalendar old = Read(folder_ / "DateBook-archive.ics");
+    TICalendar& old = archive_;
     std::map<std::uint32_t, TDorvSyncItem> by_id;
     std::vector<TDorvSyncItem> all;  // events of no id first, as they are
     for (TICalEvent& e : old.events) {
@@ -796,6 +800,7 @@ class TDateBookFiles : public TDorvSyncAdapter {
   fs::path folder_;
   TDorvConduit& log_;
   TDorvPalmField& exceptions_;
+  TICalendar archive_;  // the archive, as read
   std::vector<TVComponent> calendar_;
   std::vector<TVComponent> overrides_;           // events with RECURRENCE-ID, as read
   std::map<std::uint32_t, std::size_t> places_;  // record id -> its event's place in the file

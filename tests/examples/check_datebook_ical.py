@@ -7,6 +7,7 @@ handheld and back.
     check_datebook_ical.py BIN_DIR HANDHELD_DIR"""
 import datetime
 import os
+import subprocess
 import sys
 
 import icalendar
@@ -120,6 +121,21 @@ def main(bin_dir, handheld):
             log = s.sync("datebook_conduit.dll", sync_type)
             expect("DatebookDB: 0 to the desktop, 0 to the handheld, 0 deleted, 0 archived, "
                    "0 conflicts" in log, log)
+        # An archive that cannot be read stops the sync before the handheld
+        # takes the desktop's new event (it was read only after).
+        path = os.path.join(s.desktop, "DateBook", "DateBook.ics")
+        text = s.read("DateBook", "DateBook.ics")
+        with open(path, "wb") as f:
+            f.write(text.replace(b"END:VCALENDAR", b"BEGIN:VEVENT\r\nSUMMARY:New\r\n"
+                                 b"DTSTART:20270105T090000\r\nEND:VEVENT\r\nEND:VCALENDAR"))
+        with open(os.path.join(s.desktop, "DateBook", "DateBook-archive.ics"), "wb") as f:
+            f.write(b"BEGIN:VCALENDAR\r\nno colon\r\nEND:VCALENDAR\r\n")
+        records = s.dump("DatebookDB.pdb").records
+        out = subprocess.run([os.path.join(s.bin, "fernwick-hotsync"), "--handheld", s.handheld,
+                              "--desktop", s.desktop, "--sync-type", "fast", "sync",
+                              "datebook_conduit.dll"], cwd=s.bin, capture_output=True, text=True)
+        expect("DateBook-archive.ics" in out.stdout, out.stdout + out.stderr)
+        expect_equal(s.dump("DatebookDB.pdb").records, records, "the handheld after a refusal")
     # Records no handheld application writes: each is left out with one log
     # line naming it, and the rest is written as valid iCalendar. Once one
     # impossible date stopped the whole export ("Invalid argument to date
