@@ -240,8 +240,6 @@ class TAddressFiles : public TDorvSyncAdapter {
     // be read stops the synchronisation while both sides are untouched.
     archive_ = ReadCards(folder_ / "AddressBook-archive.vcf");
     for (TVComponent& card : ReadCards(folder_ / "AddressBook.vcf")) {
-      for (const std::string& note : ReadVCard(card).notes)
-        log_.AddLogEntry("Address Book: AddressBook.vcf, " + note);
       TDorvSyncItem& item = items.emplace_back();
       item.id = OurId(Text(card, "UID"));
       if (item.id == 0) item.id = OurId(Text(card, "X-FERNWICK-ID"));
@@ -427,13 +425,17 @@ class TAddressFiles : public TDorvSyncAdapter {
   }
 
  private:
-  static std::vector<TVComponent> ReadCards(const fs::path& path) {
+  // The cards of the file at `path`, each checked to be one; what the card
+  // reader could not read as meant goes to the HotSync log.
+  std::vector<TVComponent> ReadCards(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in && fs::exists(path)) throw EDorvConduitError("Cannot read " + path.string());
     const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     try {
       std::vector<TVComponent> cards = ReadVObjects(text);
-      for (const TVComponent& card : cards) ReadVCard(card);
+      for (const TVComponent& card : cards)
+        for (const std::string& note : ReadVCard(card).notes)
+          log_.AddLogEntry("Address Book: " + path.filename().string() + ", " + note);
       return cards;
     } catch (const EVObjectError& e) {
       throw EDorvConduitError(path.string() + ": " + e.what());
