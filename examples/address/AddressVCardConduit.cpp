@@ -235,7 +235,6 @@ class TAddressFiles : public TDorvSyncAdapter {
 
   std::vector<TDorvSyncItem> ReadDesktop() override {
     std::vector<TDorvSyncItem> items;
-    places_.clear();
     // The archive is read now, before anything is written: one that cannot
     // be read stops the synchronisation while both sides are untouched.
     archive_ = ReadCards(folder_ / "AddressBook-archive.vcf");
@@ -243,7 +242,6 @@ class TAddressFiles : public TDorvSyncAdapter {
       TDorvSyncItem& item = items.emplace_back();
       item.id = OurId(Text(card, "UID"));
       if (item.id == 0) item.id = OurId(Text(card, "X-FERNWICK-ID"));
-      if (item.id != 0) places_.emplace(item.id, places_.size());
       const TVProperty* categories = card.Find("CATEGORIES");
       const std::vector<std::string> names =
           categories ? categories->List() : std::vector<std::string>();
@@ -393,19 +391,9 @@ class TAddressFiles : public TDorvSyncAdapter {
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
     writer.MakeFolders(folder_);
-    // The cards in the order the file had (another program may have sorted
-    // it), new ones after them: a synchronisation that changes nothing
-    // leaves the file as it was.
-    std::vector<const TDorvSyncItem*> in_order;
-    for (const TDorvSyncItem& item : live) in_order.push_back(&item);
-    const auto place = [&](const TDorvSyncItem* item) {
-      const auto found = places_.find(item->id);
-      return found == places_.end() ? places_.size() : found->second;
-    };
-    std::stable_sort(in_order.begin(), in_order.end(),
-                     [&](const auto* a, const auto* b) { return place(a) < place(b); });
+    // The engine gives the cards in the file's order, new ones after them.
     std::string text;
-    for (const TDorvSyncItem* item : in_order) text += Card(*item, true);
+    for (const TDorvSyncItem& item : live) text += Card(item, true);
     writer.Write(folder_ / "AddressBook.vcf", text);
     if (archived.empty()) return;
     // The archive keeps its cards by id: a record archived again (a
@@ -569,7 +557,6 @@ class TAddressFiles : public TDorvSyncAdapter {
   TDorvPalmFields& info_;
   TDorvConduit& log_;
   std::vector<TVComponent> archive_;  // the archive's cards, as read
-  std::map<std::uint32_t, std::size_t> places_;  // record id -> its card's place in the file
 };
 
 class TAddressVCardModule : public TComponent {

@@ -433,7 +433,6 @@ class TDateBookFiles : public TDorvSyncAdapter {
     const TICalendar cal = Read(folder_ / "DateBook.ics");
     calendar_ = cal.source;
     overrides_.clear();
-    places_.clear();
     for (const TICalEvent& e : cal.events) {
       // A changed occurrence of a repeating event shares its UID: it stays
       // on the desktop, beside its event.
@@ -443,7 +442,6 @@ class TDateBookFiles : public TDorvSyncAdapter {
       }
       TDorvSyncItem& item = items.emplace_back();
       item.id = Id(e.source);
-      if (item.id != 0) places_.emplace(item.id, places_.size());
       item.secret = e.klass == "PRIVATE" || e.klass == "CONFIDENTIAL";
       std::vector<std::string> notes;
       TEvent value{e.source, Map(e, cal, notes), {}, {}, {}};
@@ -514,17 +512,9 @@ class TDateBookFiles : public TDorvSyncAdapter {
   void WriteDesktop(const std::vector<TDorvSyncItem>& live,
                     const std::vector<TDorvSyncItem>& archived, TDesktopWriter& writer) override {
     writer.MakeFolders(folder_);
-    // The events in the order the file had (another program may have sorted
-    // it), new ones after them: a synchronisation that changes nothing
-    // leaves the file as it was.
+    // The engine gives the events in the file's order, new ones after them.
     std::vector<const TDorvSyncItem*> events;
     for (const TDorvSyncItem& item : live) events.push_back(&item);
-    const auto place = [&](const TDorvSyncItem* item) {
-      const auto found = places_.find(item->id);
-      return found == places_.end() ? places_.size() : found->second;
-    };
-    std::stable_sort(events.begin(), events.end(),
-                     [&](const auto* a, const auto* b) { return place(a) < place(b); });
     std::string skipped;
     writer.Write(folder_ / "DateBook.ics", Calendar(calendar_, events, skipped, false));
     writer.Write(folder_ / "DateBook-skipped.txt", skipped);
@@ -803,7 +793,6 @@ class TDateBookFiles : public TDorvSyncAdapter {
   TICalendar archive_;  // the archive, as read
   std::vector<TVComponent> calendar_;
   std::vector<TVComponent> overrides_;           // events with RECURRENCE-ID, as read
-  std::map<std::uint32_t, std::size_t> places_;  // record id -> its event's place in the file
 };
 
 class TDatebookICalModule : public TComponent {

@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -91,11 +92,17 @@ class TSyncRun {
   bool WriteHandheld();
   // Resets the categories' renamed bits on the handheld.
   void ForgetRenamed();
-  std::vector<TDorvSyncItem>& Live() { return live_; }
+  // The live items, in the order the desktop read them (an item made from
+  // a handheld record takes the place of the desktop item it updates), the
+  // handheld's others after them by id: a synchronisation that changes
+  // nothing leaves the desktop's order as it was. Once, after
+  // WriteHandheld (whose appends name their items by index).
+  std::vector<TDorvSyncItem>& LiveInDesktopOrder();
   std::vector<TDorvSyncItem>& Archived() { return archived_; }
   // Frees the live and archived items (once the desktop is written).
   void FreeItems() {
     std::vector<TDorvSyncItem>().swap(live_);
+    std::vector<std::size_t>().swap(places_);
     std::vector<TDorvSyncItem>().swap(archived_);
   }
   // The state to save; takes the records planned. Before FreeItems (the
@@ -145,6 +152,7 @@ class TSyncRun {
     item.category = CategoryName(record.category);
     item.secret = record.secret;
     live_.push_back(std::move(item));
+    places_.push_back(place_);
     return live_.size() - 1;
   }
   // Makes `record` a new record of both sides for live item `item`: adopts
@@ -207,10 +215,45 @@ class TSyncRun {
   // Two-way: which of the last state's records the new state keeps.
   std::vector<bool> kept_;
   std::vector<TDorvSyncItem> live_;
+  // The place in desktop_ of the desktop item each live item stands for.
+  static constexpr std::size_t kNoPlace = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> places_;
+  // While planning: the place AddLive gives, that of the desktop item at hand.
+  std::size_t place_ = kNoPlace;
   std::vector<TDorvSyncItem> archived_;
   std::vector<TWrite> writes_;
   TDorvSyncCounts counts_;
 };
+
+std::vector<TDorvSyncItem>& TSyncRun::LiveInDesktopOrder() {
+  // Sorted by (place, id of a handheld item, index); mostly sorted already.
+  const auto key = [&](std::size_t i) {
+    return std::tuple(places_[i], places_[i] == kNoPlace ? live_[i].id : 0u, i);
+  };
+  std::vector<std::size_t> order(live_.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  const auto before = [&](std::size_t a, std::size_t b) { return key(a) < key(b); };
+  if (std::is_sorted(order.begin(), order.end(), before)) return live_;
+  std::sort(order.begin(), order.end(), before);
+  // live_[i] becomes the item at order[i], cycle by cycle: no second vector
+  // of every item.
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    if (order[i] == i) continue;
+    TDorvSyncItem held = std::move(live_[i]);
+    std::size_t at = i;
+    for (;;) {
+      const std::size_t from = order[at];
+      order[at] = at;
+      if (from == i) {
+        live_[at] = std::move(held);
+        break;
+      }
+      live_[at] = std::move(live_[from]);
+      at = from;
+    }
+  }
+  return live_;
+}
 
 void TSyncRun::Load(const std::string& bytes) {
   db_.GetFieldValuesFromBuffer(reinterpret_cast<const std::uint8_t*>(bytes.data()),
@@ -456,6 +499,7 @@ void TSyncRun::PlanTwoWay() {
       met[on_desktop->second] = true;
       item = &desktop_[on_desktop->second];
     }
+    place_ = item ? on_desktop->second : kNoPlace;
     std::optional<TRecord> image;
     bool desktop_changed = false;
     if (item) {
@@ -541,11 +585,13 @@ void TSyncRun::PlanTwoWay() {
   // item (a first synchronisation, a slow one after another desktop, an
   // append cut short).
   for (std::size_t i = 0; i < desktop_.size(); ++i) {
+    place_ = i;
     if (met[i] || AdoptNamed(desktop_[i])) continue;
     const TRecord image = Image(desktop_[i], nullptr);
     AppendOrAdopt(std::move(desktop_[i]), image);
   }
   // New on the handheld.
+  place_ = kNoPlace;
   for (const auto& [canonical, id] : unknown_) {
     const TRecord& record = OnHandheld(id)->record;
     SetNext(record);
@@ -567,6 +613,7 @@ void TSyncRun::PlanDesktopToHandheld() {
   std::unordered_set<std::uint32_t> kept;
   std::vector<const TDorvSyncItem*> others;
   for (const TDorvSyncItem& item : desktop_) {
+    place_ = static_cast<std::size_t>(&item - desktop_.data());
     const THandheldRecord* found = item.id == 0 ? nullptr : OnHandheld(item.id);
     if (found == nullptr || found->deleted || !kept.insert(item.id).second) {
       others.push_back(&item);
@@ -584,7 +631,10 @@ void TSyncRun::PlanDesktopToHandheld() {
     AddLive(item, image);
     named_.insert(item.id);
   }
-  for (const TDorvSyncItem* item : others) AppendOrAdopt(*item, Image(*item, nullptr));
+  for (const TDorvSyncItem* item : others) {
+    place_ = static_cast<std::size_t>(item - desktop_.data());
+    AppendOrAdopt(*item, Image(*item, nullptr));
+  }
   // Adopted by an append: kept too.
   for (const TRecord& record : next_state_) kept.insert(record.id);
   for (const THandheldRecord& found : handheld_) {
@@ -608,6 +658,7 @@ void TSyncRun::PlanHandheldToDesktop() {
     const std::uint32_t id = found.record.id;
     const auto previous = desktop.find(id);
     const TDorvSyncItem* item = previous == desktop.end() ? nullptr : previous->second;
+    place_ = item ? static_cast<std::size_t>(item - desktop_.data()) : kNoPlace;
     if (found.archived) {
       archived_.push_back(FromHandheld(found.record, item));
       ++counts_.archived;
@@ -770,7 +821,7 @@ TDorvSyncCounts TDorvMirrorSync::Run(TSyncTypes type,
     // encoded first (its records freed while the adapter writes) and the
     // items freed once written.
     const std::string next = run.NewState().Encode(Kind::kState);
-    adapter_.WriteDesktop(run.Live(), run.Archived(), writer);
+    adapter_.WriteDesktop(run.LiveInDesktopOrder(), run.Archived(), writer);
     run.FreeItems();
     writer.Write(StatePath(), next);
     writer.Commit();

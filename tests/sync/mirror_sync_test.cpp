@@ -259,7 +259,9 @@ TEST_F(MirrorSync, RandomEditsOnBothSidesConvergeByTheRules) {
       auto category = [&] { return chance(15) ? fresh("D") : names.names[named_slot(16)]; };
       if (what < 35 || can.empty()) {
         const std::string text = fresh("d");
-        desk_.items.push_back({0, text, category()});
+        desk_.items.insert(desk_.items.begin() +
+                               static_cast<std::ptrdiff_t>(pick(desk_.items.size() + 1)),
+                           {0, text, category()});
         made.insert(text);
       } else if (what < 75) {
         Desk& d = desk_.items[can[pick(can.size())]];
@@ -275,6 +277,8 @@ TEST_F(MirrorSync, RandomEditsOnBothSidesConvergeByTheRules) {
         desk_.items.erase(desk_.items.begin() + static_cast<std::ptrdiff_t>(at));
       }
     }
+    // Now and then the desktop's program sorts its file another way.
+    if (chance(10)) std::shuffle(desk_.items.begin(), desk_.items.end(), random);
     for (const auto& [id, text] : hh_deleted)
       if (desk_touched.count(id) == 0) gone.insert(text);
     for (const auto& [id, text] : desk_deleted)
@@ -291,7 +295,18 @@ TEST_F(MirrorSync, RandomEditsOnBothSidesConvergeByTheRules) {
     const Shown hh_before = HandheldShown(hh);
     std::multiset<std::string> desk_texts_before;
     for (const Desk& d : desk_.items) desk_texts_before.insert(d.text);
+    const std::vector<Desk> desk_before = desk_.items;
     const TDorvSyncCounts counts = Sync(type);
+    // The desktop's items that are still there keep their order.
+    std::set<std::string> after_texts;
+    for (const Desk& d : desk_.items) after_texts.insert(d.text);
+    std::vector<std::string> kept_order, order_after;
+    for (const Desk& d : desk_before)
+      if (after_texts.count(d.text) != 0) kept_order.push_back(d.text);
+    const std::set<std::string> kept(kept_order.begin(), kept_order.end());
+    for (const Desk& d : desk_.items)
+      if (kept.count(d.text) != 0) order_after.push_back(d.text);
+    ASSERT_EQ(order_after, kept_order) << "the desktop's order after " << SyncTypeName(type);
 
     const pdb::PdbDatabase after = handheld_.Get("SyncDB");
     const Shown shown = HandheldShown(after);

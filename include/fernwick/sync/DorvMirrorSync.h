@@ -96,7 +96,10 @@ class TDorvSyncAdapter {
   virtual TDorvSyncItem FromRecord(TDorvPalmFields& fields, const TDorvSyncItem* previous) = 0;
   /// Writes the desktop files through `writer` (never directly: the
   /// engine's Commit makes them durable with the state): `live` are all the
-  /// live items, each with its id and current category name; `archived` the
+  /// live items, each with its id and current category name, in the order
+  /// ReadDesktop gave them (an item updated from the handheld in its
+  /// desktop item's place) and the handheld's new ones after them by id, so
+  /// that a file another program sorted keeps its order; `archived` the
   /// records archived on the handheld in this synchronisation, to be added
   /// to the archive store. Key the archive by id: a synchronisation cut
   /// short before the handheld's purge archives the same records again.
