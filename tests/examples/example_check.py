@@ -113,6 +113,17 @@ class Scratch:
             sys.exit("sync failed: " + log + out.stderr.decode("utf-8", "replace"))
         return log
 
+    def sync_refused(self, conduit, sync_type):
+        """The log of a sync that must fail (the runner exits non-zero);
+        exits when it succeeds."""
+        out = subprocess.run([os.path.join(self.bin, "fernwick-hotsync"), "--handheld", self.handheld,
+                              "--desktop", self.desktop, "--user", "Jo Palm", "--sync-type", sync_type,
+                              "sync", conduit], cwd=self.bin, capture_output=True)
+        log = out.stdout.decode("utf-8", "replace")
+        if out.returncode == 0:
+            sys.exit("sync succeeded where it must fail: " + log)
+        return log
+
     def record_ids(self, database):
         """The ids of the records of the handheld's `database`, read from its
         record list alone."""
